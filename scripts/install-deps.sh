@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, running and testing the project need.
+# Idempotent: does nothing when every package is present; runs apt-get update only when needed.
+set -euo pipefail
+
+packages=(
+  # toolchain
+  build-essential cmake pkg-config g++ clang libclang-rt-14-dev
+  # libraries
+  libgtest-dev libgmock-dev libsqlite3-dev libgumbo-dev zlib1g-dev
+  # Qt 6 widgets, tests, D-Bus and the designer plugin interface
+  qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools qt6-qpa-plugins
+  libgl-dev fonts-liberation
+  # interoperability readers and peers for tests and benchmarks
+  zip unzip 7zip python3 python3-mido time
+  # a virtual display for looking at the windows
+  xvfb xauth
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+echo "install-deps: installing ${missing[*]}" >&2
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -q
+$SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"

@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test: the Release build with all tests, the Qt-free core
+# under AddressSanitizer and UndefinedBehaviorSanitizer, and each fuzz target for a bounded time.
+# Exits non-zero when anything fails.
+#   FOLVIO_FUZZ_SECONDS  seconds per fuzz target (default 30; 0 skips fuzzing)
+#   FOLVIO_SKIP_SANITIZE=1 skips the sanitizer build (local iteration only; CI runs it)
+set -euo pipefail
+cd "$(dirname "$0")"
+root=$(pwd)
+
+scripts/install-deps.sh
+
+jobs=$(nproc 2>/dev/null || echo 2)
+export QT_QPA_PLATFORM=offscreen
+export FOLVIO_NO_SHUTDOWN=1
+
+echo "== Release build and tests"
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DFOLVIO_WERROR=ON >/dev/null
+cmake --build build -j"$jobs"
+ctest --test-dir build --output-on-failure -j"$jobs"
+
+if [ "${FOLVIO_SKIP_SANITIZE:-0}" != 1 ]; then
+  echo "== Core tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+  cmake -S . -B build-san -DCMAKE_BUILD_TYPE=Debug -DFOLVIO_CORE_ONLY=ON -DFOLVIO_SANITIZE=ON >/dev/null
+  cmake --build build-san -j"$jobs"
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    ctest --test-dir build-san --output-on-failure -j"$jobs" -L core
+fi
+
+fuzz_seconds=${FOLVIO_FUZZ_SECONDS:-30}
+if [ "$fuzz_seconds" != 0 ]; then
+  echo "== Fuzz targets, ${fuzz_seconds}s each"
+  CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFOLVIO_FUZZ=ON >/dev/null
+  cmake --build build-fuzz -j"$jobs"
+  mkdir -p build-fuzz/artifacts
+  while read -r target; do
+    [ -n "$target" ] || continue
+    corpus=$(mktemp -d)
+    if [ -d "tests/data/fuzz/$target" ]; then cp -r "tests/data/fuzz/$target/." "$corpus/"; fi
+    echo "-- $target"
+    if ! "build-fuzz/bin/$target" -max_total_time="$fuzz_seconds" -timeout=10 -rss_limit_mb=2048 \
+         -artifact_prefix="$root/build-fuzz/artifacts/$target-" -print_final_stats=0 "$corpus" \
+         >"build-fuzz/$target.log" 2>&1; then
+      tail -n 60 "build-fuzz/$target.log"
+      echo "fuzz target $target found a fault; the input is under build-fuzz/artifacts/" >&2
+      rm -rf "$corpus"
+      exit 1
+    fi
+    rm -rf "$corpus"
+  done < build-fuzz/fuzz-targets.txt
+fi
+
+echo "== All tests passed"
