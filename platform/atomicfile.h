@@ -1,0 +1,16 @@
+// Replacing a file's whole content in one step, so that a crash leaves the old file or the new one, never half of one.
+#pragma once
+
+#include <sys/types.h>
+
+#include <filesystem>
+#include <string_view>
+
+namespace platform {
+
+// Writes the content to a new file beside the target, syncs it and renames it over the target.
+// An existing file keeps its permissions; a new one gets newFileMode less the umask. A symbolic
+// link is followed, not replaced. False on any failure, with the target untouched.
+bool replaceFileContent(std::filesystem::path path, std::string_view content, mode_t newFileMode = 0666);
+
+}  // namespace platform

@@ -1,0 +1,352 @@
+// folvio-reg: query, add, delete, export and import registry keys and values from the command line.
+#include "platform/atomicfile.h"
+#include "platform/regfile.h"
+#include "platform/registry.h"
+
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <vector>
+
+using platform::Hive;
+using platform::RegistryError;
+using platform::RegKey;
+using platform::RegValue;
+
+namespace {
+
+constexpr int kDone = 0;
+constexpr int kNotFound = 1;  // also: the operation failed or was cancelled
+constexpr int kUsage = 2;
+
+constexpr const char* kHelp = R"(Usage:
+  folvio-reg query  KEY [/v NAME]
+  folvio-reg add    KEY [/v NAME] [/t TYPE] [/d DATA] [/f]
+  folvio-reg delete KEY [/v NAME] [/f]
+  folvio-reg export KEY FILE [/y]
+  folvio-reg import FILE
+
+Reads and writes the registry that holds the settings of Marvane Folvio and its components.
+
+  KEY      HIVE\path\of\key; HIVE is HKCU (HKEY_CURRENT_USER) or HKLM (HKEY_LOCAL_MACHINE)
+  /v NAME  the value to work on; /ve is the key's default value. Without /v, add creates the
+           key and delete removes the key with everything below it.
+  /t TYPE  REG_SZ (the default), REG_EXPAND_SZ, REG_DWORD or REG_BINARY
+  /d DATA  the data: text for REG_SZ and REG_EXPAND_SZ, a number (decimal, or hexadecimal
+           after 0x) for REG_DWORD, hex digits for REG_BINARY
+  /f       overwrite or delete without asking
+  /y       overwrite the export file without asking
+The argument after /v, /t and /d is taken as it stands, even when it begins with "/".
+export writes the key and everything below it as REGEDIT4 text; import reads such a file back,
+every byte of every value included.
+
+Example: set the folder the backups go to, for an unattended machine:
+  folvio-reg add 'HKCU\Software\Marvane\Folvio' /v DestDir /d /backups/ /f
+and check it:
+  folvio-reg query 'HKCU\Software\Marvane\Folvio' /v DestDir
+
+The user's hive is kept in $XDG_CONFIG_HOME/marvane/registry (~/.config/marvane/registry), the
+machine's in /var/lib/marvane/registry; MARVANE_REGISTRY_DIR replaces both.
+Exit status: 0 done, 1 not found (or failed, or cancelled), 2 usage error.
+)";
+
+struct UsageError {
+    std::string message;
+};
+
+struct Command {
+    std::string verb;
+    std::vector<std::string> operands;
+    std::optional<std::string> name, type, data;
+    bool force = false, overwriteFile = false;
+};
+
+std::string lower(std::string text) { return platform::foldName(text); }
+
+Command parseArguments(int argc, char** argv) {
+    Command c;
+    c.verb = lower(argv[1]);
+    for (int i = 2; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const std::string word = lower(arg);
+        std::optional<std::string>* slot = word == "/v" ? &c.name : word == "/t" ? &c.type : word == "/d" ? &c.data : nullptr;
+        if (slot) {
+            if (slot->has_value()) throw UsageError{arg + " is given twice"};
+            if (i + 1 >= argc) throw UsageError{arg + " needs an argument"};
+            *slot = std::string(argv[++i]);  // as it stands, even when it begins with "/"
+        } else if (word == "/ve") {
+            if (c.name) throw UsageError{"/v is given twice"};
+            c.name = std::string();
+        } else if (word == "/f") {
+            c.force = true;
+        } else if (word == "/y") {
+            c.overwriteFile = true;
+        } else {
+            c.operands.push_back(arg);
+        }
+    }
+    return c;
+}
+
+void allow(const Command& c, size_t operands, bool name, bool typeAndData, bool force, bool overwriteFile) {
+    if (c.operands.size() != operands)
+        throw UsageError{c.verb + " takes " + std::to_string(operands) + (operands == 1 ? " operand" : " operands")};
+    if ((!name && c.name) || (!typeAndData && (c.type || c.data)) || (!force && c.force) || (!overwriteFile && c.overwriteFile))
+        throw UsageError{"a switch that " + c.verb + " does not take"};
+}
+
+struct KeyName {
+    Hive hive;
+    std::string path;  // normalised: no trailing "\"
+    std::string full;  // as displayed
+};
+
+KeyName parseKey(const std::string& text) {
+    const size_t slash = text.find('\\');
+    std::optional<Hive> hive = platform::parseHiveName(text.substr(0, slash));
+    if (!hive) throw UsageError{"invalid key name '" + text + "': it must begin with HKCU or HKLM"};
+    KeyName key{*hive, "", platform::hiveName(*hive)};
+    if (slash != std::string::npos) {
+        try {
+            for (const std::string& name : platform::splitKeyPath(text.substr(slash + 1)))
+                key.path += (key.path.empty() ? "" : "\\") + name;
+        } catch (const RegistryError&) {
+            throw UsageError{"invalid key name '" + text + "'"};
+        }
+    }
+    if (!key.path.empty()) key.full += "\\" + key.path;
+    return key;
+}
+
+bool confirm(const std::string& question) {
+    std::cout << question << " (Yes/No)? " << std::flush;
+    std::string answer;
+    if (!std::getline(std::cin, answer)) {
+        std::cout << "\n";
+        return false;
+    }
+    answer = lower(answer);
+    return answer == "y" || answer == "yes";
+}
+
+int cancelled() {
+    std::cout << "The operation was cancelled.\n";
+    return kNotFound;
+}
+
+int notFound() {
+    std::cerr << "ERROR: The registry key or value was not found.\n";
+    return kNotFound;
+}
+
+int done() {
+    std::cout << "The operation completed successfully.\n";
+    return kDone;
+}
+
+std::string typeName(uint32_t type) {
+    switch (type) {
+    case platform::REG_NONE: return "REG_NONE";
+    case platform::REG_SZ: return "REG_SZ";
+    case platform::REG_EXPAND_SZ: return "REG_EXPAND_SZ";
+    case platform::REG_BINARY: return "REG_BINARY";
+    case platform::REG_DWORD: return "REG_DWORD";
+    default: return "REG_TYPE_" + std::to_string(type);
+    }
+}
+
+std::optional<uint32_t> parseType(const std::string& text) {
+    for (uint32_t type : {platform::REG_SZ, platform::REG_EXPAND_SZ, platform::REG_BINARY, platform::REG_DWORD})
+        if (lower(text) == lower(typeName(type))) return type;
+    return std::nullopt;
+}
+
+std::string shownData(const RegValue& v) {
+    if (v.isText()) return v.text();
+    char buf[16];
+    if (v.type == platform::REG_DWORD && v.data.size() == 4) {
+        uint32_t n = 0;
+        for (int i = 3; i >= 0; --i) n = (n << 8) | static_cast<unsigned char>(v.data[i]);
+        std::snprintf(buf, sizeof buf, "0x%x", n);
+        return buf;
+    }
+    std::string hex;
+    for (unsigned char b : v.data) {
+        std::snprintf(buf, sizeof buf, "%02X", b);
+        hex += buf;
+    }
+    return hex;
+}
+
+void printValue(const std::string& name, const RegValue& v) {
+    std::cout << "    " << (name.empty() ? "(Default)" : name) << "    " << typeName(v.type) << "    " << shownData(v) << "\n";
+}
+
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+std::string dataFor(uint32_t type, const std::string& text) {
+    if (type == platform::REG_SZ || type == platform::REG_EXPAND_SZ) return platform::textData(text);
+    if (type == platform::REG_DWORD) {
+        const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+        const int base = hex ? 16 : 10;
+        uint64_t n = 0;
+        if (text.empty() || (hex && text.size() == 2)) throw UsageError{"a REG_DWORD needs a number"};
+        for (size_t i = hex ? 2 : 0; i < text.size(); ++i) {
+            int d = hexDigit(text[i]);
+            if (d < 0 || d >= base) throw UsageError{"'" + text + "' is not a number"};
+            n = n * static_cast<uint64_t>(base) + static_cast<uint64_t>(d);
+            if (n > 0xFFFFFFFFull) throw UsageError{"'" + text + "' does not fit a REG_DWORD"};
+        }
+        return platform::dwordData(static_cast<uint32_t>(n));
+    }
+    if (text.size() % 2 != 0) throw UsageError{"REG_BINARY data needs an even number of hex digits"};
+    std::string bytes;
+    for (size_t i = 0; i < text.size(); i += 2) {
+        int hi = hexDigit(text[i]), lo = hexDigit(text[i + 1]);
+        if (hi < 0 || lo < 0) throw UsageError{"'" + text + "' is not hex digits"};
+        bytes.push_back(static_cast<char>(hi * 16 + lo));
+    }
+    return bytes;
+}
+
+int query(const Command& c) {
+    allow(c, 1, true, false, false, false);
+    const KeyName key = parseKey(c.operands[0]);
+    std::optional<RegKey> open = RegKey::open(key.hive, key.path);
+    if (!open) return notFound();
+    if (c.name) {
+        std::optional<RegValue> value = open->read(*c.name);
+        if (!value) return notFound();
+        std::string stored = *c.name;  // shown as first written, whatever case was asked for
+        for (const std::string& name : open->valueNames())
+            if (platform::foldName(name) == platform::foldName(stored)) stored = name;
+        std::cout << "\n" << key.full << "\n";
+        printValue(stored, *value);
+        std::cout << "\n";
+        return kDone;
+    }
+    std::cout << "\n" << key.full << "\n";
+    for (const std::string& name : open->valueNames())
+        if (std::optional<RegValue> value = open->read(name)) printValue(name, *value);
+    std::cout << "\n";
+    for (const std::string& sub : open->subkeyNames()) std::cout << key.full << "\\" << sub << "\n";
+    return kDone;
+}
+
+int add(const Command& c) {
+    allow(c, 1, true, true, true, false);
+    const KeyName key = parseKey(c.operands[0]);
+    if ((c.type || c.data) && !c.name) throw UsageError{"/t and /d need /v"};
+    uint32_t type = platform::REG_SZ;
+    if (c.type) {
+        std::optional<uint32_t> parsed = parseType(*c.type);
+        if (!parsed) throw UsageError{"unknown type '" + *c.type + "'"};
+        type = *parsed;
+    }
+    const std::string data = c.name ? dataFor(type, c.data.value_or(type == platform::REG_DWORD ? "0" : "")) : "";
+    RegKey open = RegKey::create(key.hive, key.path);
+    if (c.name) {
+        if (!c.force && open.read(*c.name) &&
+            !confirm("Value " + (c.name->empty() ? std::string("(Default)") : *c.name) + " exists, overwrite it"))
+            return cancelled();
+        open.write(*c.name, type, data);
+    }
+    return done();
+}
+
+int remove(const Command& c) {
+    allow(c, 1, true, false, true, false);
+    const KeyName key = parseKey(c.operands[0]);
+    if (!c.name && key.path.empty()) throw UsageError{"the root of a hive cannot be deleted"};
+    std::optional<RegKey> open = RegKey::open(key.hive, key.path);
+    if (!open) return notFound();
+    if (c.name) {
+        if (!open->read(*c.name)) return notFound();
+        if (!c.force && !confirm("Delete the registry value " + (c.name->empty() ? std::string("(Default)") : *c.name)))
+            return cancelled();
+        open->erase(*c.name);
+        return done();
+    }
+    open->close();
+    if (!c.force && !confirm("Permanently delete the registry key " + key.full)) return cancelled();
+    return platform::deleteKeyTree(key.hive, key.path) ? done() : notFound();
+}
+
+int exportKey(const Command& c) {
+    allow(c, 2, false, false, false, true);
+    const KeyName key = parseKey(c.operands[0]);
+    const std::string& file = c.operands[1];
+    std::vector<platform::RegFileKey> keys;
+    try {
+        keys = platform::readKeyTree(key.hive, key.path);
+    } catch (const RegistryError& e) {
+        if (e.code() == RegistryError::Code::NotFound) return notFound();
+        throw;
+    }
+    std::error_code ec;
+    if (!c.overwriteFile && std::filesystem::exists(file, ec) && !confirm("File " + file + " exists, overwrite it"))
+        return cancelled();
+    if (!platform::replaceFileContent(file, platform::formatRegFile(keys))) {
+        std::cerr << "ERROR: cannot write " << file << "\n";
+        return kNotFound;
+    }
+    return done();
+}
+
+int importFile(const Command& c) {
+    allow(c, 1, false, false, false, false);
+    const std::string& file = c.operands[0];
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+        std::cerr << "ERROR: cannot read " << file << "\n";
+        return kNotFound;
+    }
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    try {
+        platform::applyRegFile(platform::parseRegFile(text));
+    } catch (const platform::RegFileError& e) {
+        std::cerr << "ERROR: " << file << ", " << e.what() << "\n";
+        return kNotFound;
+    }
+    return done();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::cerr << kHelp;
+        return kUsage;
+    }
+    const std::string first = lower(argv[1]);
+    if (first == "--help" || first == "-h" || first == "/?" || first == "help") {
+        std::cout << kHelp;
+        return kDone;
+    }
+    try {
+        const Command c = parseArguments(argc, argv);
+        if (c.verb == "query") return query(c);
+        if (c.verb == "add") return add(c);
+        if (c.verb == "delete") return remove(c);
+        if (c.verb == "export") return exportKey(c);
+        if (c.verb == "import") return importFile(c);
+        throw UsageError{"unknown command '" + std::string(argv[1]) + "'"};
+    } catch (const UsageError& e) {
+        std::cerr << "ERROR: " << e.message << "\nType 'folvio-reg --help' for usage.\n";
+        return kUsage;
+    } catch (const RegistryError& e) {
+        std::cerr << "ERROR: " << e.what() << "\n";
+        return e.code() == RegistryError::Code::InvalidName ? kUsage : kNotFound;
+    } catch (const std::exception& e) {
+        std::cerr << "ERROR: " << e.what() << "\n";
+        return kNotFound;
+    }
+}
