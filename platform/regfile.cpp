@@ -82,9 +82,10 @@ public:
     std::vector<RegFileKey> parse() {
         if (text_.substr(0, 3) == "\xEF\xBB\xBF") pos_ = 3;
         skipEmptyLines();
-        std::string_view first = restOfLine();
+        std::string_view first = untilLineEnd();
         while (!first.empty() && (first.back() == ' ' || first.back() == '\t')) first.remove_suffix(1);
         if (first != kSignature) fail("the file does not start with REGEDIT4");
+        lineBreak();
         std::vector<RegFileKey> keys;
         while (!atEnd()) {
             skipBlanks();
@@ -314,10 +315,14 @@ std::string formatRegFile(const std::vector<RegFileKey>& keys) {
 std::vector<RegFileKey> parseRegFile(std::string_view text) { return Parser(text).parse(); }
 
 std::vector<RegFileKey> readKeyTree(Hive hive, std::string_view path) {
-    std::string normalized;
-    for (const std::string& name : splitKeyPath(path)) normalized += (normalized.empty() ? "" : "\\") + name;
+    // Headers carry the names as stored, so an import recreates them in their own letter case.
+    std::optional<RegKey> key = RegKey::open(hive, path);
     std::vector<RegFileKey> keys;
-    readInto(keys, hive, normalized);
+    if (key) {
+        const std::string stored = key->path();
+        key->close();
+        readInto(keys, hive, stored);
+    }
     if (keys.empty()) throw RegistryError(RegistryError::Code::NotFound, "the registry key was not found");
     return keys;
 }

@@ -140,6 +140,12 @@ std::vector<std::string> RegKey::valueNames() const { return hive().valueNames(i
 
 std::vector<std::string> RegKey::subkeyNames() const { return hive().subkeyNames(id_); }
 
+std::string RegKey::path() const {
+    std::optional<std::string> path = hive().keyPath(id_);
+    if (!path) throw RegistryError(RegistryError::Code::NotFound, "the registry key was deleted");
+    return *path;
+}
+
 bool deleteKeyTree(Hive hive, std::string_view path) {
     const std::vector<std::string> names = splitKeyPath(path);
     if (names.empty()) throw RegistryError(RegistryError::Code::InvalidName, "the root of a hive cannot be deleted");

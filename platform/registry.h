@@ -90,6 +90,8 @@ public:
     std::vector<std::string> valueNames() const;
     // Names of the direct subkeys, sorted ignoring ASCII case.
     std::vector<std::string> subkeyNames() const;
+    // The key's path below its hive, with the names as first written.
+    std::string path() const;
 
 private:
     RegKey(std::shared_ptr<SqliteHive> hive, int64_t id);

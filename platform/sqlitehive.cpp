@@ -473,4 +473,21 @@ std::vector<std::string> SqliteHive::subkeyNames(int64_t key) const {
     return names;
 }
 
+std::optional<std::string> SqliteHive::keyPath(int64_t key) const {
+    std::optional<std::string> path;
+    transaction(false, [&] {
+        path.reset();
+        std::string joined;
+        for (int64_t id = key; id != kRootKey;) {
+            Statement s(db_, file_, "SELECT parent, name FROM keys WHERE id=?1");
+            s.bind(1, id);
+            if (!s.step()) return;
+            joined = s.bytes(1) + (joined.empty() ? "" : "\\" + joined);
+            id = s.integer(0);
+        }
+        path = joined;
+    });
+    return path;
+}
+
 }  // namespace platform

@@ -48,6 +48,8 @@ public:
     bool deleteValue(int64_t key, std::string_view name);
     std::vector<std::string> valueNames(int64_t key) const;
     std::vector<std::string> subkeyNames(int64_t key) const;
+    // The names from the root down to the key, joined by "\"; nullopt when it was deleted.
+    std::optional<std::string> keyPath(int64_t key) const;
 
     const std::filesystem::path& file() const { return file_; }
 

@@ -222,22 +222,24 @@ int query(const Command& c) {
     const KeyName key = parseKey(c.operands[0]);
     std::optional<RegKey> open = RegKey::open(key.hive, key.path);
     if (!open) return notFound();
+    const std::string stored = open->path();
+    const std::string shown = platform::hiveName(key.hive) + (stored.empty() ? "" : "\\" + stored);
     if (c.name) {
         std::optional<RegValue> value = open->read(*c.name);
         if (!value) return notFound();
-        std::string stored = *c.name;  // shown as first written, whatever case was asked for
-        for (const std::string& name : open->valueNames())
-            if (platform::foldName(name) == platform::foldName(stored)) stored = name;
-        std::cout << "\n" << key.full << "\n";
-        printValue(stored, *value);
+        std::string name = *c.name;  // shown as first written, whatever case was asked for
+        for (const std::string& each : open->valueNames())
+            if (platform::foldName(each) == platform::foldName(name)) name = each;
+        std::cout << "\n" << shown << "\n";
+        printValue(name, *value);
         std::cout << "\n";
         return kDone;
     }
-    std::cout << "\n" << key.full << "\n";
+    std::cout << "\n" << shown << "\n";
     for (const std::string& name : open->valueNames())
         if (std::optional<RegValue> value = open->read(name)) printValue(name, *value);
     std::cout << "\n";
-    for (const std::string& sub : open->subkeyNames()) std::cout << key.full << "\\" << sub << "\n";
+    for (const std::string& sub : open->subkeyNames()) std::cout << shown << "\\" << sub << "\n";
     return kDone;
 }
 
