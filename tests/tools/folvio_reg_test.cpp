@@ -1,0 +1,183 @@
+#include "components/kwreg.h"
+#include "platform/regfile.h"
+#include "platform/registry.h"
+#include "testsupport.h"
+
+#include <gtest/gtest.h>
+
+using platform::Hive;
+using platform::RegKey;
+using platform::RegValue;
+using testsupport::runCommand;
+using testsupport::ScopedEnv;
+using testsupport::shellQuote;
+using testsupport::TempDir;
+
+namespace {
+
+class FolvioRegTest : public ::testing::Test {
+protected:
+    TempDir dir;
+    ScopedEnv registry{"MARVANE_REGISTRY_DIR", (dir / "registry").string()};
+
+    // Runs folvio-reg with the arguments, each quoted for the shell; input goes to its stdin.
+    static testsupport::CommandResult reg(const std::vector<std::string>& args, const std::string& input = "") {
+        std::string line = "printf %s ";
+        line += shellQuote(input);
+        line += " | ";
+        line += shellQuote(FOLVIO_REG);
+        for (const std::string& a : args) {
+            line += ' ';
+            line += shellQuote(a);
+        }
+        return runCommand(line);
+    }
+    static std::optional<RegValue> value(const std::string& path, const std::string& name) {
+        std::optional<RegKey> key = RegKey::open(Hive::CurrentUser, path);
+        return key ? key->read(name) : std::nullopt;
+    }
+};
+
+const std::string kFolvio = "HKCU\\Software\\Marvane\\Folvio";
+
+}  // namespace
+
+TEST_F(FolvioRegTest, SetsTheDestinationFolderThatTheApplicationReads) {
+    auto added = reg({"add", kFolvio, "/v", "DestDir", "/d", "/backups/", "/f"});
+    EXPECT_EQ(added.exitCode, 0) << added.output;
+    auto queried = reg({"query", kFolvio, "/v", "destdir"});
+    EXPECT_EQ(queried.exitCode, 0) << queried.output;
+    EXPECT_EQ(queried.output, "\nHKEY_CURRENT_USER\\Software\\Marvane\\Folvio\n    DestDir    REG_SZ    /backups/\n\n");
+    TKwReg KwReg1{"Marvane", "Folvio"};
+    EXPECT_EQ(KwReg1.Pop("DestDir"), "/backups/");
+}
+
+TEST_F(FolvioRegTest, ArgumentsAfterSwitchesAreTakenAsTheyStand) {
+    const std::vector<std::string> texts = {"/f", "/v", "\xE9\xFF\x80 high", "tab\tcr\rlf\nbell\x07", "-", ""};
+    for (size_t i = 0; i < texts.size(); ++i) {
+        SCOPED_TRACE(i);
+        const std::string name = "n" + texts[i];
+        auto r = reg({"add", kFolvio, "/v", name, "/d", texts[i], "/f"});
+        ASSERT_EQ(r.exitCode, 0) << r.output;
+        EXPECT_EQ(value("Software\\Marvane\\Folvio", name), (RegValue{platform::REG_SZ, platform::textData(texts[i])}));
+    }
+    EXPECT_EQ(reg({"add", kFolvio, "/v", "Count", "/t", "REG_DWORD", "/d", "0x10"}).exitCode, 0);
+    EXPECT_EQ(reg({"add", kFolvio, "/v", "Blob", "/t", "reg_binary", "/d", "00fF"}).exitCode, 0);
+    EXPECT_EQ(reg({"add", kFolvio, "/v", "Exp", "/t", "REG_EXPAND_SZ", "/d", "$HOME"}).exitCode, 0);
+    EXPECT_EQ(value("Software\\Marvane\\Folvio", "Count"), (RegValue{platform::REG_DWORD, platform::dwordData(16)}));
+    EXPECT_EQ(value("Software\\Marvane\\Folvio", "Blob"), (RegValue{platform::REG_BINARY, std::string("\0\xFF", 2)}));
+    EXPECT_EQ(reg({"query", kFolvio, "/v", "count"}).output, "\nHKEY_CURRENT_USER\\Software\\Marvane\\Folvio\n    Count    REG_DWORD    0x10\n\n");
+    EXPECT_NE(reg({"query", kFolvio}).output.find("    Blob    REG_BINARY    00FF\n"), std::string::npos);
+}
+
+TEST_F(FolvioRegTest, ExitCodes) {
+    ASSERT_EQ(reg({"add", kFolvio, "/v", "DestDir", "/d", "/x/"}).exitCode, 0);
+    struct Case {
+        const char* what;
+        std::vector<std::string> args;
+        int exitCode;
+    };
+    const std::vector<Case> cases = {
+        {"query a value", {"query", kFolvio, "/v", "DestDir"}, 0},
+        {"query a key", {"QUERY", "hkey_current_user\\software"}, 0},
+        {"missing key", {"query", "HKCU\\Software\\Nope"}, 1},
+        {"missing value", {"query", kFolvio, "/v", "Nope"}, 1},
+        {"delete a missing value", {"delete", kFolvio, "/v", "Nope", "/f"}, 1},
+        {"delete a missing key", {"delete", "HKCU\\Software\\Nope", "/f"}, 1},
+        {"export a missing key", {"export", "HKCU\\Software\\Nope", (dir / "x.reg").string()}, 1},
+        {"import a missing file", {"import", (dir / "missing.reg").string()}, 1},
+        {"no command", {}, 2},
+        {"unknown command", {"copy", kFolvio}, 2},
+        {"unknown hive", {"query", "HKCR\\Software"}, 2},
+        {"invalid key path", {"query", "HKCU\\a\\\\b"}, 2},
+        {"no key", {"query"}, 2},
+        {"switch without its argument", {"add", kFolvio, "/v"}, 2},
+        {"switch given twice", {"add", kFolvio, "/v", "a", "/v", "b"}, 2},
+        {"unknown type", {"add", kFolvio, "/v", "a", "/t", "REG_QWORD", "/d", "1"}, 2},
+        {"dword that is no number", {"add", kFolvio, "/v", "a", "/t", "REG_DWORD", "/d", "ten"}, 2},
+        {"dword too large", {"add", kFolvio, "/v", "a", "/t", "REG_DWORD", "/d", "4294967296"}, 2},
+        {"odd binary", {"add", kFolvio, "/v", "a", "/t", "REG_BINARY", "/d", "abc"}, 2},
+        {"data without a name", {"add", kFolvio, "/d", "x"}, 2},
+        {"switch the command does not take", {"query", kFolvio, "/f"}, 2},
+        {"extra operand", {"query", kFolvio, "extra"}, 2},
+        {"deleting a hive root", {"delete", "HKCU", "/f"}, 2},
+    };
+    for (const Case& c : cases) {
+        auto r = reg(c.args);
+        EXPECT_EQ(r.exitCode, c.exitCode) << c.what << ": " << r.output;
+    }
+    EXPECT_EQ(value("Software\\Marvane\\Folvio", "DestDir")->text(), "/x/");
+}
+
+TEST_F(FolvioRegTest, HelpShowsHowToSetTheDestinationFolder) {
+    for (const char* help : {"--help", "-h", "/?"}) {
+        auto r = reg({help});
+        EXPECT_EQ(r.exitCode, 0);
+        EXPECT_NE(r.output.find("folvio-reg add 'HKCU\\Software\\Marvane\\Folvio' /v DestDir /d /backups/ /f"),
+                  std::string::npos)
+            << r.output;
+    }
+}
+
+TEST_F(FolvioRegTest, AsksBeforeOverwritingOrDeleting) {
+    ASSERT_EQ(reg({"add", kFolvio, "/v", "AutoName", "/d", "1"}).exitCode, 0);
+    auto refused = reg({"add", kFolvio, "/v", "autoname", "/d", ""}, "n\n");
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_NE(refused.output.find("overwrite"), std::string::npos);
+    EXPECT_EQ(value("Software\\Marvane\\Folvio", "AutoName")->text(), "1");
+    EXPECT_EQ(reg({"add", kFolvio, "/v", "AutoName", "/d", ""}, "yes\n").exitCode, 0);
+    EXPECT_EQ(value("Software\\Marvane\\Folvio", "AutoName")->text(), "");
+
+    EXPECT_EQ(reg({"delete", "HKCU\\Software\\Marvane"}).exitCode, 1);  // no answer: nothing deleted
+    EXPECT_TRUE(value("Software\\Marvane\\Folvio", "AutoName").has_value());
+    EXPECT_EQ(reg({"delete", kFolvio, "/v", "AutoName"}, "y\n").exitCode, 0);
+    EXPECT_FALSE(value("Software\\Marvane\\Folvio", "AutoName").has_value());
+    EXPECT_EQ(reg({"delete", "HKCU\\Software\\Marvane", "/f"}).exitCode, 0);
+    EXPECT_FALSE(RegKey::open(Hive::CurrentUser, "Software\\Marvane").has_value());
+}
+
+TEST_F(FolvioRegTest, ExportAndImportAreLossless) {
+    std::string every, typeable;
+    for (int b = 0; b < 256; ++b) every.push_back(static_cast<char>(b));
+    for (int b = 1; b < 256; ++b) typeable.push_back(static_cast<char>(b));
+    {
+        RegKey key = RegKey::create(Hive::CurrentUser, "Software\\Marvane\\Folvio");
+        key.writeText("Password", typeable);
+        key.writeText("Name\r\nwith \"breaks\"", "\xC3\xA9t\xC3\xA9");
+        key.write("Raw", platform::REG_BINARY, every);
+        key.write("Count", platform::REG_DWORD, platform::dwordData(7));
+        RegKey::create(Hive::CurrentUser, "Software\\Marvane\\Folvio\\Sub").writeText("", "default");
+    }
+    const auto before = platform::readKeyTree(Hive::CurrentUser, "Software\\Marvane");
+    const std::string file = (dir / "settings.reg").string();
+    auto exported = reg({"export", "HKCU\\Software\\Marvane", file});
+    ASSERT_EQ(exported.exitCode, 0) << exported.output;
+    EXPECT_EQ(testsupport::readFile(file).rfind("REGEDIT4\r\n", 0), 0u);
+    EXPECT_EQ(reg({"export", "HKCU\\Software\\Marvane", file}).exitCode, 1);  // exists, not confirmed
+    EXPECT_EQ(reg({"export", "HKCU\\Software\\Marvane", file, "/y"}).exitCode, 0);
+
+    ASSERT_EQ(reg({"delete", "HKCU\\Software\\Marvane", "/f"}).exitCode, 0);
+    auto imported = reg({"import", file});
+    ASSERT_EQ(imported.exitCode, 0) << imported.output;
+    EXPECT_EQ(platform::readKeyTree(Hive::CurrentUser, "Software\\Marvane"), before);
+
+    testsupport::writeFile(dir / "bad.reg", "REGEDIT4\r\n[HKCU\\Software\\Bad]\r\n\"a\"=\"1\"\r\n\"b\"=oops\r\n");
+    auto bad = reg({"import", (dir / "bad.reg").string()});
+    EXPECT_EQ(bad.exitCode, 1);
+    EXPECT_NE(bad.output.find("line 4"), std::string::npos) << bad.output;
+    EXPECT_FALSE(RegKey::open(Hive::CurrentUser, "Software\\Bad").has_value()) << "a malformed file was half applied";
+}
+
+TEST_F(FolvioRegTest, ProcessesWritingAtOnceLoseNothing) {
+    std::string script;
+    for (const char* who : {"a", "b", "c"})
+        script += "(for i in $(seq 1 15); do " + shellQuote(FOLVIO_REG) + " add 'HKCU\\Software\\Race' /v " + who +
+                  "$i /d $i /f >/dev/null || echo FAILED; done) & ";
+    auto r = runCommand(script + "wait");
+    EXPECT_EQ(r.output, "");
+    std::optional<RegKey> key = RegKey::open(Hive::CurrentUser, "Software\\Race");
+    ASSERT_TRUE(key);
+    EXPECT_EQ(key->valueNames().size(), 45u);
+    auto check = runCommand("sqlite3 " + shellQuote(platform::hiveFile(Hive::CurrentUser).string()) + " 'PRAGMA integrity_check'");
+    EXPECT_EQ(check.output, "ok\n");
+}
