@@ -19,7 +19,7 @@ std::string quoteText(std::string_view text) {
     return out;
 }
 
-// String data that regedit itself could read back from quotes: text, one zero byte, nothing odd.
+// String data that any REGEDIT4 reader takes back from quotes: text, one zero byte, no control bytes.
 bool fitsInQuotes(const std::string& data) {
     if (data.empty() || data.back() != '\0') return false;
     for (size_t i = 0; i + 1 < data.size(); ++i) {
@@ -35,7 +35,7 @@ void appendHex(std::string& out, std::string_view data, size_t column) {
         if (i > 0) {
             out.push_back(',');
             ++column;
-            if (column > kHexLineWidth) {  // wrap long data the way regedit does
+            if (column > kHexLineWidth) {  // wrap long data as REGEDIT4 files usually are
                 out += "\\\r\n  ";
                 column = 2;
             }

@@ -334,6 +334,8 @@ SqliteHive::Opened SqliteHive::connect(bool create, std::string& damage) {
 void SqliteHive::transaction(bool write, const std::function<void()>& body) const {
     if (write && sqlite3_db_readonly(db_, "main") == 1)
         throw RegistryError(RegistryError::Code::AccessDenied, "the registry hive " + file_.string() + " may not be written");
+    if (setAside_)
+        throw RegistryError(RegistryError::Code::Failed, "the registry hive " + file_.string() + " was damaged and set aside");
     const auto deadline = std::chrono::steady_clock::now() + kBusyDeadline;
     for (int attempt = 0;; ++attempt) {
         try {
@@ -349,6 +351,7 @@ void SqliteHive::transaction(bool write, const std::function<void()>& body) cons
             pause(attempt);
         } catch (const Damaged& d) {
             if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+            setAside_ = true;
             setAside(file_, device_, inode_, d.reason);
             throw RegistryError(RegistryError::Code::Failed,
                                 "the registry hive " + file_.string() + " is damaged (" + d.reason + ")");

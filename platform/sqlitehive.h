@@ -67,6 +67,7 @@ private:
     dev_t device_ = 0;  // identity of the file this connection opened
     ino_t inode_ = 0;
     sqlite3* db_ = nullptr;
+    mutable bool setAside_ = false;  // the file was found damaged and moved away: no more use
 };
 
 }  // namespace platform

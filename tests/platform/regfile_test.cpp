@@ -46,7 +46,7 @@ TEST(RegFile, FormatAndParseGiveBackEveryByte) {
     EXPECT_EQ(parseRegFile(text), keys);
 }
 
-TEST(RegFile, WritesStringsInTheFormRegeditReads) {
+TEST(RegFile, WritesStringsInQuotesWhereEveryReaderTakesThem) {
     struct Case {
         const char* what;
         RegFileValue value;
@@ -106,7 +106,7 @@ TEST(RegFile, RejectsMalformedFilesWithTheLine) {
     };
     const std::vector<Case> cases = {
         {"no signature", "[HKEY_CURRENT_USER\\K]\r\n", 1},
-        {"other signature", "Windows Registry Editor Version 5.00\r\n", 1},
+        {"other signature", "REGEDIT5\r\n", 1},
         {"value before any key", "REGEDIT4\r\n\"a\"=\"b\"\r\n", 2},
         {"value after a key deletion", "REGEDIT4\r\n[-HKCU\\K]\r\n\"a\"=\"b\"\r\n", 3},
         {"unknown hive", "REGEDIT4\r\n\r\n[HKEY_CLASSES_ROOT\\K]\r\n", 3},
