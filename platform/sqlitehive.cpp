@@ -286,32 +286,44 @@ SqliteHive::Opened SqliteHive::connect(bool create, std::string& damage) {
     exec(db_, file_, "PRAGMA foreign_keys=ON");
     const bool readOnly = sqlite3_db_readonly(db_, "main") == 1;
 
-    int64_t applicationId = queryInteger(db_, file_, "PRAGMA application_id");
-    if (applicationId == 0) {
-        if (queryInteger(db_, file_, "SELECT count(*) FROM sqlite_schema") != 0) {
-            damage = "not a registry hive";
-            return Opened::Damaged;
-        }
-        if (!create) return Opened::Empty;
-        if (readOnly)
-            throw RegistryError(RegistryError::Code::AccessDenied, "the registry hive " + file_.string() + " may not be written");
-    } else if (applicationId != kApplicationId) {
-        damage = "not a registry hive";
-        return Opened::Damaged;
-    } else {
+    // Header and tables are read in one snapshot, as another process may be creating them right now.
+    int64_t applicationId = 0;
+    auto inspect = [&]() -> bool {
+        applicationId = queryInteger(db_, file_, "PRAGMA application_id");
+        if (applicationId == 0) return queryInteger(db_, file_, "SELECT count(*) FROM sqlite_schema") == 0;
+        if (applicationId != kApplicationId) return false;
         if (queryInteger(db_, file_, "PRAGMA user_version") > kSchemaVersion)
             throw RegistryError(RegistryError::Code::Failed,
                                 "the registry hive " + file_.string() + " was written by a newer version");
         Statement quick(db_, file_, "PRAGMA quick_check");
         if (!quick.step() || quick.bytes(0) != "ok") {
             damage = quick.bytes(0);
-            return Opened::Damaged;
+            return false;
         }
         if (queryInteger(db_, file_, "SELECT count(*) FROM sqlite_schema WHERE name IN ('keys','vals')") != 2 ||
             queryInteger(db_, file_, "SELECT count(*) FROM keys WHERE id=1 AND parent IS NULL") != 1) {
             damage = "tables missing";
-            return Opened::Damaged;
+            return false;
         }
+        return true;
+    };
+    bool sound = false;
+    exec(db_, file_, "BEGIN");
+    try {
+        sound = inspect();
+        exec(db_, file_, "COMMIT");
+    } catch (...) {
+        if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
+    if (!sound) {
+        if (damage.empty()) damage = "not a registry hive";
+        return Opened::Damaged;
+    }
+    if (applicationId == 0) {
+        if (!create) return Opened::Empty;
+        if (readOnly)
+            throw RegistryError(RegistryError::Code::AccessDenied, "the registry hive " + file_.string() + " may not be written");
     }
 
     if (!readOnly) {
