@@ -61,7 +61,7 @@ bool TKwHTML::GetAllImages(std::vector<std::string>& list) {
         if (tag.size() + p + source.size() < html.size()) {
             const std::string_view five = textAt(html, p, tag.size());
             if (five == tag) {
-                p += tag.size();
+                p += tag.size() - 1;  // the step's own increment adds the one, so "src" may follow at once
                 inImage = true;
                 current.clear();
             }
@@ -116,7 +116,7 @@ bool TKwHTML::GetAllVar(std::vector<std::string>& list, const std::string& start
             } else {
                 list.push_back(current);
                 current.clear();
-                p += endMarker.size();
+                p += endMarker.size() - 1;  // the next start marker may follow at once
                 inStart = collecting = false;
             }
         }

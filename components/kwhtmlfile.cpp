@@ -3,8 +3,9 @@
 #include <gumbo.h>
 
 #include <cctype>
+#include <filesystem>
 #include <fstream>
-#include <iterator>
+#include <sstream>
 #include <utility>
 #include <vector>
 
@@ -154,12 +155,14 @@ std::string FileBrowser::LocalPath(const std::string& address) {
 void FileBrowser::Navigate(const std::string& address) {
     Clear();
     const std::string path = LocalPath(address);
-    if (path.empty()) return;
+    std::error_code ec;
+    if (path.empty() || !std::filesystem::is_regular_file(path, ec)) return;  // no folders or devices
     std::ifstream in(path, std::ios::binary);
     if (!in) return;
-    std::string source((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::ostringstream source;
+    source << in.rdbuf();
     if (in.bad()) return;
-    LoadHtml(source);
+    LoadHtml(source.str());
     location_ = path;
 }
 
