@@ -51,57 +51,32 @@ bool TKwHTML::GetAllLinks(std::vector<std::string>& list) {
 }
 
 bool TKwHTML::GetAllImages(std::vector<std::string>& list) {
-    static constexpr std::string_view tag = "<IMG ";
-    static constexpr std::string_view source = "src=\"";
-    const std::string html = GetBodyHtml();
-    bool inImage = false, collecting = false, found = false;
-    std::string current;
-    for (size_t p = 0; p < html.size(); ++p) {
-        serve();
-        if (tag.size() + p + source.size() < html.size()) {
-            const std::string_view five = textAt(html, p, tag.size());
-            if (five == tag) {
-                p += tag.size() - 1;  // the step's own increment adds the one, so "src" may follow at once
-                inImage = true;
-                current.clear();
-            }
-            if (inImage && five == source) {
-                p += source.size();
-                collecting = true;
-                current.clear();
-            }
-        }
-        if (collecting) {
-            found = true;
-            const char ch = charAt(html, p);
-            if (ch != '"') {
-                current += ch;
-            } else {
-                list.push_back(current);
-                current.clear();
-                inImage = collecting = false;
-            }
-        }
-    }
-    return found;
+    return scanValues(list, "<IMG ", "src=\"", "\"", false);
 }
 
 bool TKwHTML::GetAllVar(std::vector<std::string>& list, const std::string& startMarker,
                         const std::string& valueMarker, const std::string& endMarker) {
     // An empty marker matches everywhere: the walk would never move on.
     if (startMarker.empty() || valueMarker.empty() || endMarker.empty()) return false;
+    return scanValues(list, startMarker, valueMarker, endMarker, true);
+}
+
+bool TKwHTML::scanValues(std::vector<std::string>& list, std::string_view startMarker, std::string_view valueMarker,
+                         std::string_view endMarker, bool startEndsValue) {
     const std::string html = GetBodyHtml();
     bool inStart = false, collecting = false, found = false;
     std::string current;
     for (size_t p = 0; p < html.size(); ++p) {
         serve();
         if (startMarker.size() + p + valueMarker.size() < html.size()) {
+            // Both texts are taken before p moves.
             const std::string_view atStart = textAt(html, p, startMarker.size());
             const std::string_view atValue = textAt(html, p, valueMarker.size());
             if (atStart == startMarker) {
                 p += startMarker.size() - 1;  // the step's own increment adds the one
-                collecting = false;
                 inStart = true;
+                if (startEndsValue) collecting = false;
+                else current.clear();
             }
             if (inStart && atValue == valueMarker) {
                 p += valueMarker.size();

@@ -3,6 +3,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kwhtml {
@@ -51,4 +52,7 @@ public:
 
 private:
     void serve();
+    // The walk of GetAllImages and GetAllVar; startEndsValue: a start marker ends a value being read.
+    bool scanValues(std::vector<std::string>& list, std::string_view startMarker, std::string_view valueMarker,
+                    std::string_view endMarker, bool startEndsValue);
 };

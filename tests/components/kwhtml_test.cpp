@@ -33,40 +33,46 @@ struct Scan {
     bool result;
 };
 
-Scan links(const std::string& html) {
+// Runs one scan over the markup.
+template <class Operation>
+Scan scan(const std::string& html, Operation operation) {
     MarkupBrowser browser(html);
     TKwHTML page;
     page.Browser = &browser;
     Scan s;
-    s.result = page.GetAllLinks(s.list);
+    s.result = operation(page, s.list);
     return s;
+}
+
+Scan links(const std::string& html) {
+    return scan(html, [](TKwHTML& page, Strings& list) { return page.GetAllLinks(list); });
 }
 
 Scan images(const std::string& html) {
-    MarkupBrowser browser(html);
-    TKwHTML page;
-    page.Browser = &browser;
-    Scan s;
-    s.result = page.GetAllImages(s.list);
-    return s;
+    return scan(html, [](TKwHTML& page, Strings& list) { return page.GetAllImages(list); });
 }
 
 Scan vars(const std::string& html, const std::string& a, const std::string& b, const std::string& c) {
-    MarkupBrowser browser(html);
-    TKwHTML page;
-    page.Browser = &browser;
-    Scan s;
-    s.result = page.GetAllVar(s.list, a, b, c);
-    return s;
+    return scan(html, [&](TKwHTML& page, Strings& list) { return page.GetAllVar(list, a, b, c); });
+}
+
+struct ScanCase {
+    const char* name;
+    const char* html;
+    Strings list;
+    bool result;
+};
+
+void expectScans(std::initializer_list<ScanCase> cases, Scan (*run)(const std::string&)) {
+    for (const auto& c : cases) {
+        const Scan s = run(c.html);
+        EXPECT_EQ(s.list, c.list) << c.name;
+        EXPECT_EQ(s.result, c.result) << c.name;
+    }
 }
 
 TEST(KwHtmlScan, LinksAreFoundByTheirExactMarker) {
-    struct Case {
-        const char* name;
-        const char* html;
-        Strings list;
-        bool result;
-    } cases[] = {
+    expectScans({
         {"two links in order", R"(<A href="a.html">a</A> <A href="b.html">b</A>)", {"a.html", "b.html"}, false},
         {"lower case tag", R"(<a href="a.html">a</a>)", {}, false},
         {"lower case attribute", R"(<A HREF="a.html">a</A>)", {}, false},
@@ -76,21 +82,11 @@ TEST(KwHtmlScan, LinksAreFoundByTheirExactMarker) {
         {"marker with nothing after it", R"(x<A href=")", {}, false},
         {"marker at the very start", R"(<A href="first">)", {"first"}, false},
         {"empty markup", "", {}, false},
-    };
-    for (const auto& c : cases) {
-        const Scan s = links(c.html);
-        EXPECT_EQ(s.list, c.list) << c.name;
-        EXPECT_EQ(s.result, c.result) << c.name;
-    }
+    }, links);
 }
 
 TEST(KwHtmlScan, ImagesTakeTheNextSourceMarkerAfterAnImageTag) {
-    struct Case {
-        const char* name;
-        const char* html;
-        Strings list;
-        bool result;
-    } cases[] = {
+    expectScans({
         {"source right after the tag name", R"(<IMG src="a.png"> <IMG src="b.png"> end)", {"a.png", "b.png"}, true},
         {"source after other attributes", R"(<IMG alt="x" src="a.png"> end)", {"a.png"}, true},
         {"tag without source takes a later one", R"(<IMG alt="x"><P>p</P><SCRIPT src="s.js"></SCRIPT> end)", {"s.js"}, true},
@@ -98,12 +94,7 @@ TEST(KwHtmlScan, ImagesTakeTheNextSourceMarkerAfterAnImageTag) {
         {"lower case", R"(<img src="a.png"> end)", {}, false},
         {"source left open", R"(<IMG src="open and more text)", {}, true},
         {"too close to the end", R"(<IMG src="a.png")", {}, false},
-    };
-    for (const auto& c : cases) {
-        const Scan s = images(c.html);
-        EXPECT_EQ(s.list, c.list) << c.name;
-        EXPECT_EQ(s.result, c.result) << c.name;
-    }
+    }, images);
 }
 
 TEST(KwHtmlScan, ValuesStandBetweenTheCallersMarkers) {

@@ -18,6 +18,14 @@ struct ValueCase {
     const char* x = "";
 };
 
+// Sets a, b, c and d to 2, 3, 5 and 7: values that tell every grouping apart.
+void setVariables(TKwParser& parser) {
+    parser.A = "2";
+    parser.B = "3";
+    parser.C = "5";
+    parser.D = "7";
+}
+
 class Evaluates : public testing::TestWithParam<ValueCase> {};
 
 TEST_P(Evaluates, ToTheExpectedValue) {
@@ -25,10 +33,7 @@ TEST_P(Evaluates, ToTheExpectedValue) {
     TKwParser parser;
     parser.OverwriteDecimalSymbol = ",";
     parser.X = c.x;
-    parser.A = "2";
-    parser.B = "3";
-    parser.C = "5";
-    parser.D = "7";
+    setVariables(parser);
     parser.Expression = c.expression;
     ASSERT_TRUE(parser.CreateTree()) << parser.Expression;
     EXPECT_NEAR(static_cast<double>(parser.Evaluate()), static_cast<double>(c.expected), 1e-9) << parser.Expression;
@@ -62,7 +67,7 @@ INSTANTIATE_TEST_SUITE_P(
         ValueCase{"VariableWithTrailingTextUsesItsNumber", "x", 12, "12abc"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// The grouping rules, with variable values that tell every other grouping apart.
+// The grouping rules.
 TEST(KwParser, OperatorsOfOneLevelGroupFromTheLeftAndPowerFromTheRight) {
     struct Case {
         const char* expression;
@@ -72,10 +77,7 @@ TEST(KwParser, OperatorsOfOneLevelGroupFromTheLeftAndPowerFromTheRight) {
                  {"a^b^b", std::pow(2.0L, 27.0L)}};
     for (const auto& c : cases) {
         TKwParser parser;
-        parser.A = "2";
-        parser.B = "3";
-        parser.C = "5";
-        parser.D = "7";
+        setVariables(parser);
         parser.Expression = c.expression;
         ASSERT_TRUE(parser.CreateTree()) << c.expression;
         EXPECT_NEAR(static_cast<double>(parser.Evaluate()), static_cast<double>(c.expected), 1e-12) << c.expression;
@@ -157,19 +159,21 @@ TEST(KwParser, RendersResultsWithPrecisionAndDecimalSymbol) {
     }
 }
 
+// Builds and evaluates the expression; the rendered result, or a note that it was refused.
+std::string rendered(TKwParser& parser, const char* expression) {
+    parser.Expression = expression;
+    if (!parser.CreateTree()) return std::string("refused: ") + expression;
+    parser.Evaluate();
+    return parser.ErgebnisString();
+}
+
 TEST(KwParser, EvaluateSetsTheRenderedResult) {
     TKwParser parser;
     parser.OverwriteDecimalSymbol = ",";
     parser.Precision = 2;
-    parser.Expression = "1/3";
-    ASSERT_TRUE(parser.CreateTree());
-    parser.Evaluate();
-    EXPECT_EQ(parser.ErgebnisString(), "0,33");
+    EXPECT_EQ(rendered(parser, "1/3"), "0,33");
     parser.Precision = 0;
-    parser.Expression = "2/3";
-    ASSERT_TRUE(parser.CreateTree());
-    parser.Evaluate();
-    EXPECT_EQ(parser.ErgebnisString(), "1");
+    EXPECT_EQ(rendered(parser, "2/3"), "1");
 }
 
 TEST(KwParser, LeavesAreFunctionLettersVariablesAndCanonicalNumbers) {
@@ -272,23 +276,12 @@ private:
 
 TEST(KwParser, UsesTheLocaleDecimalSeparatorUnlessOverwritten) {
     TKwParser parser;
-    parser.Expression = "2.5*3";
-    ASSERT_TRUE(parser.CreateTree());
-    parser.Evaluate();
-    EXPECT_EQ(parser.ErgebnisString(), "7.5") << "the test environment's C locale";
-
+    EXPECT_EQ(rendered(parser, "2.5*3"), "7.5") << "the test environment's C locale";
     GermanNumbers german;
-    parser.Expression = "2,5*3";
-    ASSERT_TRUE(parser.CreateTree());
+    EXPECT_EQ(rendered(parser, "2,5*3"), "7,5");
     EXPECT_EQ(parser.DecimalSymbol(), ",");
-    parser.Evaluate();
-    EXPECT_EQ(parser.ErgebnisString(), "7,5");
-
     parser.OverwriteDecimalSymbol = ".";
-    parser.Expression = "2.5*3";
-    ASSERT_TRUE(parser.CreateTree());
-    parser.Evaluate();
-    EXPECT_EQ(parser.ErgebnisString(), "7.5");
+    EXPECT_EQ(rendered(parser, "2.5*3"), "7.5");
 }
 
 TEST(KwParser, ConvertAllColonsAndDotsTakesBothAsTheDecimalSymbol) {
