@@ -32,7 +32,7 @@ long double rowOf(long double y, int height, long double from, long double to) {
     return to == from ? 0 : std::trunc((to - y) * height / (to - from));
 }
 
-// A one-pixel pen that, like a GDI line, leaves out the end point of every line.
+// A one-pixel pen whose lines leave out their end point, so that joined segments set each pixel once.
 QPen linePen(const QColor& color) {
     QPen pen(color);
     pen.setWidth(0);
