@@ -401,6 +401,9 @@ bool TZipWriter::AddFileToZip(const std::string& entry) {
     if (!isFolder) header.internal_attributes = 2;  // not yet known
     header.disk_number_start = 0;
     if (FStorePaths) header.Setdirectory(StoredFolderPart(path));
+    // A folder entry without a folder part (no paths stored, or the root folder itself) would
+    // have an empty name, which no reader can place: it is left out.
+    if (isFolder && header.filename_length == 0) return false;
 
     if (FNameList->Find(header)) {
         bool retry = false;
