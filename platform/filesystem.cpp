@@ -136,6 +136,23 @@ bool DeleteFile(const std::string& path) { return fileSystem().unlink(path) == 0
 
 bool RenameFile(const std::string& from, const std::string& to) { return fileSystem().rename(from, to) == 0; }
 
+std::vector<std::string> LexicalParts(const std::string& path) {
+    std::vector<std::string> parts;
+    size_t from = 0;
+    while (from <= path.size()) {
+        size_t slash = path.find('/', from);
+        if (slash == std::string::npos) slash = path.size();
+        std::string part = path.substr(from, slash - from);
+        if (part == "..") {
+            if (!parts.empty()) parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(std::move(part));
+        }
+        from = slash + 1;
+    }
+    return parts;
+}
+
 std::string TemporaryFolder() {
     std::string folder = "/tmp";
     if (const char* tmp = std::getenv("TMPDIR"); tmp && *tmp && DirectoryExists(tmp)) folder = tmp;

@@ -96,6 +96,10 @@ bool DirectoryExists(const std::string& path);  // a folder
 bool DeleteFile(const std::string& path);       // true when it was removed
 bool RenameFile(const std::string& from, const std::string& to);
 
+// The names of a path's parts, without empty and "." parts, each ".." taking back the part before
+// it (lexically: links are not resolved); "/a/./b/../c" gives {"a", "c"}.
+std::vector<std::string> LexicalParts(const std::string& path);
+
 // The system's temporary folder: TMPDIR when it names a folder, else /tmp; ends with "/".
 std::string TemporaryFolder();
 // Creates a new, empty, uniquely named file in folder whose name starts with prefix; returns its path.

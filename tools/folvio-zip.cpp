@@ -130,21 +130,8 @@ std::string absolutePath(const std::string& path) {
         }
         full = std::string(cwd.data()) + "/" + full;
     }
-    std::vector<std::string> parts;
-    size_t from = 0;
-    while (from <= full.size()) {
-        size_t slash = full.find('/', from);
-        if (slash == std::string::npos) slash = full.size();
-        std::string part = full.substr(from, slash - from);
-        if (part == "..") {
-            if (!parts.empty()) parts.pop_back();
-        } else if (!part.empty() && part != ".") {
-            parts.push_back(part);
-        }
-        from = slash + 1;
-    }
     std::string out;
-    for (const std::string& part : parts) out += "/" + part;
+    for (const std::string& part : platform::LexicalParts(full)) out.append("/").append(part);
     return out.empty() ? "/" : out;
 }
 

@@ -25,24 +25,11 @@ std::string afterLastSlash(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// The folder part without empty, "." and ".." components (".." takes back the one before it),
-// so that no stored name is absolute or climbs out of the folder it is extracted into.
+// The folder part without empty, "." and ".." parts (".." takes back the one before it), so that
+// no stored name is absolute or climbs out of the folder it is extracted into.
 std::string cleanFolderPart(const std::string& folder) {
-    std::vector<std::string> parts;
-    size_t from = 0;
-    while (from <= folder.size()) {
-        size_t slash = folder.find('/', from);
-        if (slash == std::string::npos) slash = folder.size();
-        std::string part = folder.substr(from, slash - from);
-        if (part == "..") {
-            if (!parts.empty()) parts.pop_back();
-        } else if (!part.empty() && part != ".") {
-            parts.push_back(std::move(part));
-        }
-        from = slash + 1;
-    }
     std::string out;
-    for (const std::string& part : parts) out += part + "/";
+    for (const std::string& part : platform::LexicalParts(folder)) out.append(part).append("/");
     return out;
 }
 

@@ -72,6 +72,14 @@ TEST(FileSystem, ListingsLeaveOutDotEntries) {
     EXPECT_EQ(platform::fileSystem().listDirectory((dir / "missing").string(), names), -ENOENT);
 }
 
+TEST(FileSystem, LexicalPartsDropDotsAndEmptyParts) {
+    using V = std::vector<std::string>;
+    EXPECT_EQ(platform::LexicalParts("/a/./b/../c/"), (V{"a", "c"}));
+    EXPECT_EQ(platform::LexicalParts("../../x//y"), (V{"x", "y"}));
+    EXPECT_EQ(platform::LexicalParts("/"), V{});
+    EXPECT_EQ(platform::LexicalParts("notes."), V{"notes."});
+}
+
 TEST(FileSystem, AScopedReplacementIsUsedAndThenRemoved) {
     TempDir dir;
     std::string path = (dir / "f").string();
