@@ -225,18 +225,17 @@ void TZipWriter::finishFailedJob() {
 void TZipWriter::ExpandFilesList() {
     FTotalBytes = 0;
     FBytesDone = 0;
-    if (ZipAction == TZipAction::zaFreshen) FZipContents->Sort(TZipSortMode::ByName);
-
-    // Freshening takes only files whose stored name is already in the archive.
+    // Freshening takes only files whose stored name is already in the archive: a name index of
+    // the in-memory directory serves the lookups.
+    TSortedZip names(TZipSortMode::ByName, false);
+    if (ZipAction == TZipAction::zaFreshen)
+        for (size_t i = 0; i < FZipContents->Count(); ++i)
+            if (!names.Find(*FZipContents->Items(i))) names.Add(FZipContents->Items(i));
     auto inDirectory = [&](const std::string& path) {
         TZipHeaderInfo key;
         key.Setfilename(afterLastSlash(path));
         if (FStorePaths) key.Setdirectory(StoredFolderPart(path));
-        for (size_t i = 0; i < FZipContents->Count(); ++i) {
-            const TZipHeaderInfo& entry = *FZipContents->Items(i);
-            if (entry.directory() == key.directory() && entry.filename() == key.filename()) return true;
-        }
-        return false;
+        return names.Find(key) != nullptr;
     };
 
     std::vector<std::string> kept, wildcards;
@@ -294,7 +293,6 @@ void TZipWriter::ExpandFilesList() {
             FTotalBytes += static_cast<double>(rec.size);
         }
     }
-    if (ZipAction == TZipAction::zaFreshen) FZipContents->Sort(TZipSortMode::ByNone);
 }
 
 std::string TZipWriter::StoredFolderPart(const std::string& path) const {

@@ -628,6 +628,18 @@ TEST(ZipWriter, PropertiesAndTheirCouplings) {
     EXPECT_EQ(w.PackLevel(), 0);
 }
 
+TEST(ZipWriter, FreshenTakesOnlyNamesAlreadyInTheDirectory) {
+    TempDir dir;
+    testsupport::writeFile(dir / "data/a", "a");
+    Job job(dir);
+    job.packFolder(dir / "data");
+    fs::remove(job.archive);  // the directory of the same name stays in memory
+    testsupport::writeFile(dir / "data/new", "n");
+    job.w.ZipAction = TZipAction::zaFreshen;
+    EXPECT_EQ(job.packFolder(dir / "data"), 1);
+    EXPECT_EQ(readArchive(job.archive).names(), std::vector<std::string>{"a"});
+}
+
 TEST(ZipWriter, TheDirectoryStaysForTheSameNameOnly) {
     TempDir dir;
     testsupport::writeFile(dir / "data/a", "a");
