@@ -37,7 +37,8 @@ Options:
   -D          no entries for folders (by default a recursive search adds them)
   -j          junk paths: store file names without their folders
   -x PATTERN  leave out files matching PATTERN; a pattern holding "/" is matched
-              against the whole path, any other against the file name (repeatable)
+              against the whole path as searched (absolute with --root), any other
+              against the file name (repeatable)
   -n PATTERN  store files whose names match PATTERN without compressing them
               (repeatable)
   --root DIR  store paths relative to the folder DIR (implies -r)
