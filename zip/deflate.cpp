@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 
 #include "platform/assert.h"
@@ -63,6 +64,22 @@ constexpr uint8_t kExtraDBits[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,
                                      6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
 constexpr uint8_t kExtraBLBits[19] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 3, 7};
 constexpr uint8_t kBLOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+
+// Unaligned little-endian loads; the byte order only has to be the same on both sides of a compare,
+// and the lowest differing byte must be the first in memory for the length count.
+inline uint16_t load16(const uint8_t* p) {
+    uint16_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+inline uint64_t load64(const uint8_t* p) {
+    uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+static_assert(std::endian::native == std::endian::little, "the word compare counts equal bytes from the low end");
 
 unsigned bi_reverse(unsigned code, int len) {
     unsigned res = 0;
@@ -258,43 +275,46 @@ void TDeflater::fill_window() {
     }
 }
 
+// Walks the hash chain from cur_match for a match longer than prev_length. A candidate is looked
+// at only when its two bytes at the end of the best length and its first two bytes agree; byte 2
+// is equal by the hash, so the common length is counted a word at a time from byte 3, up to 258.
 unsigned TDeflater::longest_match(unsigned cur_match, unsigned prev_length) {
-    unsigned chain_length = max_chain_;
-    const uint8_t* const scan = window_ + strstart_;
-    unsigned best_len = prev_length;
+    const uint8_t* const window = window_;
+    const uint16_t* const prev = prev_;
+    const uint8_t* const scan = window + strstart_;
     const unsigned limit = strstart_ > kMaxDist ? strstart_ - kMaxDist : 0;
-    if (prev_length >= good_match_) chain_length >>= 2;
-    uint8_t scan_end1 = scan[best_len - 1];
-    uint8_t scan_end = scan[best_len];
-    do {
+    const unsigned nice = nice_match_;
+    unsigned chain_length = prev_length >= good_match_ ? max_chain_ >> 2 : max_chain_;
+    unsigned best_len = prev_length;
+    const uint16_t scan_start = load16(scan);
+    uint16_t scan_end = load16(scan + best_len - 1);
+    const uint8_t* best_end = window + best_len - 1;  // + candidate = its bytes at the end of the best length
+    for (;;) {
         FOLVIO_ASSERT(cur_match < strstart_ || lookahead_ < kMinMatch);
-        const uint8_t* match = window_ + cur_match;
-        if (match[best_len] != scan_end || match[best_len - 1] != scan_end1 || match[0] != scan[0] ||
-            match[1] != scan[1])
-            continue;
-        // Byte 2 is equal by the hash; compare pairs from byte 3 on, the limit every fourth pair.
-        unsigned off = 3;
-        for (;;) {
-            bool stop = false;
-            for (int k = 0; k < 4; k++) {
-                if (scan[off] != match[off] || scan[off + 1] != match[off + 1]) {
-                    stop = true;
+        if (load16(best_end + cur_match) == scan_end && load16(window + cur_match) == scan_start) {
+            const uint8_t* const match = window + cur_match;
+            unsigned len = 3;
+            for (;;) {
+                const uint64_t diff = load64(scan + len) ^ load64(match + len);
+                if (diff != 0) {
+                    len += static_cast<unsigned>(__builtin_ctzll(diff)) >> 3;
                     break;
                 }
-                off += 2;
+                len += 8;
+                if (len >= kMaxMatch) break;
             }
-            if (stop || off >= kMaxMatch - 1) break;
+            if (len > kMaxMatch) len = kMaxMatch;
+            if (len > best_len) {
+                match_start_ = cur_match;
+                best_len = len;
+                if (len >= nice) break;
+                scan_end = load16(scan + best_len - 1);
+                best_end = window + best_len - 1;
+            }
         }
-        if (scan[off] == match[off]) off++;
-        const unsigned len = std::min(off, kMaxMatch);
-        if (len > best_len) {
-            match_start_ = cur_match;
-            best_len = len;
-            if (len >= nice_match_) break;
-            scan_end1 = scan[best_len - 1];
-            scan_end = scan[best_len];
-        }
-    } while ((cur_match = prev_[cur_match & kWMask]) > limit && --chain_length != 0);
+        cur_match = prev[cur_match & kWMask];
+        if (cur_match <= limit || --chain_length == 0) break;
+    }
     return best_len;
 }
 
