@@ -16,7 +16,6 @@
 namespace {
 
 constexpr unsigned kWSize = 32768;
-constexpr unsigned kWMask = kWSize - 1;
 constexpr unsigned kHashMask = 0x7FFF;
 constexpr unsigned kMinMatch = 3;
 constexpr unsigned kMaxMatch = 258;
@@ -251,7 +250,7 @@ void TDeflater::slide_window() {
         head_[n] = static_cast<uint16_t>(m >= kWSize ? m - kWSize : 0);
     }
     for (unsigned n = 0; n < kWSize; n++) {
-        const unsigned m = prev_[n];
+        const unsigned m = prev_[n + kWSize];
         prev_[n] = static_cast<uint16_t>(m >= kWSize ? m - kWSize : 0);
     }
 }
@@ -312,7 +311,7 @@ unsigned TDeflater::longest_match(unsigned cur_match, unsigned prev_length) {
                 best_end = window + best_len - 1;
             }
         }
-        cur_match = prev[cur_match & kWMask];
+        cur_match = prev[cur_match];
         if (cur_match <= limit || --chain_length == 0) break;
     }
     return best_len;

@@ -21,7 +21,10 @@ struct TDeflateBuffers {
     static constexpr size_t kWindowSlack = 320;
 
     uint8_t window[65536 + kWindowSlack] = {};  // windowtype: the sliding window of input bytes
-    uint16_t prev[32768] = {};    // prevtype: previous position on the same hash chain, 0 ends it
+    // prevtype: previous position on the same hash chain, 0 ends it. One entry per window
+    // position rather than per position modulo 32768: the chain walk saves the masking step, and
+    // the entries it reads are the same.
+    uint16_t prev[65536] = {};
     uint16_t head[32768] = {};    // headtype: most recent position per hash value, 0 means empty
     uint8_t l_buf[32768] = {};    // l_buftype: literal byte, or match length minus 3, per symbol
     uint16_t d_buf[32768] = {};   // d_buftype: distance minus 1 per recorded match
@@ -117,7 +120,7 @@ private:
     void insert_string(unsigned pos, unsigned& hash_head) {
         ins_h_ = ((ins_h_ << 5) ^ window_[pos + 2]) & 0x7FFF;
         hash_head = head_[ins_h_];
-        prev_[pos & 0x7FFF] = static_cast<uint16_t>(hash_head);
+        prev_[pos] = static_cast<uint16_t>(hash_head);
         head_[ins_h_] = static_cast<uint16_t>(pos);
     }
     int64_t deflate_greedy();
