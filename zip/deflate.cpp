@@ -24,6 +24,7 @@ constexpr unsigned kMaxDist = kWSize - kMinLookahead;          // 32506
 constexpr unsigned kSlideAt = kWSize + kMaxDist;               // 65274
 constexpr unsigned kTooFar = 4096;
 constexpr unsigned kFirstRead = 32768;
+constexpr uint32_t kWipeLength = 2 * kWSize - 1;
 constexpr unsigned kLitBufSize = 32768;
 constexpr unsigned kEndInput = 65535;  // the 16-bit form of -1 that file_read may return
 constexpr int kEndBlock = 256;
@@ -191,6 +192,7 @@ int64_t TDeflater::Deflate(TDeflateBuffers& work, int level, TDeflateHost& host,
 
     if (!tables_ready_) init_tables();
 
+    work_ = &work;
     window_ = work.window;
     prev_ = work.prev;
     head_ = work.head;
@@ -235,6 +237,9 @@ int64_t TDeflater::Deflate(TDeflateBuffers& work, int level, TDeflateHost& host,
 
 uint16_t TDeflater::read_input(uint8_t* dst, unsigned count) {
     FOLVIO_ASSERT(count > 0 && count < kEndInput);
+    // Counted before the read: the host may fill the buffer and then fail.
+    const uint32_t end = static_cast<uint32_t>(dst - window_) + count;
+    work_->window_dirty = std::max(work_->window_dirty, std::min(end, kWipeLength));
     const uint16_t n = host_->file_read(dst, static_cast<uint16_t>(count));
     FOLVIO_ASSERT(n == kEndInput || n <= count);
     return n;
@@ -498,7 +503,9 @@ int64_t TDeflater::flush_block(bool eof) {
     init_block();
 
     if (eof) {
-        std::memset(window_, 0, 2 * kWSize - 1);
+        // The window is left as zeros for the next entry, all but its last byte.
+        std::memset(window_, 0, std::min(work_->window_dirty, kWipeLength));
+        work_->window_dirty = 0;
         out_.windup();
         compressed_len_ += 7;
     }

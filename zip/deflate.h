@@ -29,6 +29,9 @@ struct TDeflateBuffers {
     uint8_t l_buf[32768] = {};    // l_buftype: literal byte, or match length minus 3, per symbol
     uint16_t d_buf[32768] = {};   // d_buftype: distance minus 1 per recorded match
     uint8_t flag_buf[4096] = {};  // flag_buftype: one bit per symbol, 1 = match, LSB first
+    // How many bytes at the start of the window may be non-zero: the wipe at the end of an entry
+    // clears only those, the rest being zero already.
+    uint32_t window_dirty = 0;
 };
 
 // What the compressor needs of the writer: the writer implements this.
@@ -146,6 +149,7 @@ private:
     // Per-call state.
     TDeflateHost* host_ = nullptr;
     uint8_t* window_ = nullptr;
+    TDeflateBuffers* work_ = nullptr;
     uint16_t* prev_ = nullptr;
     uint16_t* head_ = nullptr;
     uint8_t* l_buf_ = nullptr;
