@@ -13,6 +13,15 @@
 
 #include "platform/assert.h"
 
+// Debug and fuzzing builds run the plain match search beside the fast one and compare.
+#if !defined(FOLVIO_DEFLATE_CHECK) && !defined(NDEBUG)
+#define FOLVIO_DEFLATE_CHECK 1
+#endif
+#if FOLVIO_DEFLATE_CHECK
+#include <cstdio>
+#include <cstdlib>
+#endif
+
 namespace {
 
 constexpr unsigned kWSize = 32768;
@@ -322,6 +331,54 @@ unsigned TDeflater::longest_match(unsigned cur_match, unsigned prev_length) {
     return best_len;
 }
 
+// The same search candidate by candidate and two bytes at a time, without shortcuts. Builds that
+// check themselves (debug, fuzzing) run it beside every search and stop on any difference.
+unsigned TDeflater::longest_match_plain(unsigned cur_match, unsigned prev_length, unsigned& match_start) const {
+    const uint8_t* const scan = window_ + strstart_;
+    const unsigned limit = strstart_ > kMaxDist ? strstart_ - kMaxDist : 0;
+    unsigned chain_length = prev_length >= good_match_ ? max_chain_ >> 2 : max_chain_;
+    unsigned best_len = prev_length;
+    do {
+        const uint8_t* const match = window_ + cur_match;
+        if (match[best_len] != scan[best_len] || match[best_len - 1] != scan[best_len - 1] || match[0] != scan[0] ||
+            match[1] != scan[1])
+            continue;
+        unsigned off = 3;  // pairs from byte 3 on, the limit checked after every fourth pair
+        bool mismatch = false;
+        while (!mismatch) {
+            for (int k = 0; k < 4 && !mismatch; k++) {
+                if (scan[off] != match[off] || scan[off + 1] != match[off + 1]) mismatch = true;
+                else off += 2;
+            }
+            if (off - 2 >= kMaxMatch - 1) break;
+        }
+        if (mismatch && scan[off] == match[off]) off++;
+        const unsigned len = std::min(off, kMaxMatch);
+        if (len > best_len) {
+            match_start = cur_match;
+            best_len = len;
+            if (len >= nice_match_) break;
+        }
+    } while ((cur_match = prev_[cur_match]) > limit && --chain_length != 0);
+    return best_len;
+}
+
+unsigned TDeflater::find_match(unsigned cur_match, unsigned prev_length) {
+#if FOLVIO_DEFLATE_CHECK
+    unsigned plain_start = match_start_;
+    const unsigned plain = longest_match_plain(cur_match, prev_length, plain_start);
+    const unsigned len = longest_match(cur_match, prev_length);
+    if (len != plain || match_start_ != plain_start) {
+        std::fprintf(stderr, "deflate: search at %u found %u at %u, candidate by candidate %u at %u\n", strstart_, len,
+                     match_start_, plain, plain_start);
+        std::abort();
+    }
+    return len;
+#else
+    return longest_match(cur_match, prev_length);
+#endif
+}
+
 // Greedy parsing (levels 1 to 3): take every match of 3 bytes or more as found.
 int64_t TDeflater::deflate_greedy() {
     unsigned hash_head = 0;
@@ -329,7 +386,7 @@ int64_t TDeflater::deflate_greedy() {
     while (lookahead_ != 0) {
         if (lookahead_ >= kMinMatch) insert_string(strstart_, hash_head);
         if (hash_head != 0 && strstart_ - hash_head <= kMaxDist) {
-            match_length = std::min(longest_match(hash_head, kMinMatch - 1), lookahead_);
+            match_length = std::min(find_match(hash_head, kMinMatch - 1), lookahead_);
         }
         bool flush;
         if (match_length >= kMinMatch) {
@@ -371,7 +428,7 @@ int64_t TDeflater::deflate_lazy() {
         const unsigned prev_match = match_start_;
         match_length = kMinMatch - 1;
         if (hash_head != 0 && prev_length < max_lazy_ && strstart_ - hash_head <= kMaxDist) {
-            match_length = std::min(longest_match(hash_head, prev_length), lookahead_);
+            match_length = std::min(find_match(hash_head, prev_length), lookahead_);
             // A 3-byte match far back costs more than its literals.
             if (match_length == kMinMatch && strstart_ - match_start_ > kTooFar) match_length = kMinMatch - 1;
         }

@@ -119,7 +119,9 @@ private:
     void fill_window();
     void slide_window();
     uint16_t read_input(uint8_t* dst, unsigned count);
+    unsigned find_match(unsigned cur_match, unsigned prev_length);
     unsigned longest_match(unsigned cur_match, unsigned prev_length);
+    unsigned longest_match_plain(unsigned cur_match, unsigned prev_length, unsigned& match_start) const;
     void insert_string(unsigned pos, unsigned& hash_head) {
         ins_h_ = ((ins_h_ << 5) ^ window_[pos + 2]) & 0x7FFF;
         hash_head = head_[ins_h_];
