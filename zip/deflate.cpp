@@ -2,8 +2,10 @@
 // parsing by level, and per block the smallest of a stored block, the fixed codes and dynamic
 // Huffman codes (length-limited by the overflow repair of the bit-length counts).
 // Optimisations that keep every byte: word-at-a-time candidate comparison after a two-byte check
-// at the end of the best length, a 64-bit bit accumulator, no allocation and no per-entry clearing
-// beyond the chain heads.
+// at the end of the best length; one chain link per window position (no masking in the walk); a
+// four-byte index beside the chains that skips candidates sharing only three bytes once the best
+// length is four, with chain numbers standing in for the budget; a 64-bit bit accumulator; no
+// allocation, no per-entry clearing beyond the chain heads and the written part of the window.
 #include "zip/deflate.h"
 
 #include <algorithm>
@@ -34,6 +36,8 @@ constexpr unsigned kSlideAt = kWSize + kMaxDist;               // 65274
 constexpr unsigned kTooFar = 4096;
 constexpr unsigned kFirstRead = 32768;
 constexpr uint32_t kWipeLength = 2 * kWSize - 1;
+constexpr unsigned kRankCheckEvery = 16;   // passed candidates between looks at the budget
+constexpr unsigned kIndex4MinChain = 128;  // shorter chains do not repay keeping the four-byte index
 constexpr unsigned kLitBufSize = 32768;
 constexpr unsigned kEndInput = 65535;  // the 16-bit form of -1 that file_read may return
 constexpr int kEndBlock = 256;
@@ -86,6 +90,24 @@ inline uint64_t load64(const uint8_t* p) {
     uint64_t v;
     std::memcpy(&v, p, sizeof v);
     return v;
+}
+
+inline uint32_t load32(const uint8_t* p) {
+    uint32_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// Common length of two strings whose first three bytes agree (byte 2 by the hash, so it is not
+// compared), counted a word at a time and capped at the longest match.
+inline unsigned match_length(const uint8_t* scan, const uint8_t* match) {
+    unsigned len = 3;
+    for (;;) {
+        const uint64_t diff = load64(scan + len) ^ load64(match + len);
+        if (diff != 0) return std::min(len + (static_cast<unsigned>(__builtin_ctzll(diff)) >> 3), kMaxMatch);
+        len += 8;
+        if (len >= kMaxMatch) return kMaxMatch;
+    }
 }
 
 static_assert(std::endian::native == std::endian::little, "the word compare counts equal bytes from the low end");
@@ -205,6 +227,9 @@ int64_t TDeflater::Deflate(TDeflateBuffers& work, int level, TDeflateHost& host,
     window_ = work.window;
     prev_ = work.prev;
     head_ = work.head;
+    head4_ = work.head4;
+    prev4_ = work.prev4;
+    chain_seq_ = work.chain_seq;
     l_buf_ = work.l_buf;
     d_buf_ = work.d_buf;
     flag_buf_ = work.flag_buf;
@@ -221,6 +246,8 @@ int64_t TDeflater::Deflate(TDeflateBuffers& work, int level, TDeflateHost& host,
     max_lazy_ = params.max_lazy;
     nice_match_ = params.nice_length;
     max_chain_ = params.max_chain;
+    index4_ = params.max_chain >= kIndex4MinChain;
+    if (index4_) std::memset(head4_, 0, sizeof work.head4);
     entry.general_purpose_flag |= params.flag_bits;
 
     strstart_ = 0;
@@ -267,6 +294,17 @@ void TDeflater::slide_window() {
         const unsigned m = prev_[n + kWSize];
         prev_[n] = static_cast<uint16_t>(m >= kWSize ? m - kWSize : 0);
     }
+    if (index4_) {
+        for (unsigned n = 0; n < kWSize; n++) {
+            const unsigned m = head4_[n];
+            head4_[n] = static_cast<uint16_t>(m >= kWSize ? m - kWSize : 0);
+        }
+        for (unsigned n = 0; n < kWSize; n++) {
+            const unsigned m = prev4_[n + kWSize];
+            prev4_[n] = static_cast<uint16_t>(m >= kWSize ? m - kWSize : 0);
+        }
+        std::memcpy(chain_seq_, chain_seq_ + kWSize, kWSize * sizeof *chain_seq_);
+    }
 }
 
 // Reads until the lookahead holds a longest match plus a string, or the input ends. The
@@ -297,26 +335,18 @@ unsigned TDeflater::longest_match(unsigned cur_match, unsigned prev_length) {
     const uint8_t* const scan = window + strstart_;
     const unsigned limit = strstart_ > kMaxDist ? strstart_ - kMaxDist : 0;
     const unsigned nice = nice_match_;
-    unsigned chain_length = prev_length >= good_match_ ? max_chain_ >> 2 : max_chain_;
+    best_len_at_start_ = prev_length;
+    const unsigned max_chain = prev_length >= good_match_ ? max_chain_ >> 2 : max_chain_;
+    unsigned chain_length = max_chain;
     unsigned best_len = prev_length;
     const uint16_t scan_start = load16(scan);
+    const uint32_t scan4 = load32(scan);
     uint16_t scan_end = load16(scan + best_len - 1);
     const uint8_t* best_end = window + best_len - 1;  // + candidate = its bytes at the end of the best length
     for (;;) {
         FOLVIO_ASSERT(cur_match < strstart_ || lookahead_ < kMinMatch);
         if (load16(best_end + cur_match) == scan_end && load16(window + cur_match) == scan_start) {
-            const uint8_t* const match = window + cur_match;
-            unsigned len = 3;
-            for (;;) {
-                const uint64_t diff = load64(scan + len) ^ load64(match + len);
-                if (diff != 0) {
-                    len += static_cast<unsigned>(__builtin_ctzll(diff)) >> 3;
-                    break;
-                }
-                len += 8;
-                if (len >= kMaxMatch) break;
-            }
-            if (len > kMaxMatch) len = kMaxMatch;
+            const unsigned len = match_length(scan, window + cur_match);
             if (len > best_len) {
                 match_start_ = cur_match;
                 best_len = len;
@@ -325,8 +355,55 @@ unsigned TDeflater::longest_match(unsigned cur_match, unsigned prev_length) {
                 best_end = window + best_len - 1;
             }
         }
+        if (best_len >= 4 && index4_ && load32(window + cur_match) == scan4) {
+            return longest_match4(cur_match, best_len, max_chain - chain_length, chain_seq_[cur_match]);
+        }
         cur_match = prev[cur_match];
         if (cur_match <= limit || --chain_length == 0) break;
+    }
+    return best_len;
+}
+
+// Goes on with the search along the four-byte index from cur_match, a candidate whose first four
+// bytes are the current string's, found at the given rank of the chain walk. Every candidate that
+// can still do better shares four bytes, so only these are looked at; the others' ranks come from
+// the chain numbers, and the walk ends where the chain walk's budget or floor would end it.
+unsigned TDeflater::longest_match4(unsigned cur_match, unsigned best_len, unsigned rank, uint16_t seq) {
+    const uint8_t* const window = window_;
+    const uint8_t* const scan = window + strstart_;
+    const unsigned limit = strstart_ > kMaxDist ? strstart_ - kMaxDist : 0;
+    const unsigned nice = nice_match_;
+    const unsigned max_chain = best_len_at_start_ >= good_match_ ? max_chain_ >> 2 : max_chain_;
+    const uint32_t scan3 = load32(scan) & 0xFFFFFF;
+    const uint16_t seq0 = static_cast<uint16_t>(seq + rank);  // number of the walk's first candidate
+    uint16_t scan_end = load16(scan + best_len - 1);
+    const uint8_t* best_end = window + best_len - 1;
+    unsigned countdown = kRankCheckEvery;
+    for (;;) {
+        cur_match = prev4_[cur_match];
+        if (cur_match <= limit) break;
+        // A string with other first bytes but the same four-byte hash is not on the chain the
+        // budget counts, so its number means nothing; only the others end the walk.
+        const uint8_t* const match = window + cur_match;
+        if (load16(best_end + cur_match) != scan_end) {
+            // Rejected; now and then see whether the budget is spent.
+            if (--countdown == 0) {
+                countdown = kRankCheckEvery;
+                if ((load32(match) & 0xFFFFFF) == scan3 && static_cast<uint16_t>(seq0 - chain_seq_[cur_match]) >= max_chain)
+                    break;
+            }
+            continue;
+        }
+        if ((load32(match) & 0xFFFFFF) != scan3) continue;
+        if (static_cast<uint16_t>(seq0 - chain_seq_[cur_match]) >= max_chain) break;
+        const unsigned len = match_length(scan, match);
+        if (len > best_len) {
+            match_start_ = cur_match;
+            best_len = len;
+            if (len >= nice) break;
+            scan_end = load16(scan + best_len - 1);
+            best_end = window + best_len - 1;
+        }
     }
     return best_len;
 }

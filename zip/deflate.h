@@ -6,8 +6,11 @@
 // fixed codes or with dynamic Huffman codes, whichever is smallest; a one-block entry that does not
 // shrink is written raw (method 0). Every output byte is defined by that algorithm.
 // Optimisations that keep every byte: candidates are compared a machine word at a time, rejected
-// first on the two bytes at the end of the best length; bits gather in a 64-bit accumulator and
-// leave through a 1024-byte staging buffer; a call allocates nothing and clears only the chain heads.
+// first on the two bytes at the end of the best length; at levels with long chains a second index
+// by four bytes lets the search pass over candidates that share only three (counting them against
+// the chain budget all the same); bits gather in a 64-bit accumulator and leave through a 1024-byte
+// staging buffer; a call allocates nothing, and clears only the chain heads and the part of the
+// window it wrote.
 #pragma once
 
 #include <cstddef>
@@ -29,6 +32,13 @@ struct TDeflateBuffers {
     uint8_t l_buf[32768] = {};    // l_buftype: literal byte, or match length minus 3, per symbol
     uint16_t d_buf[32768] = {};   // d_buftype: distance minus 1 per recorded match
     uint8_t flag_buf[4096] = {};  // flag_buftype: one bit per symbol, 1 = match, LSB first
+    // A second index over the same positions, by their first four bytes, that lets the match
+    // search pass over candidates sharing only three bytes with the current string: the chain
+    // heads by a hash of four bytes, the previous position with the same hash, and each
+    // position's number on its three-byte chain (to charge the chain budget for what it passes).
+    uint16_t head4[32768] = {};
+    uint16_t prev4[65536] = {};
+    uint16_t chain_seq[65536] = {};
     // How many bytes at the start of the window may be non-zero: the wipe at the end of an entry
     // clears only those, the rest being zero already.
     uint32_t window_dirty = 0;
@@ -121,12 +131,24 @@ private:
     uint16_t read_input(uint8_t* dst, unsigned count);
     unsigned find_match(unsigned cur_match, unsigned prev_length);
     unsigned longest_match(unsigned cur_match, unsigned prev_length);
+    unsigned longest_match4(unsigned cur_match, unsigned best_len, unsigned rank, uint16_t seq);
     unsigned longest_match_plain(unsigned cur_match, unsigned prev_length, unsigned& match_start) const;
     void insert_string(unsigned pos, unsigned& hash_head) {
         ins_h_ = ((ins_h_ << 5) ^ window_[pos + 2]) & 0x7FFF;
         hash_head = head_[ins_h_];
         prev_[pos] = static_cast<uint16_t>(hash_head);
         head_[ins_h_] = static_cast<uint16_t>(pos);
+        if (index4_) {
+            chain_seq_[pos] = static_cast<uint16_t>(chain_seq_[hash_head] + 1);
+            const unsigned h4 = hash4(pos);
+            prev4_[pos] = head4_[h4];
+            head4_[h4] = static_cast<uint16_t>(pos);
+        }
+    }
+    unsigned hash4(unsigned pos) const {
+        uint32_t v;
+        __builtin_memcpy(&v, window_ + pos, sizeof v);
+        return (v * 0x9E3779B1u) >> 17;
     }
     int64_t deflate_greedy();
     int64_t deflate_lazy();
@@ -154,6 +176,9 @@ private:
     TDeflateBuffers* work_ = nullptr;
     uint16_t* prev_ = nullptr;
     uint16_t* head_ = nullptr;
+    uint16_t* head4_ = nullptr;
+    uint16_t* prev4_ = nullptr;
+    uint16_t* chain_seq_ = nullptr;
     uint8_t* l_buf_ = nullptr;
     uint16_t* d_buf_ = nullptr;
     uint8_t* flag_buf_ = nullptr;
@@ -162,6 +187,8 @@ private:
 
     int level_ = 0;
     unsigned good_match_ = 0, max_lazy_ = 0, nice_match_ = 0, max_chain_ = 0;
+    bool index4_ = false;  // the four-byte index is kept (levels with long chains)
+    unsigned best_len_at_start_ = 0;
     unsigned strstart_ = 0;     // current position, 0..65535
     unsigned lookahead_ = 0;    // bytes of input ahead of the position
     unsigned match_start_ = 0;  // start of the last match found
