@@ -874,15 +874,13 @@ void TDeflater::compress_block(const ct_data* ltree, const ct_data* dtree) {
             if ((flag & 1) == 0) {
                 out_.put(ltree[lc].fc, ltree[lc].dl);
             } else {
+                // Length code and its extra bits in one put, distance code and its extra in another.
                 unsigned code = length_code_[lc];
-                out_.put(ltree[code + kLiterals + 1].fc, ltree[code + kLiterals + 1].dl);
-                unsigned extra = kExtraLBits[code];
-                if (extra != 0) out_.put(lc - base_length_[code], extra);
-                unsigned dist = d_buf_[dx++];
+                const ct_data& l = ltree[code + kLiterals + 1];
+                out_.put(l.fc | (lc - base_length_[code]) << l.dl, l.dl + kExtraLBits[code]);
+                const unsigned dist = d_buf_[dx++];
                 code = d_code(dist);
-                out_.put(dtree[code].fc, dtree[code].dl);
-                extra = kExtraDBits[code];
-                if (extra != 0) out_.put(dist - base_dist_[code], extra);
+                out_.put(dtree[code].fc | (dist - base_dist_[code]) << dtree[code].dl, dtree[code].dl + kExtraDBits[code]);
             }
             flag >>= 1;
         } while (lx < last_lit_);
