@@ -37,7 +37,7 @@ public:
 
     uint16_t file_read(uint8_t* buffer, uint16_t count) override {
         const size_t n = std::min<size_t>(count, input_.size() - pos_);
-        std::memcpy(buffer, input_.data() + pos_, n);
+        if (n != 0) std::memcpy(buffer, input_.data() + pos_, n);
         pos_ += n;
         return static_cast<uint16_t>(n);
     }

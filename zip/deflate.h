@@ -9,15 +9,16 @@
 // first on the two bytes at the end of the best length; at levels with long chains a second index
 // by four bytes lets the search pass over candidates that share only three (counting them against
 // the chain budget all the same); bits gather in a 64-bit accumulator and leave through a 1024-byte
-// staging buffer; a call allocates nothing, and clears only the chain heads and the part of the
-// window it wrote.
+// staging buffer; a call allocates nothing, and clears only the heads of both indexes and the part
+// of the window it wrote.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-// The six work buffers of a job: allocated (zeroed) by the writer at the start of a job, released at
-// its end. The compressor only uses them.
+// The work buffers of a job (the six of the design and the four-byte index): allocated by the
+// writer at the start of a job, released at its end; every allocation comes zeroed. The compressor
+// only uses them.
 struct TDeflateBuffers {
     // Bytes past the 64 KiB window that the match search may read beyond the last position; they
     // stay zero, so the compressed bytes never depend on memory outside the buffers.

@@ -26,7 +26,7 @@ public:
         size_t n = count;
         if (chunking_ != 0) n = std::min<size_t>(count, 1 + (reads_++ * chunking_) % 5000);
         n = std::min(n, input_.size() - pos_);
-        std::memcpy(buffer, input_.data() + pos_, n);
+        if (n != 0) std::memcpy(buffer, input_.data() + pos_, n);
         pos_ += n;
         return static_cast<uint16_t>(n);
     }

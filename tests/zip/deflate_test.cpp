@@ -31,7 +31,7 @@ public:
         if (pos_ == input_.size()) return endMarker;
         unsigned n = chunks_[reads_++ % chunks_.size()];
         n = std::min<size_t>(n == 0 ? count : std::min<unsigned>(n, count), input_.size() - pos_);
-        std::memcpy(buffer, input_.data() + pos_, n);
+        if (n != 0) std::memcpy(buffer, input_.data() + pos_, n);
         pos_ += n;
         crc = crc32(crc, buffer, n);
         return static_cast<uint16_t>(n);
@@ -41,12 +41,14 @@ public:
         const size_t n = size * count;
         if (failAtWrite != 0 && ++writes_ == failAtWrite) throw std::runtime_error("disk full");
         output.insert(output.end(), buffer, buffer + n);
+        largestWrite = std::max(largestWrite, n);
         // What an encrypting writer does: the buffer it was given no longer holds the plain bytes.
         if (scrambleInPlace) std::transform(buffer, buffer + n, buffer, [](uint8_t b) { return static_cast<uint8_t>(b ^ 0xA5); });
         return n;
     }
 
     Bytes output;
+    size_t largestWrite = 0;
     uLong crc = crc32(0, nullptr, 0);
     bool scrambleInPlace = false;
     size_t failAtWrite = 0;  // 1-based zfwrite call that throws; 0 = never
@@ -192,6 +194,24 @@ const std::vector<NamedInput>& roundTripInputs() {
             // Long stretches without matches, so blocks start before a slide and end after it.
             {"mixed_windows", concat({text(50000, 4), testsupport::randomBytes(70000, 5), Bytes(3000, 0),
                                       text(90000, 6), Bytes(random.begin(), random.begin() + 60000)})},
+            {"indented_source", [] {
+                 Bytes b;
+                 for (int i = 0; b.size() < 200000; i++) {
+                     const std::string line = std::string(4 * (1 + (i * 7) % 6), ' ') + "value_" +
+                                              std::to_string(i % 97) + " = compute(" + std::to_string(i % 13) + ");\n";
+                     b.insert(b.end(), line.begin(), line.end());
+                 }
+                 return b;
+             }()},
+            {"zero_padded_records", [] {
+                 Bytes b(250000, 0);
+                 const Bytes noise = testsupport::randomBytes(b.size() / 4, 8);
+                 for (size_t i = 0; i + 16 <= b.size(); i += 16) {
+                     b[i] = noise[i / 4];
+                     b[i + 1 + noise[i / 4 + 1] % 8] = noise[i / 4 + 2];
+                 }
+                 return b;
+             }()},
             {"zeros_with_noise", [] {
                  Bytes b(300000, 0);
                  for (size_t i = 0; i < b.size(); i += 997) b[i] = static_cast<uint8_t>(i);
@@ -217,6 +237,7 @@ TEST_P(DeflateRoundTrip, InflatesToTheInputAndCountsTheBytesWritten) {
         FakeHost host(input, chunks);
         const Entry e = compress(deflater, *work, host, level);
         ASSERT_EQ(e.size, static_cast<int64_t>(host.output.size()));
+        EXPECT_LE(host.largestWrite, 1024u) << "output leaves in pieces of at most the staging buffer";
         EXPECT_EQ(host.crc, crc32(0, input.data(), static_cast<uInt>(input.size())));
         if (e.method == 0) {
             EXPECT_EQ(host.output, input);
@@ -297,6 +318,22 @@ TEST(Deflate, CompressedBytesArePinnedAtEveryLevel) {
         const Entry e = compress(deflater, *work, host, pin.level);
         EXPECT_EQ(crc32(0, host.output.data(), static_cast<uInt>(host.output.size())), pin.crc) << pin.input << " level " << pin.level;
         EXPECT_EQ(e.size, pin.size) << pin.input << " level " << pin.level;
+    }
+}
+
+// The writer clamps its level before calling; a level out of range must still not reach past
+// the level table.
+TEST(Deflate, LevelsOutOfRangeCompressAsTheNearestLevel) {
+    const Bytes input = logLines(40000, 71);
+    auto work = std::make_unique<TDeflateBuffers>();
+    TDeflater deflater;
+    const std::pair<int, int> cases[] = {{0, 1}, {-7, 1}, {10, 9}, {1000, 9}};
+    for (const auto& [level, nearest] : cases) {
+        FakeHost out(input), expected(input);
+        const Entry e = compress(deflater, *work, out, level);
+        const Entry n = compress(deflater, *work, expected, nearest);
+        EXPECT_EQ(out.output, expected.output) << "level " << level;
+        EXPECT_EQ(e.flag, n.flag) << "level " << level;
     }
 }
 
