@@ -341,6 +341,8 @@ unsigned TDeflater::longest_match(unsigned cur_match, unsigned prev_length) {
     unsigned best_len = prev_length;
     const uint16_t scan_start = load16(scan);
     const uint32_t scan4 = load32(scan);
+    // With four bytes in hand already, start on the index right after the current string itself.
+    if (index4_ && prev_length >= 4 && lookahead_ >= kMinMatch) return longest_match4(strstart_, prev_length, chain_seq_[cur_match]);
     uint16_t scan_end = load16(scan + best_len - 1);
     const uint8_t* best_end = window + best_len - 1;  // + candidate = its bytes at the end of the best length
     for (;;) {
@@ -356,7 +358,8 @@ unsigned TDeflater::longest_match(unsigned cur_match, unsigned prev_length) {
             }
         }
         if (best_len >= 4 && index4_ && load32(window + cur_match) == scan4) {
-            return longest_match4(cur_match, best_len, max_chain - chain_length, chain_seq_[cur_match]);
+            const unsigned rank = max_chain - chain_length;
+            return longest_match4(cur_match, best_len, static_cast<uint16_t>(chain_seq_[cur_match] + rank));
         }
         cur_match = prev[cur_match];
         if (cur_match <= limit || --chain_length == 0) break;
@@ -364,18 +367,18 @@ unsigned TDeflater::longest_match(unsigned cur_match, unsigned prev_length) {
     return best_len;
 }
 
-// Goes on with the search along the four-byte index from cur_match, a candidate whose first four
-// bytes are the current string's, found at the given rank of the chain walk. Every candidate that
-// can still do better shares four bytes, so only these are looked at; the others' ranks come from
-// the chain numbers, and the walk ends where the chain walk's budget or floor would end it.
-unsigned TDeflater::longest_match4(unsigned cur_match, unsigned best_len, unsigned rank, uint16_t seq) {
+// Goes on with the search along the four-byte index after cur_match, a position whose first four
+// bytes are the current string's (a candidate already looked at, or the current string itself).
+// Every candidate that can still do better shares four bytes, so only these are looked at. A
+// candidate's rank in the chain walk is seq0 (the chain number of the walk's first candidate) less
+// its own; the walk ends where the chain walk's budget or floor would end it.
+unsigned TDeflater::longest_match4(unsigned cur_match, unsigned best_len, uint16_t seq0) {
     const uint8_t* const window = window_;
     const uint8_t* const scan = window + strstart_;
     const unsigned limit = strstart_ > kMaxDist ? strstart_ - kMaxDist : 0;
     const unsigned nice = nice_match_;
     const unsigned max_chain = best_len_at_start_ >= good_match_ ? max_chain_ >> 2 : max_chain_;
     const uint32_t scan3 = load32(scan) & 0xFFFFFF;
-    const uint16_t seq0 = static_cast<uint16_t>(seq + rank);  // number of the walk's first candidate
     uint16_t scan_end = load16(scan + best_len - 1);
     const uint8_t* best_end = window + best_len - 1;
     unsigned countdown = kRankCheckEvery;

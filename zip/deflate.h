@@ -132,7 +132,7 @@ private:
     uint16_t read_input(uint8_t* dst, unsigned count);
     unsigned find_match(unsigned cur_match, unsigned prev_length);
     unsigned longest_match(unsigned cur_match, unsigned prev_length);
-    unsigned longest_match4(unsigned cur_match, unsigned best_len, unsigned rank, uint16_t seq);
+    unsigned longest_match4(unsigned cur_match, unsigned best_len, uint16_t seq0);
     unsigned longest_match_plain(unsigned cur_match, unsigned prev_length, unsigned& match_start) const;
     void insert_string(unsigned pos, unsigned& hash_head) {
         ins_h_ = ((ins_h_ << 5) ^ window_[pos + 2]) & 0x7FFF;
