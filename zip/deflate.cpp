@@ -278,7 +278,8 @@ uint16_t TDeflater::read_input(uint8_t* dst, unsigned count) {
     work_->window_dirty = std::max(work_->window_dirty, std::min(end, kWipeLength));
     const uint16_t n = host_->file_read(dst, static_cast<uint16_t>(count));
     FOLVIO_ASSERT(n == kEndInput || n <= count);
-    return n;
+    // A count above the request would carry the lookahead past the window.
+    return n == kEndInput ? n : static_cast<uint16_t>(std::min<unsigned>(n, count));
 }
 
 void TDeflater::slide_window() {
