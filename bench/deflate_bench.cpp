@@ -18,6 +18,7 @@
 
 #include <time.h>
 
+#include "rawinflate.h"
 #include "zip/deflate.h"
 
 namespace fs = std::filesystem;
@@ -52,19 +53,6 @@ private:
     std::vector<uint8_t>& output_;
     size_t pos_ = 0;
 };
-
-bool inflatesTo(const std::vector<uint8_t>& stream, const std::vector<uint8_t>& expected) {
-    std::vector<uint8_t> out(expected.size() + 1);
-    z_stream s{};
-    if (inflateInit2(&s, -15) != Z_OK) return false;
-    s.next_in = const_cast<Bytef*>(stream.data());
-    s.avail_in = static_cast<uInt>(stream.size());
-    s.next_out = out.data();
-    s.avail_out = static_cast<uInt>(out.size());
-    const int rc = inflate(&s, Z_FINISH);
-    inflateEnd(&s);
-    return rc == Z_STREAM_END && s.total_out == expected.size() && std::equal(expected.begin(), expected.end(), out.begin());
-}
 
 struct Totals {
     size_t files = 0;
@@ -146,7 +134,7 @@ int main(int argc, char** argv) {
         t.zlib = zs.total_out;
         t.zlibSeconds = cpuSeconds() - start;
 
-        if (verify && !(method == 0 ? ours == data : inflatesTo(ours, data))) {
+        if (verify && !(method == 0 ? ours == data : testsupport::inflateRaw(ours.data(), ours.size()) == data)) {
             std::fprintf(stderr, "round trip failed: %s\n", file.c_str());
             failures++;
         }

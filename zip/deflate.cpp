@@ -282,28 +282,26 @@ uint16_t TDeflater::read_input(uint8_t* dst, unsigned count) {
     return n == kEndInput ? n : static_cast<uint16_t>(std::min<unsigned>(n, count));
 }
 
+namespace {
+// Moves 32768 chain entries from src to dst with positions 32768 lower; those that slid out end chains.
+void rebase_positions(uint16_t* dst, const uint16_t* src) {
+    for (unsigned n = 0; n < kWSize; n++) {
+        const unsigned m = src[n];
+        dst[n] = static_cast<uint16_t>(m >= kWSize ? m - kWSize : 0);
+    }
+}
+}  // namespace
+
 void TDeflater::slide_window() {
     std::memcpy(window_, window_ + kWSize, kWSize);
     match_start_ = (match_start_ - kWSize) & 0xFFFF;
     strstart_ -= kWSize;
     block_start_ -= static_cast<int32_t>(kWSize);
-    for (unsigned n = 0; n < kWSize; n++) {
-        const unsigned m = head_[n];
-        head_[n] = static_cast<uint16_t>(m >= kWSize ? m - kWSize : 0);
-    }
-    for (unsigned n = 0; n < kWSize; n++) {
-        const unsigned m = prev_[n + kWSize];
-        prev_[n] = static_cast<uint16_t>(m >= kWSize ? m - kWSize : 0);
-    }
+    rebase_positions(head_, head_);
+    rebase_positions(prev_, prev_ + kWSize);
     if (index4_) {
-        for (unsigned n = 0; n < kWSize; n++) {
-            const unsigned m = head4_[n];
-            head4_[n] = static_cast<uint16_t>(m >= kWSize ? m - kWSize : 0);
-        }
-        for (unsigned n = 0; n < kWSize; n++) {
-            const unsigned m = prev4_[n + kWSize];
-            prev4_[n] = static_cast<uint16_t>(m >= kWSize ? m - kWSize : 0);
-        }
+        rebase_positions(head4_, head4_);
+        rebase_positions(prev4_, prev4_ + kWSize);
         std::memcpy(chain_seq_, chain_seq_ + kWSize, kWSize * sizeof *chain_seq_);
     }
 }
@@ -330,42 +328,58 @@ void TDeflater::fill_window() {
 // Walks the hash chain from cur_match for a match longer than prev_length. A candidate is looked
 // at only when its two bytes at the end of the best length and its first two bytes agree; byte 2
 // is equal by the hash, so the common length is counted a word at a time from byte 3, up to 258.
+namespace {
+// The best length of a search so far, and the two bytes at its end that a longer candidate must
+// share with the current string.
+struct BestMatch {
+    const uint8_t* window;
+    const uint8_t* scan;
+    unsigned len = 0;
+    uint16_t end_bytes = 0;
+    const uint8_t* end = nullptr;  // + candidate = the candidate's bytes at the end of the best length
+
+    BestMatch(const uint8_t* w, const uint8_t* s, unsigned l) : window(w), scan(s) { set(l); }
+    void set(unsigned l) {
+        len = l;
+        end_bytes = load16(scan + l - 1);
+        end = window + l - 1;
+    }
+    bool may_beat(unsigned candidate) const { return load16(end + candidate) == end_bytes; }
+};
+}  // namespace
+
 unsigned TDeflater::longest_match(unsigned cur_match, unsigned prev_length) {
     const uint8_t* const window = window_;
     const uint16_t* const prev = prev_;
     const uint8_t* const scan = window + strstart_;
     const unsigned limit = strstart_ > kMaxDist ? strstart_ - kMaxDist : 0;
-    const unsigned nice = nice_match_;
     best_len_at_start_ = prev_length;
     const unsigned max_chain = prev_length >= good_match_ ? max_chain_ >> 2 : max_chain_;
+    // With four bytes in hand already, start on the index right after the current string itself.
+    if (index4_ && prev_length >= 4 && lookahead_ >= kMinMatch)
+        return longest_match4(strstart_, prev_length, chain_seq_[cur_match]);
     unsigned chain_length = max_chain;
-    unsigned best_len = prev_length;
     const uint16_t scan_start = load16(scan);
     const uint32_t scan4 = load32(scan);
-    // With four bytes in hand already, start on the index right after the current string itself.
-    if (index4_ && prev_length >= 4 && lookahead_ >= kMinMatch) return longest_match4(strstart_, prev_length, chain_seq_[cur_match]);
-    uint16_t scan_end = load16(scan + best_len - 1);
-    const uint8_t* best_end = window + best_len - 1;  // + candidate = its bytes at the end of the best length
+    BestMatch best(window, scan, prev_length);
     for (;;) {
         FOLVIO_ASSERT(cur_match < strstart_ || lookahead_ < kMinMatch);
-        if (load16(best_end + cur_match) == scan_end && load16(window + cur_match) == scan_start) {
+        if (best.may_beat(cur_match) && load16(window + cur_match) == scan_start) {
             const unsigned len = match_length(scan, window + cur_match);
-            if (len > best_len) {
+            if (len > best.len) {
                 match_start_ = cur_match;
-                best_len = len;
-                if (len >= nice) break;
-                scan_end = load16(scan + best_len - 1);
-                best_end = window + best_len - 1;
+                best.set(len);
+                if (len >= nice_match_) break;
             }
         }
-        if (best_len >= 4 && index4_ && load32(window + cur_match) == scan4) {
+        if (best.len >= 4 && index4_ && load32(window + cur_match) == scan4) {
             const unsigned rank = max_chain - chain_length;
-            return longest_match4(cur_match, best_len, static_cast<uint16_t>(chain_seq_[cur_match] + rank));
+            return longest_match4(cur_match, best.len, static_cast<uint16_t>(chain_seq_[cur_match] + rank));
         }
         cur_match = prev[cur_match];
         if (cur_match <= limit || --chain_length == 0) break;
     }
-    return best_len;
+    return best.len;
 }
 
 // Goes on with the search along the four-byte index after cur_match, a position whose first four
@@ -377,11 +391,9 @@ unsigned TDeflater::longest_match4(unsigned cur_match, unsigned best_len, uint16
     const uint8_t* const window = window_;
     const uint8_t* const scan = window + strstart_;
     const unsigned limit = strstart_ > kMaxDist ? strstart_ - kMaxDist : 0;
-    const unsigned nice = nice_match_;
     const unsigned max_chain = best_len_at_start_ >= good_match_ ? max_chain_ >> 2 : max_chain_;
     const uint32_t scan3 = load32(scan) & 0xFFFFFF;
-    uint16_t scan_end = load16(scan + best_len - 1);
-    const uint8_t* best_end = window + best_len - 1;
+    BestMatch best(window, scan, best_len);
     unsigned countdown = kRankCheckEvery;
     for (;;) {
         cur_match = prev4_[cur_match];
@@ -389,7 +401,7 @@ unsigned TDeflater::longest_match4(unsigned cur_match, unsigned best_len, uint16
         // A string with other first bytes but the same four-byte hash is not on the chain the
         // budget counts, so its number means nothing; only the others end the walk.
         const uint8_t* const match = window + cur_match;
-        if (load16(best_end + cur_match) != scan_end) {
+        if (!best.may_beat(cur_match)) {
             // Rejected; now and then see whether the budget is spent.
             if (--countdown == 0) {
                 countdown = kRankCheckEvery;
@@ -401,15 +413,13 @@ unsigned TDeflater::longest_match4(unsigned cur_match, unsigned best_len, uint16
         if ((load32(match) & 0xFFFFFF) != scan3) continue;
         if (static_cast<uint16_t>(seq0 - chain_seq_[cur_match]) >= max_chain) break;
         const unsigned len = match_length(scan, match);
-        if (len > best_len) {
+        if (len > best.len) {
             match_start_ = cur_match;
-            best_len = len;
-            if (len >= nice) break;
-            scan_end = load16(scan + best_len - 1);
-            best_end = window + best_len - 1;
+            best.set(len);
+            if (len >= nice_match_) break;
         }
     }
-    return best_len;
+    return best.len;
 }
 
 // The same search candidate by candidate and two bytes at a time, without shortcuts. Builds that
@@ -782,8 +792,14 @@ void TDeflater::build_tree(tree_desc& desc) {
     gen_codes(tree, max_code);
 }
 
-// Counts the run-length coded code lengths of a tree into the bit-length tree's frequencies.
-void TDeflater::scan_tree(const ct_data* tree, int max_code) {
+namespace {
+
+// Run-length codes the code lengths of a tree (0 to max_code) into bit-length symbols, calling
+// emit(symbol, extra value, extra bits) for each: runs of a non-zero length as the length and
+// symbol 16 (3 to 6 repeats), runs of zeros as symbol 17 (3 to 10) or 18 (11 to 138), runs
+// shorter than their minimum as single lengths.
+template <typename Emit>
+void for_each_length_symbol(const TDeflater::ct_data* tree, int max_code, Emit emit) {
     int prevlen = -1;
     int nextlen = tree[0].dl;
     int count = 0;
@@ -794,14 +810,18 @@ void TDeflater::scan_tree(const ct_data* tree, int max_code) {
         nextlen = n + 1 <= max_code ? tree[n + 1].dl : 0xFFFF;
         if (++count < max_count && curlen == nextlen) continue;
         if (count < min_count) {
-            bl_tree_[curlen].fc = static_cast<uint16_t>(bl_tree_[curlen].fc + count);
+            do emit(curlen, 0, 0);
+            while (--count != 0);
         } else if (curlen != 0) {
-            if (curlen != prevlen) bl_tree_[curlen].fc++;
-            bl_tree_[kRep3_6].fc++;
+            if (curlen != prevlen) {
+                emit(curlen, 0, 0);
+                count--;
+            }
+            emit(kRep3_6, count - 3, 2);
         } else if (count <= 10) {
-            bl_tree_[kRepz3_10].fc++;
+            emit(kRepz3_10, count - 3, 3);
         } else {
-            bl_tree_[kRepz11_138].fc++;
+            emit(kRepz11_138, count - 11, 7);
         }
         count = 0;
         prevlen = curlen;
@@ -811,40 +831,19 @@ void TDeflater::scan_tree(const ct_data* tree, int max_code) {
     }
 }
 
+}  // namespace
+
+// Counts the run-length coded code lengths of a tree into the bit-length tree's frequencies.
+void TDeflater::scan_tree(const ct_data* tree, int max_code) {
+    for_each_length_symbol(tree, max_code, [this](int symbol, int, int) { bl_tree_[symbol].fc++; });
+}
+
 // Sends the code lengths of a tree, run-length coded as scan_tree counted them.
 void TDeflater::send_tree(const ct_data* tree, int max_code) {
-    int prevlen = -1;
-    int nextlen = tree[0].dl;
-    int count = 0;
-    int max_count = 7, min_count = 4;
-    if (nextlen == 0) max_count = 138, min_count = 3;
-    for (int n = 0; n <= max_code; n++) {
-        const int curlen = nextlen;
-        nextlen = n + 1 <= max_code ? tree[n + 1].dl : 0xFFFF;
-        if (++count < max_count && curlen == nextlen) continue;
-        if (count < min_count) {
-            do out_.put(bl_tree_[curlen].fc, bl_tree_[curlen].dl);
-            while (--count != 0);
-        } else if (curlen != 0) {
-            if (curlen != prevlen) {
-                out_.put(bl_tree_[curlen].fc, bl_tree_[curlen].dl);
-                count--;
-            }
-            out_.put(bl_tree_[kRep3_6].fc, bl_tree_[kRep3_6].dl);
-            out_.put(static_cast<uint32_t>(count - 3), 2);
-        } else if (count <= 10) {
-            out_.put(bl_tree_[kRepz3_10].fc, bl_tree_[kRepz3_10].dl);
-            out_.put(static_cast<uint32_t>(count - 3), 3);
-        } else {
-            out_.put(bl_tree_[kRepz11_138].fc, bl_tree_[kRepz11_138].dl);
-            out_.put(static_cast<uint32_t>(count - 11), 7);
-        }
-        count = 0;
-        prevlen = curlen;
-        if (nextlen == 0) max_count = 138, min_count = 3;
-        else if (curlen == nextlen) max_count = 6, min_count = 3;
-        else max_count = 7, min_count = 4;
-    }
+    for_each_length_symbol(tree, max_code, [this](int symbol, int extra, int extra_bits) {
+        out_.put(bl_tree_[symbol].fc | static_cast<uint32_t>(extra) << bl_tree_[symbol].dl,
+                 bl_tree_[symbol].dl + static_cast<unsigned>(extra_bits));
+    });
 }
 
 int TDeflater::build_bl_tree() {

@@ -9,10 +9,12 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "rawinflate.h"
 #include "testsupport.h"
 
 namespace {
@@ -76,28 +78,8 @@ Entry compress(TDeflater& deflater, TDeflateBuffers& work, FakeHost& host, int l
     return e;
 }
 
-// Inflates a raw Deflate stream with zlib; fails the test on any decoder error or trailing bytes.
-Bytes inflateRaw(const Bytes& data) {
-    z_stream s{};
-    EXPECT_EQ(inflateInit2(&s, -15), Z_OK);
-    s.next_in = const_cast<Bytef*>(data.data());
-    s.avail_in = static_cast<uInt>(data.size());
-    Bytes out;
-    Bytef buf[16384];
-    int rc = Z_OK;
-    while (rc == Z_OK) {
-        s.next_out = buf;
-        s.avail_out = sizeof buf;
-        rc = inflate(&s, Z_NO_FLUSH);
-        out.insert(out.end(), buf, buf + (sizeof buf - s.avail_out));
-        if (rc == Z_BUF_ERROR && s.avail_out != 0) break;
-        if (rc == Z_BUF_ERROR) rc = Z_OK;
-    }
-    EXPECT_EQ(rc, Z_STREAM_END) << (s.msg ? s.msg : "truncated stream");
-    EXPECT_EQ(s.avail_in, 0u) << "bytes after the final block";
-    inflateEnd(&s);
-    return out;
-}
+// What zlib decodes the stream to; an empty optional (never equal to an input) when it rejects it.
+std::optional<Bytes> inflateRaw(const Bytes& data) { return testsupport::inflateRaw(data.data(), data.size()); }
 
 // Text made of words drawn from a small vocabulary, in lines, as source files and logs look.
 Bytes text(size_t n, uint32_t seed) {
