@@ -156,6 +156,7 @@ int TZipWriter::ProcessFiles() {
         if (platform::fileSystem().lstat(ZipName(), existing) == 0)
             throw EZipError("The archive \"" + ZipName() + "\" already exists; only new archives can be written");
         FCopyBuffer = std::make_unique<uint8_t[]>(kCopyChunk);
+        if (FPackLevel > 0) FDeflateBuffers = std::make_unique<TDeflateBuffers>();
         FOutStream = std::make_unique<TBufferedFileStream>(ZipName(), TFileMode::fmCreateNew);
         FOutCreated = true;
 
@@ -190,6 +191,7 @@ int TZipWriter::ProcessFiles() {
         FNewEndCentral.SaveToStream(*FOutStream);
 
         FCopyBuffer.reset();
+        FDeflateBuffers.reset();
         bool closed = FOutStream->Close(FlushFilesOnClose);
         FOutStream.reset();
         if (!closed) throw ENotEnoughRoom();
@@ -215,6 +217,7 @@ int TZipWriter::ProcessFiles() {
 
 void TZipWriter::finishFailedJob() {
     FCopyBuffer.reset();
+    FDeflateBuffers.reset();
     FInStream.reset();
     FOutStream.reset();  // closes quietly; the file goes next
     FPositionList.reset();
@@ -421,9 +424,7 @@ bool TZipWriter::AddFileToZip(const std::string& entry) {
     if (FPackLevel == 0 || IsInNoCompressList(header.filename())) {
         storeFile();
     } else {
-        // Levels 1 to 9 store as well until the Deflate compressor is built in; then this branch
-        // becomes: header.compressed_size = Deflate();
-        storeFile();
+        header.compressed_size = static_cast<uint32_t>(Deflate());
     }
 
     // The entry describes the bytes actually read, also when the file shrank while it was read
@@ -439,6 +440,13 @@ bool TZipWriter::AddFileToZip(const std::string& entry) {
     if (OnEndZip)
         OnEndZip(this, path, header.uncompressed_size, header.compressed_size, static_cast<uint32_t>(resume));
     return true;
+}
+
+int64_t TZipWriter::Deflate() {
+    TZipHeaderInfo& header = *FZipHeader;
+    if (!FDeflateBuffers) FDeflateBuffers = std::make_unique<TDeflateBuffers>();  // level raised mid-job
+    return FDeflater.Deflate(*FDeflateBuffers, FPackLevel, *this,
+                             {header.general_purpose_flag, header.internal_attributes, header.compression_method});
 }
 
 void TZipWriter::storeFile() {
