@@ -1,0 +1,45 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QPluginLoader>
+#include <QWidget>
+#include <QtUiPlugin/QDesignerCustomWidgetInterface>
+
+#include <memory>
+
+namespace {
+
+TEST(KwDesignerPlugin, OffersTheVisualControlsInTheMarvaneGroup) {
+    QPluginLoader loader(FOLVIO_BINARY_DIR "/plugins/designer/libfolvio_designer_plugin.so");
+    QObject* instance = loader.instance();
+    ASSERT_NE(instance, nullptr) << loader.errorString().toStdString();
+    auto* collection = qobject_cast<QDesignerCustomWidgetCollectionInterface*>(instance);
+    ASSERT_NE(collection, nullptr);
+
+    QStringList names;
+    for (QDesignerCustomWidgetInterface* w : collection->customWidgets()) {
+        names << w->name();
+        EXPECT_EQ(w->group(), "Marvane");
+        EXPECT_EQ(w->includeFile(), "kwdigianz.h");
+        EXPECT_FALSE(w->isContainer());
+        EXPECT_TRUE(w->domXml().contains("class=\"" + w->name() + "\""));
+        w->initialize(nullptr);
+        EXPECT_TRUE(w->isInitialized());
+        std::unique_ptr<QWidget> widget(w->createWidget(nullptr));
+        ASSERT_NE(widget, nullptr);
+        EXPECT_EQ(QString(widget->metaObject()->className()), w->name());
+    }
+    EXPECT_EQ(names, QStringList({"TKwDigianz", "TKwDigianz2"}));
+
+    std::unique_ptr<QWidget> display(collection->customWidgets().first()->createWidget(nullptr));
+    EXPECT_EQ(display->property("Text").toString(), "100%") << "Designer edits the published properties";
+    EXPECT_EQ(display->property("NumChars").toInt(), 4);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
