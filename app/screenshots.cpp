@@ -9,60 +9,17 @@
 #include "controls/gradientprogressbar.h"
 
 #include <QApplication>
-#include <QCheckBox>
 #include <QDir>
-#include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QPainter>
 #include <QTemporaryDir>
-#include <QWidget>
 
 #include <stdexcept>
 
 namespace screenshots {
 
 namespace {
-
-const char* styleName(TGradientStyle style) {
-    switch (style) {
-    case TGradientProgressBar::sSolid: return "sSolid";
-    case TGradientProgressBar::sRectangles: return "sRectangles";
-    case TGradientProgressBar::sExSolid: return "sExSolid";
-    case TGradientProgressBar::sExRectangles: return "sExRectangles";
-    case TGradientProgressBar::sPictures: return "sPictures";
-    }
-    return "";
-}
-
-// A small picture for the sPictures style: a blue square on a white field that is left out.
-QImage glyph() {
-    QImage image(12, 12, QImage::Format_RGB32);
-    image.fill(Qt::white);
-    QPainter p(&image);
-    p.fillRect(2, 2, 8, 8, QColor(0, 0, 160));
-    p.fillRect(4, 4, 4, 4, QColor(120, 160, 255));
-    return image;
-}
-
-TGradientProgressBar* bar(QWidget* parent, TGradientStyle style, bool vertical, int position) {
-    auto* b = new TGradientProgressBar(parent);
-    b->SetStyle(style);
-    b->SetBeginColor(QColor(0, 0, 64));
-    b->SetEndColor(QColor(0, 0, 160));
-    if (style == TGradientProgressBar::sPictures) b->SetGlyph(glyph());
-    b->SetOrientation(vertical ? TGradientProgressBar::orVertical : TGradientProgressBar::orHorizontal);
-    b->SetShowText(true);
-    QFont bold = b->font();
-    bold.setBold(true);
-    b->setFont(bold);
-    b->SetTextColor(position > 50 && style != TGradientProgressBar::sPictures ? Qt::white : Qt::black);
-    b->SetPosition(position);
-    if (vertical) b->setFixedSize(style == TGradientProgressBar::sPictures ? 16 : 24, 150);
-    else b->setFixedSize(150, style == TGradientProgressBar::sPictures ? 16 : 21);
-    return b;
-}
 
 void save(const QImage& image, const QString& file, QStringList& written) {
     if (!image.save(file, "PNG")) throw std::runtime_error("Cannot create file " + file.toStdString() + ".");
@@ -103,31 +60,6 @@ QImage grabShown(QWidget& w) {
 }
 
 }  // namespace
-
-QImage ProgressBarStyles() {
-    QWidget sheet;
-    sheet.setAutoFillBackground(true);
-    auto* grid = new QGridLayout(&sheet);
-    grid->setHorizontalSpacing(14);
-    grid->setVerticalSpacing(8);
-    const int positions[] = {33, 67, 100};
-    const TGradientStyle styles[] = {TGradientProgressBar::sSolid, TGradientProgressBar::sRectangles,
-                                     TGradientProgressBar::sExSolid, TGradientProgressBar::sExRectangles,
-                                     TGradientProgressBar::sPictures};
-    for (int p = 0; p < 3; ++p)
-        grid->addWidget(new QLabel(QString("Position %1").arg(positions[p])), 0, p + 1);
-    grid->addWidget(new QLabel("Vertical, 33 and 100"), 0, 4, 1, 2);
-    int row = 1;
-    for (TGradientStyle style : styles) {
-        grid->addWidget(new QLabel(styleName(style)), row, 0);
-        for (int p = 0; p < 3; ++p) grid->addWidget(bar(&sheet, style, false, positions[p]), row, p + 1);
-        grid->addWidget(bar(&sheet, style, true, 33), row, 4, 2, 1);
-        grid->addWidget(bar(&sheet, style, true, 100), row, 5, 2, 1);
-        row += 2;
-    }
-    sheet.adjustSize();
-    return grabShown(sheet);
-}
 
 QStringList Write(const QString& dir) {
     QTemporaryDir sandbox;
@@ -176,7 +108,6 @@ QStringList Write(const QString& dir) {
         save(grabShown(*windows.Form3), out.filePath("form3.png"), written);
         windows.Form3->hide();
     }
-    save(ProgressBarStyles(), out.filePath("progressbar-styles.png"), written);
 
     QImage icons(16 + 32 + 48 + 128 + 5 * 8, 128 + 16, QImage::Format_ARGB32_Premultiplied);
     icons.fill(Qt::white);
