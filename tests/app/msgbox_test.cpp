@@ -4,6 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
+#include <QMessageBox>
+#include <QTest>
+#include <QTimer>
+
+#include <functional>
 #include <stdexcept>
 
 namespace {
@@ -37,6 +43,50 @@ TEST(MsgBox, GuardedShowsTheErrorBoxAndSkipsTheRest) {
                                                msgbox::Icon::Stop}));
     EXPECT_TRUE(msgbox::Guarded([] {}));
     EXPECT_EQ(boxes.asked.size(), 1u) << "no box without an error";
+}
+
+// Shows a real box and acts on it once it is open: `press` names the button, or "Esc".
+msgbox::Answer answerRealBox(msgbox::Buttons buttons, const QString& press, QMessageBox::Icon* icon, QString* title) {
+    QTimer poll;
+    poll.setInterval(5);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) return;
+        poll.stop();
+        *icon = box->icon();
+        *title = box->windowTitle();
+        if (press == "Esc") {
+            QTest::keyClick(box, Qt::Key_Escape);
+            return;
+        }
+        for (QAbstractButton* b : box->buttons())
+            if (b->text().remove('&') == press) b->click();
+    });
+    poll.start();
+    return msgbox::Show("Question?", "Confirmation", buttons, msgbox::Icon::Question);
+}
+
+TEST(MsgBox, TheRealBoxShowsTheTitleAndIconAndReturnsTheButtonPressed) {
+    using msgbox::Answer;
+    using msgbox::Buttons;
+    struct Case {
+        Buttons buttons;
+        const char* press;
+        Answer answer;
+    };
+    const std::vector<Case> cases = {
+        {Buttons::YesNoCancel, "Yes", Answer::Yes}, {Buttons::YesNoCancel, "No", Answer::No},
+        {Buttons::YesNoCancel, "Cancel", Answer::Cancel}, {Buttons::YesNoCancel, "Esc", Answer::Cancel},
+        {Buttons::YesNo, "No", Answer::No},           {Buttons::YesNo, "Esc", Answer::No},
+        {Buttons::Ok, "OK", Answer::Ok},
+    };
+    for (const Case& c : cases) {
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+        QString title;
+        EXPECT_EQ(answerRealBox(c.buttons, c.press, &icon, &title), c.answer) << c.press << " " << int(c.buttons);
+        EXPECT_EQ(icon, QMessageBox::Question);
+        EXPECT_EQ(title, "Confirmation");
+    }
 }
 
 }  // namespace
