@@ -53,6 +53,7 @@ msgbox::Answer answerRealBox(msgbox::Buttons buttons, const QString& press, QMes
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         if (!box) return;
         poll.stop();
+        QTimer::singleShot(2000, box, [box] { box->done(-1); });  // never left waiting for a human
         *icon = box->icon();
         *title = box->windowTitle();
         if (press == "Esc") {

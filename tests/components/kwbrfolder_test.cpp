@@ -27,6 +27,7 @@ std::string executeWith(TKwBrFolder& picker, const std::string& initial, std::fu
         auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
         if (!dialog || ran) return;
         ran = true;
+        QTimer::singleShot(2000, dialog, [dialog] { static_cast<QDialog*>(dialog)->reject(); });  // never left waiting
         step(*dialog);
     });
     poll.start();
