@@ -1,0 +1,174 @@
+#include "platform/filesystem.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+
+PosixFileSystem posixFileSystem;
+FileSystem* current = &posixFileSystem;
+
+int failure() { return -errno; }
+
+FileKind kindOf(mode_t mode) {
+    if (S_ISREG(mode)) return FileKind::Regular;
+    if (S_ISDIR(mode)) return FileKind::Directory;
+    if (S_ISLNK(mode)) return FileKind::Symlink;
+    if (S_ISFIFO(mode)) return FileKind::Fifo;
+    if (S_ISSOCK(mode)) return FileKind::Socket;
+    if (S_ISCHR(mode)) return FileKind::CharDevice;
+    if (S_ISBLK(mode)) return FileKind::BlockDevice;
+    return FileKind::Other;
+}
+
+void fill(const struct stat& st, FileStatus& status) {
+    status.kind = kindOf(st.st_mode);
+    status.size = static_cast<uint64_t>(st.st_size);
+    status.mtime = st.st_mtim.tv_sec;
+    status.mode = st.st_mode & 07777;
+}
+
+}  // namespace
+
+int PosixFileSystem::open(const std::string& path, int flags, unsigned mode) {
+    int fd;
+    do fd = ::open(path.c_str(), flags | O_CLOEXEC, mode);
+    while (fd < 0 && errno == EINTR);
+    return fd < 0 ? failure() : fd;
+}
+
+int PosixFileSystem::close(int fd) { return ::close(fd) < 0 && errno != EINTR ? failure() : 0; }
+
+ssize_t PosixFileSystem::read(int fd, void* buffer, size_t count) {
+    ssize_t n;
+    do n = ::read(fd, buffer, count);
+    while (n < 0 && errno == EINTR);
+    return n < 0 ? failure() : n;
+}
+
+ssize_t PosixFileSystem::pwrite(int fd, const void* buffer, size_t count, int64_t offset) {
+    ssize_t n;
+    do n = ::pwrite(fd, buffer, count, static_cast<off_t>(offset));
+    while (n < 0 && errno == EINTR);
+    return n < 0 ? failure() : n;
+}
+
+int64_t PosixFileSystem::seek(int fd, int64_t offset, int whence) {
+    off_t r = ::lseek(fd, static_cast<off_t>(offset), whence);
+    return r < 0 ? failure() : static_cast<int64_t>(r);
+}
+
+int PosixFileSystem::fstat(int fd, FileStatus& status) {
+    struct stat st;
+    if (::fstat(fd, &st) < 0) return failure();
+    fill(st, status);
+    return 0;
+}
+
+int PosixFileSystem::fsync(int fd) { return ::fsync(fd) < 0 ? failure() : 0; }
+
+int PosixFileSystem::stat(const std::string& path, FileStatus& status) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) < 0) return failure();
+    fill(st, status);
+    return 0;
+}
+
+int PosixFileSystem::lstat(const std::string& path, FileStatus& status) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) < 0) return failure();
+    fill(st, status);
+    return 0;
+}
+
+int PosixFileSystem::listDirectory(const std::string& path, std::vector<std::string>& names) {
+    names.clear();
+    DIR* dir = ::opendir(path.c_str());
+    if (!dir) return failure();
+    errno = 0;
+    while (struct dirent* entry = ::readdir(dir)) {
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+            names.emplace_back(entry->d_name);
+        errno = 0;
+    }
+    int result = errno ? failure() : 0;
+    ::closedir(dir);
+    return result;
+}
+
+int PosixFileSystem::unlink(const std::string& path) { return ::unlink(path.c_str()) < 0 ? failure() : 0; }
+
+int PosixFileSystem::rename(const std::string& from, const std::string& to) {
+    return ::rename(from.c_str(), to.c_str()) < 0 ? failure() : 0;
+}
+
+int PosixFileSystem::makeTemporary(std::string& pathTemplate) {
+    int fd = ::mkostemp(pathTemplate.data(), O_CLOEXEC);
+    return fd < 0 ? failure() : fd;
+}
+
+FileSystem& fileSystem() { return *current; }
+
+ScopedFileSystem::ScopedFileSystem(FileSystem& replacement) : previous_(current) { current = &replacement; }
+
+ScopedFileSystem::~ScopedFileSystem() { current = previous_; }
+
+std::string errorText(int errorCode) { return std::strerror(errorCode < 0 ? -errorCode : errorCode); }
+
+bool FileExists(const std::string& path) {
+    FileStatus st;
+    return fileSystem().stat(path, st) == 0 && st.kind == FileKind::Regular;
+}
+
+bool DirectoryExists(const std::string& path) {
+    FileStatus st;
+    return !path.empty() && fileSystem().stat(path, st) == 0 && st.kind == FileKind::Directory;
+}
+
+bool DeleteFile(const std::string& path) { return fileSystem().unlink(path) == 0; }
+
+bool RenameFile(const std::string& from, const std::string& to) { return fileSystem().rename(from, to) == 0; }
+
+std::vector<std::string> LexicalParts(const std::string& path) {
+    std::vector<std::string> parts;
+    size_t from = 0;
+    while (from <= path.size()) {
+        size_t slash = path.find('/', from);
+        if (slash == std::string::npos) slash = path.size();
+        std::string part = path.substr(from, slash - from);
+        if (part == "..") {
+            if (!parts.empty()) parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(std::move(part));
+        }
+        from = slash + 1;
+    }
+    return parts;
+}
+
+std::string TemporaryFolder() {
+    std::string folder = "/tmp";
+    if (const char* tmp = std::getenv("TMPDIR"); tmp && *tmp && DirectoryExists(tmp)) folder = tmp;
+    if (folder.back() != '/') folder += '/';
+    return folder;
+}
+
+std::string CreateTemporaryFile(const std::string& folder, const std::string& prefix) {
+    std::string path = folder;
+    if (!path.empty() && path.back() != '/') path += '/';
+    path += prefix + "XXXXXX";
+    int fd = fileSystem().makeTemporary(path);
+    if (fd < 0)
+        throw EFileError("Cannot create a temporary file in \"" + folder + "\". " + errorText(fd), -fd);
+    fileSystem().close(fd);
+    return path;
+}
+
+}  // namespace platform

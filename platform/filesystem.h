@@ -1,0 +1,108 @@
+// The operating system's file interface that all file access goes through, replaceable in tests.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace platform {
+
+// What a path names on disk.
+enum class FileKind { Missing, Regular, Directory, Symlink, Fifo, Socket, CharDevice, BlockDevice, Other };
+
+struct FileStatus {
+    FileKind kind = FileKind::Missing;
+    uint64_t size = 0;
+    int64_t mtime = 0;  // last write, seconds since the epoch
+    uint32_t mode = 0;  // permission bits
+};
+
+// The raw operations, each returning a non-negative result or a negated errno value. The POSIX
+// implementation is installed by default; tests install a double (usually derived from
+// PosixFileSystem) to inject short writes, full disks, unreadable files and read errors.
+class FileSystem {
+public:
+    virtual ~FileSystem() = default;
+
+    virtual int open(const std::string& path, int flags, unsigned mode) = 0;
+    virtual int close(int fd) = 0;
+    virtual ssize_t read(int fd, void* buffer, size_t count) = 0;
+    virtual ssize_t pwrite(int fd, const void* buffer, size_t count, int64_t offset) = 0;
+    virtual int64_t seek(int fd, int64_t offset, int whence) = 0;
+    virtual int fstat(int fd, FileStatus& status) = 0;
+    virtual int fsync(int fd) = 0;
+
+    virtual int stat(const std::string& path, FileStatus& status) = 0;   // follows links
+    virtual int lstat(const std::string& path, FileStatus& status) = 0;  // the link itself
+    // Every name in the folder except "." and "..", in the order the file system gives them.
+    virtual int listDirectory(const std::string& path, std::vector<std::string>& names) = 0;
+    virtual int unlink(const std::string& path) = 0;
+    virtual int rename(const std::string& from, const std::string& to) = 0;
+    // Creates a new empty file from a template ending in "XXXXXX" (replaced in place); returns its fd.
+    virtual int makeTemporary(std::string& pathTemplate) = 0;
+};
+
+class PosixFileSystem : public FileSystem {
+public:
+    int open(const std::string& path, int flags, unsigned mode) override;
+    int close(int fd) override;
+    ssize_t read(int fd, void* buffer, size_t count) override;
+    ssize_t pwrite(int fd, const void* buffer, size_t count, int64_t offset) override;
+    int64_t seek(int fd, int64_t offset, int whence) override;
+    int fstat(int fd, FileStatus& status) override;
+    int fsync(int fd) override;
+    int stat(const std::string& path, FileStatus& status) override;
+    int lstat(const std::string& path, FileStatus& status) override;
+    int listDirectory(const std::string& path, std::vector<std::string>& names) override;
+    int unlink(const std::string& path) override;
+    int rename(const std::string& from, const std::string& to) override;
+    int makeTemporary(std::string& pathTemplate) override;
+};
+
+// The file system in use.
+FileSystem& fileSystem();
+
+// Installs another file system for its lifetime and puts the previous one back afterwards.
+class ScopedFileSystem {
+public:
+    explicit ScopedFileSystem(FileSystem& replacement);
+    ~ScopedFileSystem();
+    ScopedFileSystem(const ScopedFileSystem&) = delete;
+    ScopedFileSystem& operator=(const ScopedFileSystem&) = delete;
+
+private:
+    FileSystem* previous_;
+};
+
+// A file operation that failed; the message names the file and the system's reason.
+class EFileError : public std::runtime_error {
+public:
+    EFileError(const std::string& message, int errorCode) : std::runtime_error(message), errorCode_(errorCode) {}
+    int errorCode() const { return errorCode_; }
+
+private:
+    int errorCode_;
+};
+
+// The system's text for an errno value (positive or negated).
+std::string errorText(int errorCode);
+
+// Path helpers over the installed file system; "exists" follows links.
+bool FileExists(const std::string& path);       // a regular file
+bool DirectoryExists(const std::string& path);  // a folder
+bool DeleteFile(const std::string& path);       // true when it was removed
+bool RenameFile(const std::string& from, const std::string& to);
+
+// The names of a path's parts, without empty and "." parts, each ".." taking back the part before
+// it (lexically: links are not resolved); "/a/./b/../c" gives {"a", "c"}.
+std::vector<std::string> LexicalParts(const std::string& path);
+
+// The system's temporary folder: TMPDIR when it names a folder, else /tmp; ends with "/".
+std::string TemporaryFolder();
+// Creates a new, empty, uniquely named file in folder whose name starts with prefix; returns its path.
+std::string CreateTemporaryFile(const std::string& folder, const std::string& prefix);
+
+}  // namespace platform

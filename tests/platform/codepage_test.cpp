@@ -1,0 +1,80 @@
+#include "platform/codepage.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using platform::AnsiToOem;
+using platform::IsUtf8;
+using platform::OemFilter;
+using platform::OemToAnsi;
+
+TEST(Codepage, EveryOemByteRoundTripsThroughUtf8) {
+    for (int b = 0; b < 256; ++b) {
+        std::string oem(1, static_cast<char>(b)), back;
+        std::string ansi = OemToAnsi(oem);
+        ASSERT_TRUE(IsUtf8(ansi)) << b;
+        ASSERT_TRUE(AnsiToOem(ansi, back)) << b;
+        EXPECT_EQ(back, oem) << b;
+    }
+}
+
+struct Mapping {
+    const char* name;
+    const char* ansi;
+    const char* oem;
+};
+
+TEST(Codepage, KnownCharactersMapToTheirCp437Bytes) {
+    const Mapping cases[] = {
+        {"ascii", "Notes 2024 (v1).txt", "Notes 2024 (v1).txt"},
+        {"e acute", "caf\xC3\xA9", "caf\x82"},
+        {"u umlaut", "\xC3\xBC", "\x81"},
+        {"sharp s", "\xC3\x9F", "\xE1"},
+        {"light shade", "\xE2\x96\x91", "\xB0"},
+        {"alpha", "\xCE\xB1", "\xE0"},
+        {"no-break space", "\xC2\xA0", "\xFF"},
+    };
+    for (const Mapping& c : cases) {
+        std::string oem;
+        ASSERT_TRUE(AnsiToOem(c.ansi, oem)) << c.name;
+        EXPECT_EQ(oem, c.oem) << c.name;
+        EXPECT_EQ(OemToAnsi(oem), c.ansi) << c.name;
+    }
+}
+
+TEST(Codepage, TextCp437LacksOrMalformedUtf8IsRefusedAndLeftAlone) {
+    const Mapping cases[] = {
+        {"euro sign", "\xE2\x82\xAC", nullptr},
+        {"cjk", "\xE6\x97\xA5\xE6\x9C\xAC", nullptr},
+        {"a macron (no look-alike)", "\xC4\x81", nullptr},
+        {"emoji", "\xF0\x9F\x98\x80", nullptr},
+        {"truncated sequence", "ab\xC3", nullptr},
+        {"overlong slash", "\xC0\xAF", nullptr},
+        {"surrogate", "\xED\xA0\x80", nullptr},
+        {"past U+10FFFF", "\xF4\x90\x80\x80", nullptr},
+        {"latin-1 byte", "caf\xE9", nullptr},
+    };
+    for (const Mapping& c : cases) {
+        std::string oem = "untouched";
+        EXPECT_FALSE(AnsiToOem(c.ansi, oem)) << c.name;
+        EXPECT_EQ(oem, "untouched") << c.name;
+        EXPECT_EQ(OemFilter(c.ansi), c.ansi) << c.name;
+    }
+}
+
+TEST(Codepage, Utf8Validation) {
+    EXPECT_TRUE(IsUtf8(""));
+    EXPECT_TRUE(IsUtf8("plain"));
+    EXPECT_TRUE(IsUtf8("\xF0\x9F\x98\x80"));
+    EXPECT_TRUE(IsUtf8("\xF4\x8F\xBF\xBF"));  // U+10FFFF
+    EXPECT_FALSE(IsUtf8("\x80"));
+    EXPECT_FALSE(IsUtf8("\xE0\x80\x80"));  // overlong
+    EXPECT_FALSE(IsUtf8("\xFF"));
+}
+
+TEST(Codepage, OemFilterKeepsRepresentableNames) {
+    EXPECT_EQ(OemFilter("R\xC3\xA9sum\xC3\xA9 \xC2\xBD.doc"), "R\xC3\xA9sum\xC3\xA9 \xC2\xBD.doc");
+}
+
+}  // namespace

@@ -1,0 +1,58 @@
+#include "platform/dostime.h"
+
+#include <gtest/gtest.h>
+
+#include "testsupport.h"
+
+namespace {
+
+// Every case runs in UTC so that local time equals the epoch's own.
+class DosTime : public ::testing::Test {
+protected:
+    DosTime() : tz_("TZ", "UTC0") { tzset(); }
+    ~DosTime() override { tzset(); }
+    testsupport::ScopedEnv tz_;
+};
+
+constexpr uint32_t dos(int y, int mo, int d, int h, int mi, int s) {
+    return (uint32_t((y - 1980) * 512 + mo * 32 + d) << 16) | uint32_t(h * 2048 + mi * 32 + s / 2);
+}
+
+TEST_F(DosTime, FileTimesConvertWithinTheDosRange) {
+    struct Case {
+        const char* name;
+        int64_t unixTime;
+        bool ok;
+        uint32_t expected;
+    } cases[] = {
+        {"first DOS second", 315532800, true, dos(1980, 1, 1, 0, 0, 0)},
+        {"odd seconds drop to even", 946729559, true, dos(2000, 1, 1, 12, 25, 58)},
+        {"leap day", 1709214358, true, dos(2024, 2, 29, 13, 45, 58)},
+        {"last DOS year", 4354819198, true, dos(2107, 12, 31, 23, 59, 58)},
+        {"before 1980", 315532799, false, 0},
+        {"after 2107", 4354819200, false, 0},
+    };
+    for (const Case& c : cases) {
+        uint32_t value = 0;
+        EXPECT_EQ(platform::FileTimeToDosDateTime(c.unixTime, value), c.ok) << c.name;
+        if (c.ok) {
+            EXPECT_EQ(value, c.expected) << c.name;
+        }
+    }
+}
+
+TEST_F(DosTime, MomentsOutside1980To2099GiveZero) {
+    EXPECT_EQ(platform::DateTimeToDosDateTime(315532799), 0u);
+    EXPECT_EQ(platform::DateTimeToDosDateTime(4102444800), 0u);  // 2100-01-01
+    EXPECT_EQ(platform::DateTimeToDosDateTime(4102444799), dos(2099, 12, 31, 23, 59, 58));
+}
+
+TEST_F(DosTime, LocalTimeIsUsed) {
+    testsupport::ScopedEnv tz("TZ", "CET-1");
+    tzset();
+    uint32_t value = 0;
+    ASSERT_TRUE(platform::FileTimeToDosDateTime(946684800, value));  // 2000-01-01 00:00 UTC
+    EXPECT_EQ(value, dos(2000, 1, 1, 1, 0, 0));
+}
+
+}  // namespace

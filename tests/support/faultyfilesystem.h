@@ -1,0 +1,86 @@
+// A file system double for tests: the real POSIX one with faults injected per path.
+#pragma once
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/filesystem.h"
+
+namespace testsupport {
+
+class FaultyFileSystem : public platform::PosixFileSystem {
+public:
+    std::map<std::string, int> openErrors;         // path -> errno returned by open
+    std::map<std::string, uint64_t> readErrorAfter;  // path -> bytes readable before EIO
+    std::map<std::string, int> listErrors;         // folder -> errno returned by the listing
+    std::map<std::string, int64_t> startOffset;    // path -> position a new file reports it starts at
+    std::optional<uint64_t> writeBudget;           // bytes all writes together may still put on disk
+    std::set<std::string> closeErrors;             // paths whose close reports EIO
+    bool reverseListings = false;                  // hand listings over in reverse order
+    std::vector<std::string> opened;               // every path opened, in order
+
+    int open(const std::string& path, int flags, unsigned mode) override {
+        opened.push_back(path);
+        if (auto it = openErrors.find(path); it != openErrors.end()) return -it->second;
+        int fd = PosixFileSystem::open(path, flags, mode);
+        if (fd >= 0) files_[fd] = File{path, 0};
+        return fd;
+    }
+    int close(int fd) override {
+        std::string path = files_.count(fd) ? files_[fd].path : std::string();
+        files_.erase(fd);
+        int r = PosixFileSystem::close(fd);
+        return closeErrors.count(path) ? -EIO : r;
+    }
+    ssize_t read(int fd, void* buffer, size_t count) override {
+        File& f = files_[fd];
+        if (auto it = readErrorAfter.find(f.path); it != readErrorAfter.end()) {
+            if (f.done >= it->second) return -EIO;
+            count = std::min<uint64_t>(count, it->second - f.done);
+        }
+        ssize_t n = PosixFileSystem::read(fd, buffer, count);
+        if (n > 0) f.done += static_cast<uint64_t>(n);
+        return n;
+    }
+    ssize_t pwrite(int fd, const void* buffer, size_t count, int64_t offset) override {
+        if (writeBudget) {
+            if (*writeBudget == 0) return -ENOSPC;
+            count = std::min<uint64_t>(count, *writeBudget);  // a short write, then ENOSPC
+            *writeBudget -= count;
+        }
+        return PosixFileSystem::pwrite(fd, buffer, count, offset - shift(fd));
+    }
+    int64_t seek(int fd, int64_t offset, int whence) override {
+        int64_t r = PosixFileSystem::seek(fd, whence == SEEK_SET ? offset - shift(fd) : offset, whence);
+        return r < 0 ? r : r + shift(fd);
+    }
+    int listDirectory(const std::string& path, std::vector<std::string>& names) override {
+        std::string key = path;
+        while (key.size() > 1 && key.back() == '/') key.pop_back();
+        if (auto it = listErrors.find(key); it != listErrors.end()) return -it->second;
+        int r = PosixFileSystem::listDirectory(path, names);
+        if (reverseListings) std::reverse(names.begin(), names.end());
+        return r;
+    }
+
+private:
+    struct File {
+        std::string path;
+        uint64_t done;
+    };
+    int64_t shift(int fd) {
+        auto it = files_.find(fd);
+        if (it == files_.end()) return 0;
+        auto s = startOffset.find(it->second.path);
+        return s == startOffset.end() ? 0 : s->second;
+    }
+    std::map<int, File> files_;
+};
+
+}  // namespace testsupport

@@ -1,0 +1,192 @@
+#include "zip/ziprecords.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include "testsupport.h"
+#include "zip/ziperrors.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+void put16(Bytes& b, uint16_t v) { b.insert(b.end(), {uint8_t(v), uint8_t(v >> 8)}); }
+void put32(Bytes& b, uint32_t v) { put16(b, uint16_t(v)), put16(b, uint16_t(v >> 16)); }
+void putText(Bytes& b, const std::string& s) { b.insert(b.end(), s.begin(), s.end()); }
+
+// A file entry as the writer makes it after the data step.
+TZipHeaderInfo sampleEntry() {
+    TZipHeaderInfo h;
+    h.SetOEMFlag(true);
+    h.Setdirectory("Sub");
+    h.Setfilename("a.txt");
+    h.compression_method = 0;
+    h.last_mod_datetime = 0x58A96C3D;
+    h.crc32 = 0xCBF43926;
+    h.compressed_size = h.uncompressed_size = 9;
+    h.internal_attributes = 0;
+    h.external_attributes = 0x21;
+    return h;
+}
+
+TEST(ZipRecords, CrcMatchesTheZipCheckValueAndZlib) {
+    const std::string check = "123456789";
+    EXPECT_EQ(~Update_CRC_buff(0xFFFFFFFF, reinterpret_cast<const uint8_t*>(check.data()), check.size()), 0xCBF43926u);
+    EXPECT_EQ(CRC_32_TAB[1], 0x77073096u);
+    // The eight-byte steps agree with zlib and with UpdCRC for every length and alignment.
+    Bytes data = testsupport::randomBytes(4096 + 7, 42);
+    for (size_t start = 0; start < 8; ++start)
+        for (size_t len : {size_t(0), size_t(1), size_t(7), size_t(8), size_t(9), size_t(63), size_t(4096)}) {
+            uint32_t bytewise = 0xFFFFFFFF;
+            for (size_t i = 0; i < len; ++i) bytewise = UpdCRC(data[start + i], bytewise);
+            uint32_t sliced = Update_CRC_buff(0xFFFFFFFF, data.data() + start, len);
+            ASSERT_EQ(sliced, bytewise) << start << "+" << len;
+            ASSERT_EQ(~sliced, crc32(0, data.data() + start, uInt(len))) << start << "+" << len;
+        }
+}
+
+TEST(ZipRecords, ClearGivesTheDefaults) {
+    TZipHeaderInfo h = sampleEntry();
+    h.Clear();
+    EXPECT_EQ(h.version_made_by, 20);
+    EXPECT_EQ(h.version_needed, 20);
+    EXPECT_EQ(h.general_purpose_flag, 0);
+    EXPECT_EQ(h.compression_method, 8);
+    EXPECT_EQ(h.crc32, 0xFFFFFFFFu);
+    EXPECT_EQ(h.internal_attributes, 1);
+    EXPECT_EQ(h.external_attributes, 0x20u);
+    EXPECT_EQ(h.filename_length, 0);
+    EXPECT_EQ(h.StoredName(), "");
+    EXPECT_FALSE(h.OEMFlag());
+    EXPECT_FALSE(h.filecomment.has_value());
+}
+
+TEST(ZipRecords, LocalHeaderBytes) {
+    TZipHeaderInfo h = sampleEntry();
+    TMemoryStream s;
+    Bytes prefix(5, 0xAA);
+    s.Write(prefix.data(), prefix.size());
+    h.SaveLocalToStream(s);
+    EXPECT_EQ(h.local_header_offset, 5u);
+    Bytes expected = prefix;
+    put32(expected, 0x04034B50), put16(expected, 20), put16(expected, 0), put16(expected, 0);
+    put32(expected, 0x58A96C3D), put32(expected, 0xCBF43926), put32(expected, 9), put32(expected, 9);
+    put16(expected, 9), put16(expected, 0), putText(expected, "Sub/a.txt");
+    EXPECT_EQ(s.Data(), expected);
+    EXPECT_EQ(h.GetLocalSize(), 39u);
+    // Written again at the same place (the patch after the data), it covers the same bytes.
+    h.crc32 = 1;
+    s.Seek(5, TSeekOrigin::soBeginning);
+    h.SaveLocalToStream(s);
+    EXPECT_EQ(s.Data().size(), expected.size());
+    EXPECT_EQ(s.Data()[5 + 14], 1);
+}
+
+TEST(ZipRecords, CentralHeaderBytes) {
+    TZipHeaderInfo h = sampleEntry();
+    h.local_header_offset = 0x01020304;
+    TMemoryStream s;
+    h.SaveCentralToStream(s);
+    Bytes expected;
+    put32(expected, 0x02014B50), put16(expected, 20), put16(expected, 20), put16(expected, 0), put16(expected, 0);
+    put32(expected, 0x58A96C3D), put32(expected, 0xCBF43926), put32(expected, 9), put32(expected, 9);
+    put16(expected, 9), put16(expected, 0), put16(expected, 0), put16(expected, 0), put16(expected, 0);
+    put32(expected, 0x21), put32(expected, 0x01020304), putText(expected, "Sub/a.txt");
+    EXPECT_EQ(s.Data(), expected);
+    EXPECT_EQ(h.GetCentralSize(), 55u);
+}
+
+TEST(ZipRecords, EndRecordBytes) {
+    TEndCentral e;
+    TMemoryStream empty;
+    e.SaveToStream(empty);
+    Bytes expected = {0x50, 0x4B, 0x05, 0x06};
+    expected.resize(22, 0);
+    EXPECT_EQ(empty.Data(), expected);
+
+    e.total_entries = e.entries_this_disk = 2;
+    e.central_size = 0x70;
+    e.central_offset = 0x1234;
+    e.SetNewZipComment(std::string("note\0tail", 9));  // the comment ends at its zero byte
+    EXPECT_EQ(e.GetEndCentralSize(), 26u);
+    TMemoryStream s;
+    e.SaveToStream(s);
+    expected = {};
+    put32(expected, 0x06054B50), put16(expected, 0), put16(expected, 0), put16(expected, 2), put16(expected, 2);
+    put32(expected, 0x70), put32(expected, 0x1234), put16(expected, 4), putText(expected, "note");
+    EXPECT_EQ(s.Data(), expected);
+}
+
+struct NameCase {
+    const char* name;
+    bool oem;
+    const char* directory;
+    const char* filename;
+    std::string stored;
+    bool utf8Flag;
+};
+
+TEST(ZipRecords, StoredNamesAndTheirEncoding) {
+    const NameCase cases[] = {
+        {"ascii with OEM", true, "Docs", "a.txt", "Docs/a.txt", false},
+        {"cp437 name", true, "", "caf\xC3\xA9.txt", "caf\x82.txt", false},
+        {"name cp437 lacks", true, "\xE6\x97\xA5", "\xE2\x82\xAC.txt", "\xE6\x97\xA5/\xE2\x82\xAC.txt", true},
+        {"without OEM: utf-8", false, "", "caf\xC3\xA9.txt", "caf\xC3\xA9.txt", true},
+        {"without OEM: ascii", false, "", "a.txt", "a.txt", false},
+        {"bytes that are not utf-8", true, "", "caf\xE9", "caf\xE9", false},
+        {"folder entry", true, "Sub/Deep/", "", "Sub/Deep/", false},
+    };
+    for (const NameCase& c : cases) {
+        TZipHeaderInfo h;
+        h.SetOEMFlag(c.oem);
+        h.Setdirectory(c.directory);
+        h.Setfilename(c.filename);
+        EXPECT_EQ(h.StoredName(), c.stored) << c.name;
+        EXPECT_EQ(h.filename_length, c.stored.size()) << c.name;
+        EXPECT_EQ(bool(h.general_purpose_flag & kLanguageEncodingFlag), c.utf8Flag) << c.name;
+        // UTF-8 names name NTFS as their origin so that every reader honours the flag.
+        EXPECT_EQ(h.version_made_by, c.utf8Flag ? 0x0B14 : 0x0014) << c.name;
+    }
+}
+
+TEST(ZipRecords, AssignKeepsTheTargetsNamesAndCopiesTheComment) {
+    TZipHeaderInfo source = sampleEntry();
+    source.filecomment = "remark";
+    source.file_comment_length = 6;
+    TZipHeaderInfo target;
+    target.Setfilename("other.bin");
+    target.Assign(source);
+    EXPECT_EQ(target.crc32, source.crc32);
+    EXPECT_EQ(target.external_attributes, 0x21u);
+    EXPECT_EQ(target.StoredName(), "other.bin");
+    EXPECT_EQ(target.filename_length, 9);
+    EXPECT_FALSE(target.OEMFlag());
+    EXPECT_EQ(target.filecomment, "remark");
+}
+
+TEST(ZipRecords, ShortWritesRaiseNotEnoughRoom) {
+    // A stream that takes only the first bytes it is given.
+    class Full : public TMemoryStream {
+    public:
+        size_t Write(const void* b, size_t n) override {
+            size_t take = std::min(n, room);
+            room -= take;
+            return TMemoryStream::Write(b, take);
+        }
+        size_t room = 35;
+    };
+    TZipHeaderInfo h = sampleEntry();
+    Full local, central, end;
+    EXPECT_THROW(h.SaveLocalToStream(local), ENotEnoughRoom);
+    EXPECT_THROW(h.SaveCentralToStream(central), ENotEnoughRoom);
+    end.room = 10;
+    EXPECT_THROW(TEndCentral().SaveToStream(end), ENotEnoughRoom);
+}
+
+TEST(ZipRecords, DateOutsideTheRangeIsZero) {
+    TZipHeaderInfo h;
+    h.SetDateTime(4102444800);  // 2100-01-01
+    EXPECT_EQ(h.last_mod_datetime, 0u);
+}
+
+}  // namespace

@@ -1,0 +1,655 @@
+#include "zip/zipwriter.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include "faultyfilesystem.h"
+#include "testsupport.h"
+#include "zip/ziperrors.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+using testsupport::TempDir;
+
+uint16_t get16(const Bytes& b, size_t at) { return uint16_t(b.at(at) | b.at(at + 1) << 8); }
+uint32_t get32(const Bytes& b, size_t at) { return get16(b, at) | uint32_t(get16(b, at + 2)) << 16; }
+
+struct Entry {
+    std::string name;
+    uint16_t madeBy, flag, method, internal;
+    uint32_t dosTime, crc, compressed, size, external, offset;
+    Bytes data;
+};
+
+struct Archive {
+    std::vector<Entry> entries;
+    uint16_t count = 0;
+    uint32_t centralOffset = 0, centralSize = 0;
+    const Entry* find(const std::string& name) const {
+        for (const Entry& e : entries)
+            if (e.name == name) return &e;
+        return nullptr;
+    }
+    std::vector<std::string> names() const {
+        std::vector<std::string> out;
+        for (const Entry& e : entries) out.push_back(e.name);
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+};
+
+// Reads an archive the writer made and checks the layout rules every such archive obeys:
+// entries back to back from offset 0, local headers equal to central ones, CRCs right.
+Archive readArchive(const fs::path& path) {
+    Bytes b = testsupport::readBytes(path);
+    Archive a;
+    EXPECT_GE(b.size(), 22u);
+    if (b.size() < 22) return a;
+    size_t end = b.size() - 22;
+    EXPECT_EQ(get32(b, end), 0x06054B50u);
+    a.count = get16(b, end + 10);
+    EXPECT_EQ(get16(b, end + 8), a.count);
+    a.centralSize = get32(b, end + 12);
+    a.centralOffset = get32(b, end + 16);
+    EXPECT_EQ(a.centralOffset + a.centralSize, end);
+    size_t at = a.centralOffset, expectedOffset = 0;
+    for (int i = 0; i < a.count; ++i) {
+        EXPECT_EQ(get32(b, at), 0x02014B50u);
+        Entry e;
+        e.madeBy = get16(b, at + 4);
+        e.flag = get16(b, at + 8), e.method = get16(b, at + 10), e.dosTime = get32(b, at + 12);
+        e.crc = get32(b, at + 16), e.compressed = get32(b, at + 20), e.size = get32(b, at + 24);
+        uint16_t n = get16(b, at + 28);
+        e.internal = get16(b, at + 36), e.external = get32(b, at + 38), e.offset = get32(b, at + 42);
+        e.name.assign(b.begin() + long(at + 46), b.begin() + long(at + 46 + n));
+        at += 46 + n;
+        EXPECT_EQ(e.offset, expectedOffset) << e.name;
+        size_t loc = e.offset;
+        EXPECT_EQ(get32(b, loc), 0x04034B50u);
+        EXPECT_EQ(get16(b, loc + 6), e.flag) << e.name;
+        EXPECT_EQ(get16(b, loc + 8), e.method) << e.name;
+        EXPECT_EQ(get32(b, loc + 14), e.crc) << e.name;
+        EXPECT_EQ(get32(b, loc + 18), e.compressed) << e.name;
+        EXPECT_EQ(get32(b, loc + 22), e.size) << e.name;
+        EXPECT_EQ(get16(b, loc + 26), n) << e.name;
+        size_t data = loc + 30 + n;
+        e.data.assign(b.begin() + long(data), b.begin() + long(data + e.compressed));
+        if (e.method == 0) {
+            EXPECT_EQ(crc32(0, e.data.data(), uInt(e.data.size())), e.crc) << e.name;
+        }
+        expectedOffset = data + e.compressed;
+        a.entries.push_back(std::move(e));
+    }
+    EXPECT_EQ(expectedOffset, a.centralOffset);
+    return a;
+}
+
+// A writer set up as the backup application sets it, with every event recorded.
+class Job {
+public:
+    explicit Job(const TempDir& dir) : archive((dir / "out.zip").string()) {
+        w.SetZipName(archive);
+        w.ZipAction = TZipAction::zaReplace;
+        w.AddDirEntriesOnRecurse = true;
+        w.Recurse = true;
+        w.SetStorePaths(true);
+        w.SetRelativePaths(true);
+        w.SetPackLevel(0);
+        w.OnTotalPercentDone = [this](TZipReader*, int p) { total.push_back(p); };
+        w.OnFilePercentDone = [this](TZipReader*, int p) { file.push_back(p); };
+        w.OnZipComplete = [this](TZipReader*, int n) { completed.push_back(n); };
+        w.OnSkippingFile = [this](TZipReader*, TSkipReason r, const std::string& name, int index, bool&) {
+            skipped.push_back(name);
+            reasons.push_back(r);
+            EXPECT_EQ(index, -1);
+        };
+        w.OnNoSuchFile = [this](TZipReader*, const std::string& name) { missing.push_back(name); };
+        w.OnStartZipInfo = [this](TZipReader*, int n, double bytes, TEndCentral&, bool&) {
+            startInfo.push_back({double(n), bytes});
+        };
+    }
+    // Packs folder/*.* relative to folder.
+    int packFolder(const fs::path& folder) {
+        w.SetRootDir(folder.string());
+        w.FilesList = {folder.string() + "/*.*"};
+        return w.Zip();
+    }
+
+    TZipWriter w;
+    std::string archive;
+    std::vector<int> total, file, completed;
+    std::vector<std::string> skipped, missing;
+    std::vector<TSkipReason> reasons;
+    std::vector<std::pair<double, double>> startInfo;
+};
+
+TEST(ZipWriter, AnEmptyFolderGivesTheEndRecordAlone) {
+    TempDir dir;
+    fs::create_directory(dir / "data");
+    Job job(dir);
+    EXPECT_EQ(job.packFolder(dir / "data"), 0);
+    Bytes expected = {0x50, 0x4B, 0x05, 0x06};
+    expected.resize(22, 0);
+    EXPECT_EQ(testsupport::readBytes(job.archive), expected);
+    EXPECT_EQ(job.total, std::vector<int>{100});
+    EXPECT_EQ(job.completed, std::vector<int>{0});
+    EXPECT_TRUE(job.startInfo.empty());
+    EXPECT_TRUE(job.w.FilesList.empty());
+}
+
+TEST(ZipWriter, AnEmptyArchiveNameDoesNothing) {
+    TempDir dir;
+    Job job(dir);
+    job.w.SetZipName("  ");
+    job.w.FilesList = {(dir / "*.*").string()};
+    EXPECT_EQ(job.w.Zip(), 0);
+    EXPECT_EQ(job.completed, std::vector<int>{0});
+    EXPECT_TRUE(job.total.empty());
+    EXPECT_TRUE(fs::is_empty(dir.path()));
+}
+
+TEST(ZipWriter, FolderTreeWithEntriesForFolders) {
+    TempDir dir;
+    testsupport::writeFile(dir / "data/Sub/a.txt", "sub a");
+    testsupport::writeFile(dir / "data/a.txt", "top a");
+    fs::create_directories(dir / "data/Sub/Deep");
+    testsupport::writeFile(dir / "data/.hidden", "h");
+    testsupport::writeFile(dir / "data/ro.txt", "read-only");
+    fs::permissions(dir / "data/ro.txt", fs::perms::owner_write, fs::perm_options::remove);
+    Job job(dir);
+    EXPECT_EQ(job.packFolder(dir / "data"), 6);
+    Archive a = readArchive(job.archive);
+    EXPECT_EQ(a.names(), (std::vector<std::string>{".hidden", "Sub/", "Sub/Deep/", "Sub/a.txt", "a.txt", "ro.txt"}));
+    auto index = [&](const std::string& n) { return a.find(n) - a.entries.data(); };
+    EXPECT_LT(index("Sub/"), index("Sub/a.txt"));
+    EXPECT_LT(index("Sub/"), index("Sub/Deep/"));
+    const Entry& folder = *a.find("Sub/Deep/");
+    EXPECT_EQ(folder.method, 0);
+    EXPECT_EQ(folder.crc, 0u);
+    EXPECT_EQ(folder.size, 0u);
+    EXPECT_EQ(folder.compressed, 0u);
+    EXPECT_EQ(folder.flag, 0);
+    EXPECT_EQ(folder.internal, 0);
+    EXPECT_EQ(folder.external, 0x10u);
+    EXPECT_EQ(a.find("a.txt")->external, 0x20u);
+    EXPECT_EQ(a.find(".hidden")->external, 0x22u);
+    EXPECT_EQ(a.find("ro.txt")->external, 0x21u);
+    const Entry& file = *a.find("Sub/a.txt");
+    EXPECT_EQ(std::string(file.data.begin(), file.data.end()), "sub a");
+    EXPECT_EQ(file.method, 0);
+    EXPECT_EQ(file.internal, 0);
+    EXPECT_EQ(file.madeBy, 20);
+    // The writer keeps the new directory in memory.
+    EXPECT_EQ(job.w.ZipContents().Count(), 6u);
+    EXPECT_EQ(job.w.EndCentral().total_entries, 6);
+}
+
+TEST(ZipWriter, StoredNamesFollowThePathSettings) {
+    TempDir dir;
+    testsupport::writeFile(dir / "data/Sub/a.txt", "x");
+    std::string root = (dir / "data").string(), file = (dir / "data/Sub/a.txt").string();
+    std::string absolute = file.substr(1);
+    auto rootAt = [](std::string r) { return [r](TZipWriter& w) { w.SetRootDir(r); }; };
+    struct Case {
+        const char* what;
+        std::function<void(TZipWriter&)> setup;
+        std::string given, stored;
+    } cases[] = {
+        {"relative to the root", rootAt(root), file, "Sub/a.txt"},
+        {"root one level up", rootAt(dir.path().string()), file, "data/Sub/a.txt"},
+        {"root spelt in another case", rootAt(dir.path().string() + "/DATA"), file, absolute},
+        {"no paths", [](TZipWriter& w) { w.SetStorePaths(false); }, file, "a.txt"},
+        {"no paths, a folder: no entry without a name", [](TZipWriter& w) { w.SetStorePaths(false); },
+         root + "/Sub/", ""},
+        {"the root folder itself", rootAt(root), root + "/", ""},
+        {"full path without root", [](TZipWriter& w) { w.SetRelativePaths(false); }, file, absolute},
+        {"volumes kept, still not absolute",
+         [](TZipWriter& w) { w.SetRelativePaths(false), w.SetStoreVolumes(true); }, file, absolute},
+        {"dot and dot-dot parts", rootAt(root), root + "/./Sub/../Sub/a.txt", "Sub/a.txt"},
+    };
+    for (const Case& c : cases) {
+        TempDir out;
+        Job job(out);
+        c.setup(job.w);
+        job.w.FilesList = {c.given};
+        std::vector<std::string> names;
+        if (!c.stored.empty()) names.push_back(c.stored);
+        EXPECT_EQ(job.w.Zip(), int(names.size())) << c.what;
+        EXPECT_EQ(readArchive(job.archive).names(), names) << c.what;
+    }
+}
+
+TEST(ZipWriter, ExplicitFilesMissingFilesAndDuplicates) {
+    TempDir dir;
+    testsupport::writeFile(dir / "data/a.txt", "a");
+    testsupport::writeFile(dir / "data/README", "upper");
+    testsupport::writeFile(dir / "data/Readme", "mixed");
+    Job job(dir);
+    job.w.SetRootDir((dir / "data").string());
+    std::string a = (dir / "data/a.txt").string();
+    job.w.FilesList = {"a.txt", (dir / "data/missing.txt").string(), a, (dir / "data/*").string()};
+    EXPECT_EQ(job.w.Zip(), 3);
+    EXPECT_EQ(job.missing, std::vector<std::string>{(dir / "data/missing.txt").string()});
+    // The same file twice is added once; names differing only in case are two files.
+    EXPECT_EQ(job.skipped, (std::vector<std::string>{a, a}));
+    EXPECT_EQ(job.reasons, (std::vector<TSkipReason>{TSkipReason::srNoOverwrite, TSkipReason::srNoOverwrite}));
+    Archive arc = readArchive(job.archive);
+    EXPECT_EQ(arc.names(), (std::vector<std::string>{"README", "Readme", "a.txt"}));
+    EXPECT_EQ(std::string(arc.find("Readme")->data.begin(), arc.find("Readme")->data.end()), "mixed");
+}
+
+TEST(ZipWriter, ExcludeAndNoCompressLists) {
+    TempDir dir;
+    for (const char* f : {"data/keep.txt", "data/skip.LOG", "data/scratch/x.txt", "data/y.jpg"})
+        testsupport::writeFile(dir / f, "content");
+    Job job(dir);
+    job.w.SetPackLevel(6);
+    job.w.ExcludeList = {"*.log", "*/scratch/*"};
+    job.w.NoCompressList = {"*.jpg"};
+    job.packFolder(dir / "data");
+    Archive a = readArchive(job.archive);
+    EXPECT_EQ(a.names(), (std::vector<std::string>{"keep.txt", "scratch/", "y.jpg"}));
+    EXPECT_EQ(a.find("y.jpg")->method, 0);
+}
+
+TEST(ZipWriter, NamesInTheOemCodePageOrInUtf8) {
+    TempDir dir;
+    testsupport::writeFile(dir / "data/caf\xC3\xA9.txt", "1");
+    testsupport::writeFile(dir / "data/\xE6\x97\xA5\xE6\x9C\xAC.txt", "2");
+    testsupport::writeFile(dir / "data/caf\xE9.bin", "3");  // not UTF-8 at all
+    Job job(dir);
+    EXPECT_EQ(job.packFolder(dir / "data"), 3);
+    Archive a = readArchive(job.archive);
+    ASSERT_NE(a.find("caf\x82.txt"), nullptr);
+    EXPECT_EQ(a.find("caf\x82.txt")->flag & 0x800, 0);
+    ASSERT_NE(a.find("\xE6\x97\xA5\xE6\x9C\xAC.txt"), nullptr);
+    EXPECT_EQ(a.find("\xE6\x97\xA5\xE6\x9C\xAC.txt")->flag & 0x800, 0x800);
+    ASSERT_NE(a.find("caf\xE9.bin"), nullptr);
+    EXPECT_EQ(a.find("caf\xE9.bin")->flag & 0x800, 0);
+}
+
+TEST(ZipWriter, ProgressEvents) {
+    TempDir dir;
+    testsupport::writeBytes(dir / "data/big", testsupport::randomBytes(100000, 1));
+    testsupport::writeBytes(dir / "data/small", testsupport::randomBytes(50000, 2));
+    testsupport::writeFile(dir / "data/empty", "");
+    Job job(dir);
+    job.w.FilesList = {(dir / "data/big").string(), (dir / "data/small").string(), (dir / "data/empty").string()};
+    EXPECT_EQ(job.w.Zip(), 3);
+    ASSERT_EQ(job.startInfo.size(), 1u);
+    EXPECT_EQ(job.startInfo[0], (std::pair<double, double>{3, 150000}));
+    // 32768-byte reads: four of the big file, two of the small one.
+    EXPECT_EQ(job.file, (std::vector<int>{33, 66, 98, 100, 66, 100}));
+    EXPECT_EQ(job.total, (std::vector<int>{22, 44, 66, 67, 89, 100, 100}));
+    for (int p : job.total) EXPECT_LE(p, 100);
+}
+
+TEST(ZipWriter, EmptyFilesReportOnlyTheFinalHundred) {
+    TempDir dir;
+    testsupport::writeFile(dir / "data/a", "");
+    testsupport::writeFile(dir / "data/b", "");
+    Job job(dir);
+    EXPECT_EQ(job.packFolder(dir / "data"), 2);
+    EXPECT_EQ(job.total, std::vector<int>{100});
+}
+
+TEST(ZipWriter, RatesRoundHalfToEvenAndCapAtHundred) {
+    EXPECT_EQ(CRate(0, 5), 0);
+    EXPECT_EQ(CRate(200, 1), 0);  // 0.5
+    EXPECT_EQ(CRate(200, 3), 2);  // 1.5
+    EXPECT_EQ(CRate(100, 150), 100);
+    EXPECT_EQ(CBigRate(1, 3), 33);
+    EXPECT_EQ(CBigRate(5, -1), 0);
+}
+
+TEST(ZipWriter, SkippingAtStartZipTakesTheFileOutOfTheTotal) {
+    TempDir dir;
+    testsupport::writeFile(dir / "data/a", std::string(1000, 'a'));
+    testsupport::writeFile(dir / "data/b", std::string(3000, 'b'));
+    Job job(dir);
+    job.w.OnStartZip = [](TZipReader*, const std::string& name, TZipHeaderInfo& header, bool& skip) {
+        skip = name.back() == 'b';
+        EXPECT_EQ(header.internal_attributes, 2);  // not known yet
+    };
+    job.w.SetRootDir((dir / "data").string());
+    job.w.FilesList = {(dir / "data/b").string(), (dir / "data/a").string()};
+    EXPECT_EQ(job.w.Zip(), 1);
+    EXPECT_EQ(readArchive(job.archive).names(), std::vector<std::string>{"a"});
+    EXPECT_EQ(job.total, (std::vector<int>{100, 100}));  // 1000 of the 1000 bytes that remain
+}
+
+// Every way a job can fail or be cancelled leaves no archive and an empty FilesList.
+void expectCleanFailure(Job& job, const std::string& message) {
+    EXPECT_FALSE(fs::exists(job.archive)) << message;
+    EXPECT_TRUE(job.w.FilesList.empty()) << message;
+    EXPECT_TRUE(job.completed.empty()) << message;
+}
+
+TEST(ZipWriter, CancelInTheMiddleOfAFile) {
+    TempDir dir;
+    testsupport::writeBytes(dir / "data/big", testsupport::randomBytes(200000, 3));
+    Job job(dir);
+    int yields = 0;
+    job.w.ProcessMessages = [&] { ++yields; };
+    job.w.OnFilePercentDone = [&](TZipReader* sender, int percent) {
+        if (percent > 30) sender->CancelTheOperation();
+    };
+    try {
+        job.packFolder(dir / "data");
+        FAIL() << "not cancelled";
+    } catch (const EUserCanceled& e) {
+        EXPECT_STREQ(e.what(), "User Aborted Operation");
+    }
+    EXPECT_GT(yields, 1);
+    expectCleanFailure(job, "cancel");
+    // The next job starts with the flag clear.
+    job.w.CancelTheOperation();
+    job.w.OnFilePercentDone = nullptr;
+    EXPECT_EQ(job.packFolder(dir / "data"), 1);
+}
+
+TEST(ZipWriter, WithoutProcessMessagesCancelIsNeverSeen) {
+    TempDir dir;
+    testsupport::writeBytes(dir / "data/big", testsupport::randomBytes(100000, 3));
+    Job job(dir);
+    job.w.DoProcessMessages = false;
+    job.w.OnFilePercentDone = [&](TZipReader* sender, int) { sender->CancelTheOperation(); };
+    EXPECT_EQ(job.packFolder(dir / "data"), 1);
+}
+
+TEST(ZipWriter, StopNowCancelsBeforeTheFirstFile) {
+    TempDir dir;
+    testsupport::writeFile(dir / "data/a", "a");
+    Job job(dir);
+    job.w.OnStartZipInfo = [](TZipReader*, int, double, TEndCentral&, bool& stop) { stop = true; };
+    try {
+        job.packFolder(dir / "data");
+        FAIL();
+    } catch (const EUserCanceled& e) {
+        EXPECT_STREQ(e.what(), "User canceled Zip operation");
+    }
+    expectCleanFailure(job, "stop now");
+}
+
+TEST(ZipWriter, EveryShortWriteFailsWithNotEnoughRoom) {
+    TempDir dir;
+    testsupport::writeBytes(dir / "data/f1", testsupport::randomBytes(70000, 4));
+    testsupport::writeFile(dir / "data/f2", "small");
+    // Archive: f1 (30+2+70000), f2 (30+2+5), two central headers (48 each), end record (22),
+    // and the patched header of f1 written a second time: 70219 bytes in all.
+    for (uint64_t budget : {0, 10, 31, 40000, 70031, 70033, 70069, 70100, 70150, 70160, 70218}) {
+        Job job(dir);
+        testsupport::FaultyFileSystem faulty;
+        faulty.writeBudget = budget;
+        platform::ScopedFileSystem use(faulty);
+        try {
+            job.packFolder(dir / "data");
+            FAIL() << "budget " << budget;
+        } catch (const ENotEnoughRoom& e) {
+            EXPECT_STREQ(e.what(), "Not enough room to write archive");
+        }
+        expectCleanFailure(job, "budget " + std::to_string(budget));
+    }
+    Job job(dir);
+    testsupport::FaultyFileSystem faulty;
+    faulty.closeErrors.insert(job.archive);
+    platform::ScopedFileSystem use(faulty);
+    EXPECT_THROW(job.packFolder(dir / "data"), ENotEnoughRoom);
+    expectCleanFailure(job, "close");
+}
+
+TEST(ZipWriter, UnreadableFilesAreLeftOutOrRetried) {
+    TempDir dir;
+    testsupport::writeFile(dir / "data/a", "a");
+    testsupport::writeFile(dir / "data/locked", "secret");
+    std::string locked = (dir / "data/locked").string();
+    for (bool retry : {false, true}) {
+        TempDir out;
+        Job job(out);
+        testsupport::FaultyFileSystem faulty;
+        faulty.openErrors[locked] = EACCES;
+        job.w.OnSkippingFile = [&](TZipReader*, TSkipReason reason, const std::string& name, int, bool& again) {
+            EXPECT_EQ(reason, TSkipReason::srFileOpenError);
+            EXPECT_EQ(name, locked);
+            job.skipped.push_back(name);
+            if (retry) faulty.openErrors.clear(), again = true;
+        };
+        platform::ScopedFileSystem use(faulty);
+        EXPECT_EQ(job.packFolder(dir / "data"), retry ? 2 : 1);
+        EXPECT_EQ(job.skipped.size(), 1u);
+        EXPECT_EQ(readArchive(job.archive).names().size(), retry ? 2u : 1u);
+    }
+}
+
+TEST(ZipWriter, OnlyRegularFilesAreOpened) {
+    TempDir dir;
+    testsupport::writeFile(dir / "data/real.txt", "real");
+    fs::create_symlink("real.txt", dir / "data/alias.txt");
+    fs::create_symlink("nowhere", dir / "data/dangling");
+    fs::create_symlink("/dev/null", dir / "data/device");
+    fs::create_directory(dir / "data/sub");
+    fs::create_symlink("sub", dir / "data/sublink");
+    ASSERT_EQ(mkfifo((dir / "data/pipe").c_str(), 0644), 0);
+    int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::string sockPath = (dir / "data/sock").string();
+    ASSERT_LT(sockPath.size(), sizeof(addr.sun_path));
+    std::copy(sockPath.begin(), sockPath.end(), addr.sun_path);
+    ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)), 0);
+
+    Job job(dir);
+    testsupport::FaultyFileSystem watch;
+    platform::ScopedFileSystem use(watch);
+    EXPECT_EQ(job.packFolder(dir / "data"), 3);
+    close(sock);
+    Archive a = readArchive(job.archive);
+    EXPECT_EQ(a.names(), (std::vector<std::string>{"alias.txt", "real.txt", "sub/"}));
+    EXPECT_EQ(std::string(a.find("alias.txt")->data.begin(), a.find("alias.txt")->data.end()), "real");
+    std::vector<std::string> skipped = job.skipped;
+    std::sort(skipped.begin(), skipped.end());
+    std::string d = (dir / "data").string() + "/";
+    EXPECT_EQ(skipped, (std::vector<std::string>{d + "dangling", d + "device", d + "pipe", d + "sock", d + "sublink"}));
+    for (const std::string& p : watch.opened)
+        EXPECT_TRUE(p == d + "real.txt" || p == d + "alias.txt" || p == job.archive) << p;
+}
+
+TEST(ZipWriter, AReadErrorFailsTheJobNamingTheFile) {
+    TempDir dir;
+    testsupport::writeBytes(dir / "data/bad", testsupport::randomBytes(100000, 5));
+    Job job(dir);
+    testsupport::FaultyFileSystem faulty;
+    faulty.readErrorAfter[(dir / "data/bad").string()] = 40000;
+    platform::ScopedFileSystem use(faulty);
+    try {
+        job.packFolder(dir / "data");
+        FAIL();
+    } catch (const EZipReadError& e) {
+        EXPECT_NE(std::string(e.what()).find((dir / "data/bad").string()), std::string::npos) << e.what();
+    }
+    expectCleanFailure(job, "read error");
+}
+
+TEST(ZipWriter, FilesThatChangeSizeWhileTakenStayConsistent) {
+    TempDir dir;
+    Bytes original = testsupport::randomBytes(50000, 6);
+    for (long change : {-30000L, -50000L, +20000L}) {
+        testsupport::writeBytes(dir / "data/moving", original);
+        TempDir out;
+        Job job(out);
+        job.w.OnStartZip = [&](TZipReader*, const std::string& name, TZipHeaderInfo&, bool&) {
+            if (change < 0) fs::resize_file(name, original.size() + change);
+            else testsupport::writeBytes(name, testsupport::randomBytes(original.size() + change, 9));
+        };
+        EXPECT_EQ(job.packFolder(dir / "data"), 1);
+        Archive arc = readArchive(job.archive);
+        ASSERT_EQ(arc.entries.size(), 1u);
+        const Entry& e = arc.entries[0];
+        // Shrunk: the bytes that remain; grown: the size it had when it was opened.
+        size_t expected = change < 0 ? original.size() + change : original.size();
+        EXPECT_EQ(e.size, expected) << change;
+        EXPECT_EQ(e.compressed, expected) << change;
+        if (change < 0) {
+            EXPECT_TRUE(std::equal(e.data.begin(), e.data.end(), original.begin())) << change;
+        }
+    }
+}
+
+TEST(ZipWriter, FilesOf4GiBAreRefusedBeforeAnythingIsWritten) {
+    TempDir dir;
+    testsupport::writeFile(dir / "data/a", "a");
+    fs::path huge = dir / "data/huge.img";
+    testsupport::writeFile(huge, "");
+    fs::resize_file(huge, 0x100000000ull);  // sparse: no space taken
+    Job job(dir);
+    try {
+        job.w.FilesList = {(dir / "data/a").string(), huge.string()};
+        job.w.Zip();
+        FAIL();
+    } catch (const EZipLimit& e) {
+        EXPECT_NE(std::string(e.what()).find(huge.string()), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("4294967294"), std::string::npos) << e.what();
+    }
+    expectCleanFailure(job, "huge file");
+}
+
+TEST(ZipWriter, AnArchiveThatWouldReach4GiBFails) {
+    TempDir dir;
+    testsupport::writeFile(dir / "data/a", std::string(100, 'a'));
+    // The file system pretends the archive starts so far in that entry, directory and end
+    // record together pass 4 GiB by one byte, or just fit.
+    uint64_t need = (30 + 1 + 100) + (46 + 1) + 22;
+    for (uint64_t room : {need - 1, need}) {
+        TempDir out;
+        Job job(out);
+        testsupport::FaultyFileSystem faulty;
+        faulty.startOffset[job.archive] = int64_t(kZipMaxArchiveSize - room);
+        platform::ScopedFileSystem use(faulty);
+        if (room < need) {
+            EXPECT_THROW(job.packFolder(dir / "data"), EZipLimit);
+            expectCleanFailure(job, "4 GiB archive");
+        } else {
+            EXPECT_EQ(job.packFolder(dir / "data"), 1);
+        }
+    }
+}
+
+TEST(ZipWriter, AtMost65535Entries) {
+    TempDir dir;
+    for (size_t count : {size_t(65535), size_t(65536)}) {
+        TempDir out;
+        Job job(out);
+        job.w.OnTotalPercentDone = nullptr;
+        for (size_t i = 0; i < count; ++i) job.w.FilesList.push_back("/no/such/d" + std::to_string(i) + "/");
+        if (count > 65535) {
+            try {
+                job.w.Zip();
+                FAIL();
+            } catch (const EZipLimit& e) {
+                EXPECT_NE(std::string(e.what()).find("65535"), std::string::npos) << e.what();
+            }
+            expectCleanFailure(job, "too many entries");
+        } else {
+            EXPECT_EQ(job.w.Zip(), 65535);
+            Bytes b = testsupport::readBytes(job.archive);
+            EXPECT_EQ(get16(b, b.size() - 12), 0xFFFF);
+        }
+    }
+}
+
+TEST(ZipWriter, BadArchivePathsAndExistingArchives) {
+    TempDir dir;
+    testsupport::writeFile(dir / "data/a", "a");
+    Job job(dir);
+    std::string nowhere = (dir / "missing/out.zip").string();
+    job.w.SetZipName(nowhere);
+    try {
+        job.packFolder(dir / "data");
+        FAIL();
+    } catch (const platform::EFileError& e) {
+        EXPECT_NE(std::string(e.what()).find(nowhere), std::string::npos) << e.what();
+    }
+    testsupport::writeFile(dir / "old.zip", "precious");
+    job.w.SetZipName((dir / "old.zip").string());
+    EXPECT_THROW(job.packFolder(dir / "data"), EZipError);
+    EXPECT_EQ(testsupport::readFile(dir / "old.zip"), "precious");
+}
+
+TEST(ZipWriter, APasswordIsNotIgnored) {
+    TempDir dir;
+    testsupport::writeFile(dir / "data/a", "a");
+    Job job(dir);
+    job.w.Password = "secret";
+    EXPECT_THROW(job.packFolder(dir / "data"), EZipError);
+    expectCleanFailure(job, "password");
+}
+
+TEST(ZipWriter, DisposeDeletesTheSourcesAfterSuccess) {
+    TempDir dir;
+    testsupport::writeFile(dir / "data/a", "a");
+    testsupport::writeFile(dir / "data/b", "b");
+    Job job(dir);
+    job.w.Dispose = true;
+    job.w.OnDisposeFile = [](TZipReader*, const std::string& name, bool& skip) { skip = name.back() == 'b'; };
+    EXPECT_EQ(job.packFolder(dir / "data"), 2);
+    EXPECT_FALSE(fs::exists(dir / "data/a"));
+    EXPECT_TRUE(fs::exists(dir / "data/b"));
+}
+
+TEST(ZipWriter, PropertiesAndTheirCouplings) {
+    TZipWriter w;
+    EXPECT_EQ(w.PackLevel(), 6);
+    EXPECT_FALSE(w.StorePaths());
+    EXPECT_TRUE(w.OEMConvert);
+    EXPECT_TRUE(w.DoProcessMessages);
+    EXPECT_EQ(w.ZipAction, TZipAction::zaUpdate);
+    w.SetRootDir("/data");
+    EXPECT_EQ(w.RootDir(), "/data/");
+    w.SetRootDir("");
+    EXPECT_EQ(w.RootDir(), "");
+    w.SetRelativePaths(true);
+    EXPECT_TRUE(w.StorePaths() && w.Recurse);
+    w.SetStoreVolumes(true);
+    w.SetStorePaths(false);
+    EXPECT_FALSE(w.RelativePaths() || w.StoreVolumes());
+    w.SetStoreVolumes(true);
+    EXPECT_TRUE(w.StorePaths());
+    w.SetPackLevel(12);
+    EXPECT_EQ(w.PackLevel(), 9);
+    w.SetPackLevel(-1);
+    EXPECT_EQ(w.PackLevel(), 0);
+}
+
+TEST(ZipWriter, FreshenTakesOnlyNamesAlreadyInTheDirectory) {
+    TempDir dir;
+    testsupport::writeFile(dir / "data/a", "a");
+    Job job(dir);
+    job.packFolder(dir / "data");
+    fs::remove(job.archive);  // the directory of the same name stays in memory
+    testsupport::writeFile(dir / "data/new", "n");
+    job.w.ZipAction = TZipAction::zaFreshen;
+    EXPECT_EQ(job.packFolder(dir / "data"), 1);
+    EXPECT_EQ(readArchive(job.archive).names(), std::vector<std::string>{"a"});
+}
+
+TEST(ZipWriter, TheDirectoryStaysForTheSameNameOnly) {
+    TempDir dir;
+    testsupport::writeFile(dir / "data/a", "a");
+    Job job(dir);
+    job.packFolder(dir / "data");
+    ASSERT_EQ(job.w.ZipContents().Count(), 1u);
+    job.w.SetZipName(job.archive);
+    EXPECT_EQ(job.w.ZipContents().Count(), 1u);
+    job.w.SetZipName((dir / "OUT.zip").string());  // another file on Linux
+    EXPECT_EQ(job.w.ZipContents().Count(), 0u);
+}
+
+}  // namespace

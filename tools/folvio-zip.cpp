@@ -1,0 +1,295 @@
+// folvio-zip: packs files and folders into a new ZIP archive from the command line.
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "platform/filesystem.h"
+#include "zip/wildcard.h"
+#include "zip/ziperrors.h"
+#include "zip/zipwriter.h"
+
+namespace {
+
+// Exit codes in the convention of 7-Zip, which scripts already know.
+constexpr int kExitOk = 0;
+constexpr int kExitWarning = 1;    // the archive is complete, some files were left out
+constexpr int kExitFailed = 2;     // the job failed
+constexpr int kExitUsage = 7;      // bad command line
+constexpr int kExitCancelled = 255;
+
+const char* const kHelp = R"(Usage: folvio-zip [options] ARCHIVE SPEC...
+
+Packs files into the new ZIP archive ARCHIVE (an existing archive is not changed).
+Each SPEC is a file, a folder or a wildcard specification such as '/data/docs/*.*'
+(quote it so that the shell leaves it alone). A folder is packed with everything
+below it, folders as entries of their own, as the backup application packs it.
+Wildcards: * any text, ? one character, <a-z> one of a class, <!a-z> one outside it;
+letters A to Z match either case; "*.*" matches every name.
+
+Options:
+  -r          also search the subfolders of wildcard specifications
+  -0 ... -9   pack level: 0 stores, 1 to 9 compress (default 6; this version
+              stores at every level)
+  -D          no entries for folders (by default a recursive search adds them)
+  -j          junk paths: store file names without their folders
+  -x PATTERN  leave out files matching PATTERN; a pattern holding "/" is matched
+              against the whole path as searched (absolute with --root), any other
+              against the file name (repeatable)
+  -n PATTERN  store files whose names match PATTERN without compressing them
+              (repeatable)
+  --root DIR  store paths relative to the folder DIR (implies -r)
+  -q          quiet: no progress bar and no summary
+  -h, --help  show this text
+
+Folder paths are stored without a leading "/" and without "." or ".." parts.
+On a terminal a progress bar is drawn on stderr. Ctrl+C cancels and removes the
+unfinished archive.
+
+Exit codes:
+  0    every file was packed
+  1    the archive is complete, but some files were left out (each is named)
+  2    the job failed (the reason is shown); no archive was left behind
+  7    bad command line
+  255  cancelled; no archive was left behind
+)";
+
+volatile std::sig_atomic_t interrupted = 0;
+
+void onSignal(int) { interrupted = 1; }
+
+struct Options {
+    bool recurse = false;
+    int level = 6;
+    bool noDirEntries = false;
+    bool junkPaths = false;
+    bool quiet = false;
+    std::string root;
+    bool hasRoot = false;
+    std::vector<std::string> exclude, noCompress, positional;
+};
+
+class UsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+Options parse(int argc, char** argv, bool& help) {
+    Options o;
+    bool optionsDone = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        auto value = [&](const std::string& option) {
+            if (i + 1 >= argc) throw UsageError("option " + option + " needs a value");
+            return std::string(argv[++i]);
+        };
+        if (optionsDone || arg.size() < 2 || arg[0] != '-') {
+            o.positional.push_back(arg);
+        } else if (arg == "--") {
+            optionsDone = true;
+        } else if (arg == "--help") {
+            help = true;
+        } else if (arg == "--root" || arg.rfind("--root=", 0) == 0) {
+            o.root = arg == "--root" ? value(arg) : arg.substr(7);
+            o.hasRoot = true;
+        } else if (arg[1] == '-') {
+            throw UsageError("unknown option " + arg);
+        } else {
+            for (size_t k = 1; k < arg.size(); ++k) {
+                char c = arg[k];
+                if (c >= '0' && c <= '9') o.level = c - '0';
+                else if (c == 'r') o.recurse = true;
+                else if (c == 'D') o.noDirEntries = true;
+                else if (c == 'j') o.junkPaths = true;
+                else if (c == 'q') o.quiet = true;
+                else if (c == 'h') help = true;
+                else if (c == 'x' || c == 'n') {
+                    // The pattern is the rest of this argument or the next one.
+                    std::string pattern = k + 1 < arg.size() ? arg.substr(k + 1) : value(std::string("-") + c);
+                    (c == 'x' ? o.exclude : o.noCompress).push_back(pattern);
+                    break;
+                } else {
+                    throw UsageError(std::string("unknown option -") + c);
+                }
+            }
+        }
+    }
+    return o;
+}
+
+// The path made absolute and free of ".", ".." and doubled "/" (lexically; links are not resolved).
+std::string absolutePath(const std::string& path) {
+    std::string full = path;
+    if (full.empty() || full[0] != '/') {
+        std::vector<char> cwd(4096);
+        while (!getcwd(cwd.data(), cwd.size())) {
+            if (errno != ERANGE) throw UsageError(std::string("cannot read the current folder: ") + std::strerror(errno));
+            cwd.resize(cwd.size() * 2);
+        }
+        full = std::string(cwd.data()) + "/" + full;
+    }
+    std::string out;
+    for (const std::string& part : platform::LexicalParts(full)) out.append("/").append(part);
+    return out.empty() ? "/" : out;
+}
+
+// The specification of everything below a folder, walked recursively.
+std::string recursiveSpec(std::string folder) {
+    while (!folder.empty() && folder.back() == '/') folder.pop_back();
+    folder.insert(0, 1, '>');
+    folder += "/*.*";
+    return folder;
+}
+
+// Why a file the writer left out could not be taken, as far as the file system tells.
+std::string reasonFor(const std::string& path) {
+    platform::FileStatus link, target;
+    platform::FileSystem& fs = platform::fileSystem();
+    if (fs.lstat(path, link) != 0) return "it is gone";
+    int r = fs.stat(path, target);
+    if (r != 0) return link.kind == platform::FileKind::Symlink ? "it is a link that leads nowhere" : platform::errorText(r);
+    switch (target.kind) {
+    case platform::FileKind::Directory: return "it is a link to a folder, which is not followed";
+    case platform::FileKind::Fifo: return "it is a named pipe";
+    case platform::FileKind::Socket: return "it is a socket";
+    case platform::FileKind::CharDevice:
+    case platform::FileKind::BlockDevice: return "it is a device";
+    case platform::FileKind::Regular: return "it cannot be opened for reading";
+    default: return "it is not a regular file";
+    }
+}
+
+// The progress bar on a terminal, drawn on stderr.
+class ProgressBar {
+public:
+    explicit ProgressBar(bool enabled) : enabled_(enabled) {}
+    void show(int percent) {
+        if (!enabled_ || percent == shown_) return;
+        shown_ = percent;
+        constexpr int width = 40;
+        int filled = percent * width / 100;
+        std::fprintf(stderr, "\r[%s%s] %3d%%", std::string(filled, '#').c_str(),
+                     std::string(width - filled, '.').c_str(), percent);
+        std::fflush(stderr);
+    }
+    // Takes the bar off the line so that a message can be printed there.
+    void clear() {
+        if (enabled_ && shown_ >= 0) std::fputs("\r\033[K", stderr);
+        shown_ = -1;
+    }
+
+private:
+    bool enabled_;
+    int shown_ = -1;
+};
+
+int run(int argc, char** argv) {
+    bool help = false;
+    Options o;
+    try {
+        o = parse(argc, argv, help);
+        if (help) {
+            std::fputs(kHelp, stdout);
+            return kExitOk;
+        }
+        if (o.positional.size() < 2) throw UsageError("an archive and at least one file specification are needed");
+        if (o.hasRoot && !platform::DirectoryExists(o.root)) throw UsageError("--root " + o.root + " is not a folder");
+    } catch (const UsageError& e) {
+        std::fprintf(stderr, "folvio-zip: %s\nTry 'folvio-zip --help'.\n", e.what());
+        return kExitUsage;
+    }
+
+    TZipWriter writer;
+    std::string archive = o.positional[0];
+    if (o.hasRoot) {
+        // Both sides absolute, so that the root is a prefix of the paths the walk yields.
+        archive = absolutePath(archive);
+        writer.SetRootDir(absolutePath(o.root));
+        writer.SetRelativePaths(true);
+    } else {
+        writer.SetStorePaths(true);
+    }
+    if (o.junkPaths) writer.SetStorePaths(false);
+    if (o.recurse) writer.Recurse = true;
+    writer.SetPackLevel(o.level);
+    writer.AddDirEntriesOnRecurse = !o.noDirEntries;
+    writer.ExcludeList = o.exclude;
+    writer.NoCompressList = o.noCompress;
+    writer.SetZipName(archive);
+
+    for (size_t i = 1; i < o.positional.size(); ++i) {
+        std::string spec = o.positional[i];
+        if (!IsWildCard(spec) && platform::DirectoryExists(spec)) {
+            // A folder is packed as the application packs one: everything below it, recursively.
+            std::string folder = o.hasRoot ? absolutePath(spec) : spec;
+            spec = recursiveSpec(folder);
+        } else if (o.hasRoot) {
+            spec = absolutePath(spec);
+        }
+        writer.FilesList.push_back(spec);
+    }
+
+    ProgressBar bar(!o.quiet && isatty(STDERR_FILENO));
+    bool leftOut = false;
+    writer.ProcessMessages = [&] {
+        if (interrupted) writer.CancelTheOperation();
+    };
+    writer.OnTotalPercentDone = [&](TZipReader*, int percent) { bar.show(percent); };
+    writer.OnSkippingFile = [&](TZipReader*, TSkipReason reason, const std::string& name, int, bool&) {
+        bar.clear();
+        std::string why = reason == TSkipReason::srNoOverwrite ? "an entry of that name is already in the archive"
+                                                                : reasonFor(name);
+        std::fprintf(stderr, "folvio-zip: left out %s: %s\n", name.c_str(), why.c_str());
+        leftOut = true;
+    };
+    writer.OnNoSuchFile = [&](TZipReader*, const std::string& name) {
+        bar.clear();
+        std::fprintf(stderr, "folvio-zip: left out %s: no such file\n", name.c_str());
+        leftOut = true;
+    };
+
+    int count;
+    try {
+        count = writer.Zip();
+    } catch (const EUserCanceled&) {
+        bar.clear();
+        std::fprintf(stderr, "folvio-zip: cancelled; no archive was written\n");
+        return kExitCancelled;
+    } catch (const std::exception& e) {
+        bar.clear();
+        std::fprintf(stderr, "folvio-zip: %s\n", e.what());
+        return kExitFailed;
+    }
+    bar.clear();
+    if (interrupted) {
+        // Cancelled after the last yield: the archive is complete, but it was not wanted.
+        platform::DeleteFile(archive);
+        std::fprintf(stderr, "folvio-zip: cancelled; no archive was written\n");
+        return kExitCancelled;
+    }
+    if (!o.quiet) std::fprintf(stderr, "folvio-zip: %d entries written to %s\n", count, archive.c_str());
+    return leftOut ? kExitWarning : kExitOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &action, nullptr);
+    // Ctrl+C must reach us even when the parent blocked it.
+    sigset_t set;
+    sigemptyset(&set);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, sig);
+    sigprocmask(SIG_UNBLOCK, &set, nullptr);
+    try {
+        return run(argc, argv);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "folvio-zip: %s\n", e.what());
+        return kExitFailed;
+    }
+}

@@ -1,0 +1,68 @@
+// The reader base of the archive writer: archive name, file list, root folder, password, cancel
+// flag, progress events and the in-memory directory of the archive.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "zip/bufferedstream.h"
+#include "zip/sortedzip.h"
+#include "zip/ziprecords.h"
+
+class TZipReader {
+public:
+    using TFilePercentDone = std::function<void(TZipReader* Sender, int Percent)>;
+    using TTotalPercentDone = std::function<void(TZipReader* Sender, int Percent)>;
+
+    TZipReader();
+    virtual ~TZipReader();
+    TZipReader(const TZipReader&) = delete;
+    TZipReader& operator=(const TZipReader&) = delete;
+
+    // Full path of the archive. Another name (compared exactly) drops the in-memory directory,
+    // the remembered end record and any open archive stream; the same name keeps them.
+    const std::string& ZipName() const { return FZipName; }
+    virtual void SetZipName(const std::string& name);
+    // Folder from which relative paths are taken; a non-empty value always ends with "/".
+    const std::string& RootDir() const { return FRootDir; }
+    void SetRootDir(const std::string& value);
+    // The order in which the in-memory directory is presented.
+    TZipSortMode SortMode() const { return FSortMode; }
+    void SetSortMode(TZipSortMode mode);
+
+    std::vector<std::string> FilesList;  // file specifications of the next job; emptied by every job
+    std::string Password;                // non-empty: file entries are encrypted
+    bool OEMConvert = true;              // names go through the OEM code page
+    bool KeepZipOpen = false;
+
+    // The host's process-messages step, run where a job lets the host's handlers run.
+    std::function<void()> ProcessMessages;
+
+    TFilePercentDone OnFilePercentDone;
+    TTotalPercentDone OnTotalPercentDone;
+
+    // Asks the running job to stop at its next yield.
+    void CancelTheOperation() { FCancel = true; }
+
+    // The in-memory directory of the archive (after a job: the entries just written).
+    TSortedZip& ZipContents() { return *FZipContents; }
+    const TEndCentral& EndCentral() const { return FEndCentral; }
+    // Last-write time of the archive when its directory was made (seconds since the epoch).
+    int64_t ZipDate() const { return FZipDate; }
+
+protected:
+    // Drops the in-memory directory, the end record and the open archive stream.
+    void ClearDirectory();
+
+    std::string FZipName;
+    std::string FRootDir;
+    TZipSortMode FSortMode = TZipSortMode::ByNone;
+    bool FCancel = false;
+    std::unique_ptr<TSortedZip> FZipContents;
+    TEndCentral FEndCentral;
+    int64_t FZipDate = 0;
+    std::unique_ptr<TBufferedFileStream> FZipStream;  // the existing archive while it is open
+};

@@ -1,0 +1,233 @@
+#include "zip/ziprecords.h"
+
+#include "platform/assert.h"
+#include "platform/codepage.h"
+#include "platform/dostime.h"
+#include "zip/ziperrors.h"
+
+// Constant-initialised to the standard values, so they hold before any other code runs.
+uint32_t LOCSIG = 0x04034B50;
+uint32_t CENTSIG = 0x02014B50;
+uint32_t ENDSIG = 0x06054B50;
+
+void setZipSignatures(uint32_t loc, uint32_t cent, uint32_t end) {
+    LOCSIG = loc ? loc : 0x04034B50;
+    CENTSIG = cent ? cent : 0x02014B50;
+    ENDSIG = end ? end : 0x06054B50;
+}
+
+namespace {
+
+constexpr std::array<uint32_t, 256> makeCrcTable() {
+    std::array<uint32_t, 256> table{};
+    for (uint32_t n = 0; n < 256; ++n) {
+        uint32_t c = n;
+        for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+        table[n] = c;
+    }
+    return table;
+}
+
+// Slicing tables: kSlices[k][n] is the register contribution of byte n followed by k zero bytes.
+constexpr std::array<std::array<uint32_t, 256>, 8> makeSlices() {
+    std::array<std::array<uint32_t, 256>, 8> slices{};
+    slices[0] = makeCrcTable();
+    for (size_t k = 1; k < 8; ++k)
+        for (size_t n = 0; n < 256; ++n)
+            slices[k][n] = (slices[k - 1][n] >> 8) ^ slices[0][slices[k - 1][n] & 0xFF];
+    return slices;
+}
+
+constexpr auto kSlices = makeSlices();
+
+// Little-endian field writer over a fixed buffer.
+class Packer {
+public:
+    explicit Packer(uint8_t* out) : out_(out) {}
+    Packer& u16(uint16_t v) {
+        out_[n_++] = static_cast<uint8_t>(v);
+        out_[n_++] = static_cast<uint8_t>(v >> 8);
+        return *this;
+    }
+    Packer& u32(uint32_t v) { return u16(static_cast<uint16_t>(v)).u16(static_cast<uint16_t>(v >> 16)); }
+    size_t size() const { return n_; }
+
+private:
+    uint8_t* out_;
+    size_t n_ = 0;
+};
+
+void writeAll(TStream& stream, const void* data, size_t count) {
+    if (count && stream.Write(data, count) != count) throw ENotEnoughRoom();
+}
+
+}  // namespace
+
+const std::array<uint32_t, 256> CRC_32_TAB = makeCrcTable();
+
+uint32_t Update_CRC_buff(uint32_t crc, const uint8_t* buffer, size_t length) {
+    while (length >= 8) {
+        uint32_t lo = crc ^ (uint32_t{buffer[0]} | uint32_t{buffer[1]} << 8 | uint32_t{buffer[2]} << 16 |
+                             uint32_t{buffer[3]} << 24);
+        crc = kSlices[7][lo & 0xFF] ^ kSlices[6][(lo >> 8) & 0xFF] ^ kSlices[5][(lo >> 16) & 0xFF] ^
+              kSlices[4][lo >> 24] ^ kSlices[3][buffer[4]] ^ kSlices[2][buffer[5]] ^ kSlices[1][buffer[6]] ^
+              kSlices[0][buffer[7]];
+        buffer += 8;
+        length -= 8;
+    }
+    while (length--) crc = UpdCRC(*buffer++, crc);
+    return crc;
+}
+
+void TZipHeaderInfo::Clear() {
+    version_made_by = 20;
+    version_needed = 20;
+    general_purpose_flag = 0;
+    compression_method = 8;
+    last_mod_datetime = 0;
+    crc32 = 0xFFFFFFFF;
+    compressed_size = 0;
+    uncompressed_size = 0;
+    filename_length = 0;
+    central_extra_length = 0;
+    local_extra_length = 0;
+    file_comment_length = 0;
+    disk_number_start = 0;
+    internal_attributes = 1;
+    external_attributes = 0x20;
+    local_header_offset = 0;
+    central_header_offset = 0;
+    filecomment.reset();
+    decrypt_flag = 0;
+    integrity_status = 0;
+    selected = 0;
+    oem_flag_ = false;
+    filename_.clear();
+    directory_.clear();
+    stored_.clear();
+}
+
+void TZipHeaderInfo::Assign(const TZipHeaderInfo& source) {
+    if (&source == this) return;
+    std::string filename = std::move(filename_), directory = std::move(directory_);
+    bool oem = oem_flag_;
+    *this = source;
+    filename_ = std::move(filename);
+    directory_ = std::move(directory);
+    oem_flag_ = oem;
+    // The name length and the encoding bit follow the names this record keeps.
+    updateStoredName();
+}
+
+void TZipHeaderInfo::Setfilename(const std::string& value) {
+    filename_ = value;
+    updateStoredName();
+}
+
+void TZipHeaderInfo::Setdirectory(const std::string& value) {
+    directory_ = value;
+    if (!directory_.empty() && directory_.back() != '/') directory_ += '/';
+    updateStoredName();
+}
+
+void TZipHeaderInfo::SetOEMFlag(bool value) {
+    oem_flag_ = value;
+    updateStoredName();
+}
+
+void TZipHeaderInfo::updateStoredName() {
+    std::string joined = directory_ + filename_;
+    std::string oem;
+    bool nonAscii = false;
+    for (char c : joined) nonAscii |= static_cast<uint8_t>(c) >= 0x80;
+    if (oem_flag_ && platform::AnsiToOem(joined, oem)) {
+        stored_ = std::move(oem);
+        general_purpose_flag &= ~kLanguageEncodingFlag;
+    } else {
+        // Names CP437 cannot hold (or every name, without the OEM flag) are stored as they are;
+        // well-formed UTF-8 outside ASCII is marked as such so that readers do not garble it.
+        stored_ = std::move(joined);
+        if (nonAscii && platform::IsUtf8(stored_)) general_purpose_flag |= kLanguageEncodingFlag;
+        else general_purpose_flag &= ~kLanguageEncodingFlag;
+    }
+    // Info-ZIP's unzip reads the names of entries made on FAT as CP437 even with bit 11 set;
+    // NTFS as the system of origin keeps the same attribute bits and lets every reader see UTF-8.
+    uint8_t host = static_cast<uint8_t>(version_made_by >> 8);
+    if (host == kHostFat || host == kHostNtfs) {
+        host = (general_purpose_flag & kLanguageEncodingFlag) ? kHostNtfs : kHostFat;
+        version_made_by = static_cast<uint16_t>((host << 8) | (version_made_by & 0xFF));
+    }
+    FOLVIO_ASSERT(stored_.size() <= 0xFFFF);
+    filename_length = static_cast<uint16_t>(stored_.size());
+}
+
+void TZipHeaderInfo::SetDateTime(std::time_t moment) { last_mod_datetime = platform::DateTimeToDosDateTime(moment); }
+
+void TZipHeaderInfo::SaveLocalToStream(TStream& stream) {
+    local_header_offset = static_cast<uint32_t>(stream.Position());
+    uint8_t fixed[LocalFixedSize];
+    Packer p(fixed);
+    p.u32(LOCSIG).u16(version_needed).u16(general_purpose_flag).u16(compression_method).u32(last_mod_datetime);
+    p.u32(crc32).u32(compressed_size).u32(uncompressed_size).u16(filename_length).u16(local_extra_length);
+    FOLVIO_ASSERT(p.size() == LocalFixedSize);
+    writeAll(stream, fixed, LocalFixedSize);
+    writeAll(stream, stored_.data(), filename_length);
+}
+
+void TZipHeaderInfo::SaveCentralToStream(TStream& stream) const {
+    uint8_t fixed[CentralFixedSize];
+    Packer p(fixed);
+    p.u32(CENTSIG).u16(version_made_by).u16(version_needed).u16(general_purpose_flag).u16(compression_method);
+    p.u32(last_mod_datetime).u32(crc32).u32(compressed_size).u32(uncompressed_size).u16(filename_length);
+    p.u16(central_extra_length).u16(file_comment_length).u16(disk_number_start).u16(internal_attributes);
+    p.u32(external_attributes).u32(local_header_offset);
+    FOLVIO_ASSERT(p.size() == CentralFixedSize);
+    writeAll(stream, fixed, CentralFixedSize);
+    writeAll(stream, stored_.data(), filename_length);
+    if (file_comment_length && filecomment) {
+        std::string comment = filecomment->substr(0, file_comment_length);
+        comment.resize(file_comment_length, '\0');  // the length field and the bytes always agree
+        writeAll(stream, comment.data(), comment.size());
+    }
+}
+
+void TEndCentral::Clear() {
+    signature = ENDSIG;
+    this_disk = 0;
+    central_disk = 0;
+    entries_this_disk = 0;
+    total_entries = 0;
+    central_size = 0;
+    central_offset = 0;
+    zip_comment_length = 0;
+    zip_comment.reset();
+    comment_position = 0;
+    modified = false;
+}
+
+void TEndCentral::Assign(const TEndCentral& source) {
+    if (&source == this) return;
+    *this = source;
+    if (zip_comment) SetNewZipComment(*zip_comment);
+}
+
+void TEndCentral::SetNewZipComment(const std::string& text) {
+    std::string comment = text.substr(0, text.find('\0'));
+    if (comment.size() > 0xFFFF) comment.resize(0xFFFF);
+    zip_comment_length = static_cast<uint16_t>(comment.size());
+    zip_comment = std::move(comment);
+}
+
+void TEndCentral::SaveToStream(TStream& stream) const {
+    uint8_t fixed[FixedSize];
+    Packer p(fixed);
+    p.u32(signature).u16(this_disk).u16(central_disk).u16(entries_this_disk).u16(total_entries);
+    p.u32(central_size).u32(central_offset).u16(zip_comment_length);
+    FOLVIO_ASSERT(p.size() == FixedSize);
+    writeAll(stream, fixed, FixedSize);
+    if (zip_comment_length) {
+        std::string comment = zip_comment ? zip_comment->substr(0, zip_comment_length) : std::string();
+        comment.resize(zip_comment_length, '\0');  // the length field and the bytes always agree
+        writeAll(stream, comment.data(), comment.size());
+    }
+}

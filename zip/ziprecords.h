@@ -1,0 +1,132 @@
+// The ZIP records (local header, central header, end record), their in-memory forms and CRC-32.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+#include <optional>
+#include <string>
+
+#include "zip/bufferedstream.h"
+
+// Record signatures, set to the standard values when the module starts.
+extern uint32_t LOCSIG;
+extern uint32_t CENTSIG;
+extern uint32_t ENDSIG;
+// Sets the signatures; 0 stands for the standard value of each.
+void setZipSignatures(uint32_t loc, uint32_t cent, uint32_t end);
+
+// General-purpose flag bit 11: the stored name is UTF-8.
+constexpr uint16_t kLanguageEncodingFlag = 0x0800;
+// Systems of origin (upper byte of "version made by"), both with MS-DOS attribute bits.
+constexpr uint8_t kHostFat = 0;
+constexpr uint8_t kHostNtfs = 11;
+
+// The CRC-32 table of the ZIP format (reflected polynomial 0xEDB88320).
+extern const std::array<uint32_t, 256> CRC_32_TAB;
+
+// One CRC-32 step: the register after the byte.
+inline uint32_t UpdCRC(uint8_t octet, uint32_t crc) { return CRC_32_TAB[(crc ^ octet) & 0xFF] ^ (crc >> 8); }
+
+// The register after the bytes; the same as UpdCRC byte by byte, eight bytes a step.
+uint32_t Update_CRC_buff(uint32_t crc, const uint8_t* buffer, size_t length);
+
+// One archive entry (local and central header fields, stored name, comment).
+class TZipHeaderInfo {
+public:
+    static constexpr size_t LocalFixedSize = 30;
+    static constexpr size_t CentralFixedSize = 46;
+
+    uint16_t version_made_by;
+    uint16_t version_needed;
+    uint16_t general_purpose_flag;
+    uint16_t compression_method;
+    uint32_t last_mod_datetime;  // DOS time in the low 16 bits, date in the high 16 bits
+    uint32_t crc32;
+    // Sizes and offsets are unsigned so that every value below 4 GiB is representable.
+    uint32_t compressed_size;
+    uint32_t uncompressed_size;
+    uint16_t filename_length;
+    uint16_t central_extra_length;
+    uint16_t local_extra_length;
+    uint16_t file_comment_length;
+    uint16_t disk_number_start;
+    uint16_t internal_attributes;
+    uint32_t external_attributes;
+    uint32_t local_header_offset;
+    uint32_t central_header_offset;
+    std::optional<std::string> filecomment;
+    uint8_t decrypt_flag;
+    uint8_t integrity_status;  // 0 unknown, 1 good, 2 bad
+    uint8_t selected;
+
+    TZipHeaderInfo() { Clear(); }
+    void Clear();
+    // Copies every field except the OEM flag and the two name parts; the comment is copied too.
+    void Assign(const TZipHeaderInfo& source);
+
+    const std::string& filename() const { return filename_; }
+    const std::string& directory() const { return directory_; }
+    void Setfilename(const std::string& value);
+    // Appends "/" to a non-empty value that lacks it.
+    void Setdirectory(const std::string& value);
+    bool OEMFlag() const { return oem_flag_; }
+    void SetOEMFlag(bool value);
+
+    // The bytes of the stored name: folder part and file name joined, in CP437 when the OEM flag
+    // is set and CP437 can hold the name, else as UTF-8 (flag bit 11 then marks a non-ASCII name,
+    // and NTFS stands as the system of origin in place of FAT).
+    const std::string& StoredName() const { return stored_; }
+
+    void SetDateTime(std::time_t moment);  // 0 for a year outside 1980 to 2099
+    bool GetIsEncrypted() const { return general_purpose_flag & 1; }
+    bool GetHasDescriptor() const { return general_purpose_flag & 8; }
+    bool GetHasComment() const { return file_comment_length > 0; }
+    uint32_t GetLocalSize() const { return LocalFixedSize + filename_length + local_extra_length; }
+    uint32_t GetCentralSize() const {
+        return CentralFixedSize + filename_length + central_extra_length + file_comment_length;
+    }
+
+    // Sets local_header_offset to the stream position, then writes the local header and name.
+    // Raises ENotEnoughRoom when the stream takes fewer bytes.
+    void SaveLocalToStream(TStream& stream);
+    // Writes the central header, the name and the comment (when loaded); the caller writes a
+    // copied entry's extra field. Raises ENotEnoughRoom when the stream takes fewer bytes.
+    void SaveCentralToStream(TStream& stream) const;
+
+private:
+    void updateStoredName();
+
+    std::string filename_;
+    std::string directory_;
+    std::string stored_;
+    bool oem_flag_ = false;
+};
+
+// The end-of-central-directory record.
+class TEndCentral {
+public:
+    static constexpr size_t FixedSize = 22;
+
+    uint32_t signature;
+    uint16_t this_disk;
+    uint16_t central_disk;
+    uint16_t entries_this_disk;
+    uint16_t total_entries;
+    uint32_t central_size;
+    uint32_t central_offset;
+    uint16_t zip_comment_length;
+    std::optional<std::string> zip_comment;
+    int32_t comment_position;
+    bool modified;
+
+    TEndCentral() { Clear(); }
+    void Clear();
+    void Assign(const TEndCentral& source);
+    // Takes a private copy of the comment (up to a zero byte, at most 65535 bytes).
+    void SetNewZipComment(const std::string& text);
+    uint32_t GetEndCentralSize() const { return FixedSize + zip_comment_length; }
+    // Writes the 22 bytes and then the comment; raises ENotEnoughRoom on a short write.
+    void SaveToStream(TStream& stream) const;
+};

@@ -1,0 +1,482 @@
+#include "zip/zipwriter.h"
+
+#include <cmath>
+
+#include "platform/codepage.h"
+#include "platform/dostime.h"
+#include "platform/findfile.h"
+#include "zip/wildcard.h"
+#include "zip/ziperrors.h"
+#include "zip/zipsearch.h"
+
+namespace {
+
+// The stored copy moves this many bytes a step.
+constexpr uint16_t kCopyChunk = 32768;
+
+std::string trimmed(const std::string& s) {
+    size_t b = s.find_first_not_of(" \t\r\n");
+    if (b == std::string::npos) return std::string();
+    return s.substr(b, s.find_last_not_of(" \t\r\n") - b + 1);
+}
+
+std::string afterLastSlash(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The folder part without empty, "." and ".." parts (".." takes back the one before it), so that
+// no stored name is absolute or climbs out of the folder it is extracted into.
+std::string cleanFolderPart(const std::string& folder) {
+    std::string out;
+    for (const std::string& part : platform::LexicalParts(folder)) out.append(part).append("/");
+    return out;
+}
+
+uint32_t dosTimeOf(int64_t mtime) {
+    uint32_t dos;
+    return platform::FileTimeToDosDateTime(mtime, dos) ? dos : 0xFFFFFFFF;
+}
+
+// Runs a cleanup step on every way out of a scope.
+template <typename F> class Finally {
+public:
+    explicit Finally(F f) : f_(std::move(f)) {}
+    ~Finally() { f_(); }
+    Finally(const Finally&) = delete;
+    Finally& operator=(const Finally&) = delete;
+
+private:
+    F f_;
+};
+
+}  // namespace
+
+int CBigRate(double part, double total) {
+    if (total <= 0) return 0;
+    double rate = std::nearbyint(part * 100.0 / total);
+    if (rate > 100) return 100;
+    return rate < 0 ? 0 : static_cast<int>(rate);
+}
+
+int CRate(int64_t total, int64_t part) { return CBigRate(static_cast<double>(part), static_cast<double>(total)); }
+
+TZipWriter::TZipWriter() = default;
+
+TZipWriter::~TZipWriter() = default;
+
+void TZipWriter::SetStorePaths(bool value) {
+    FStorePaths = value;
+    if (!value) FRelativePaths = FStoreVolumes = false;
+}
+
+void TZipWriter::SetRelativePaths(bool value) {
+    FRelativePaths = value;
+    if (value) FStorePaths = Recurse = true;
+}
+
+void TZipWriter::SetStoreVolumes(bool value) {
+    FStoreVolumes = value;
+    if (value) FStorePaths = true;
+}
+
+void TZipWriter::SetPackLevel(int value) { FPackLevel = value < 0 ? 0 : (value > 9 ? 9 : value); }
+
+int TZipWriter::Zip() {
+    int count = ProcessFiles();
+    if (OnZipComplete) OnZipComplete(this, count);
+    return count;
+}
+
+void TZipWriter::CheckForCancel() {
+    if (!DoProcessMessages) return;
+    if (ProcessMessages) ProcessMessages();
+    if (FCancel) {
+        FCancel = false;
+        throw EUserCanceled(kUserAbortedOperation);
+    }
+}
+
+bool TZipWriter::IsInExcludeList(const std::string& path) const {
+    for (const std::string& pattern : ExcludeList)
+        if (IsMatch(pattern, pattern.find('/') != std::string::npos ? path : afterLastSlash(path))) return true;
+    return false;
+}
+
+bool TZipWriter::IsInNoCompressList(const std::string& fileName) const {
+    for (const std::string& pattern : NoCompressList)
+        if (IsMatch(pattern, fileName)) return true;
+    return false;
+}
+
+std::unique_ptr<TZipHeaderInfo> TZipWriter::CreateNewZipHeader() const {
+    auto header = std::make_unique<TZipHeaderInfo>();
+    header->SetOEMFlag(OEMConvert);
+    return header;
+}
+
+int TZipWriter::ProcessFiles() {
+    if (trimmed(ZipName()).empty()) return 0;
+
+    FCancel = false;
+    TZipSortMode savedSortMode = FSortMode;
+    bool savedKeepZipOpen = KeepZipOpen;
+    KeepZipOpen = true;
+    FSortMode = TZipSortMode::ByNone;
+    FDisposeList.clear();
+    FNameList = std::make_unique<TSortedZip>(TZipSortMode::ByName, false);
+    FPositionList = std::make_unique<TSortedZip>(TZipSortMode::ByNone, true);
+    FNewEndCentral.Clear();
+    FEntriesCount = 0;
+    FCentralBytes = 0;
+    FBytesWritten = 0;
+    FOutCreated = false;
+
+    // Whatever way the job ends: settings back, the name list gone, FilesList empty.
+    Finally restore([&] {
+        KeepZipOpen = savedKeepZipOpen;
+        SetSortMode(savedSortMode);
+        FNameList.reset();
+        FZipHeader.reset();
+        FilesList.clear();
+        FDisposeList.clear();
+        if (!KeepZipOpen) FZipStream.reset();
+    });
+
+    try {
+        if (!Password.empty()) throw EZipError("Archives with a password cannot be written yet");
+        if (MultiZipInfo.MultiMode != TMultiMode::mmNone)
+            throw EZipError("Spanned and blocked archives are not supported");
+
+        if (!FilesList.empty()) ExpandFilesList();
+
+        // The output. An existing archive would be rewritten through a temporary file together
+        // with its entries; until that path exists the job refuses to touch it.
+        platform::FileStatus existing;
+        if (platform::fileSystem().lstat(ZipName(), existing) == 0)
+            throw EZipError("The archive \"" + ZipName() + "\" already exists; only new archives can be written");
+        FCopyBuffer = std::make_unique<uint8_t[]>(kCopyChunk);
+        FOutStream = std::make_unique<TBufferedFileStream>(ZipName(), TFileMode::fmCreateNew);
+        FOutCreated = true;
+
+        if (!FilesList.empty()) {
+            bool stopNow = false;
+            if (OnStartZipInfo)
+                OnStartZipInfo(this, static_cast<int>(FilesList.size()), FTotalBytes, FNewEndCentral, stopNow);
+            if (stopNow) throw EUserCanceled(kUserCanceledZip);
+            for (size_t i = 0; i < FilesList.size(); ++i) {
+                FZipHeader = CreateNewZipHeader();
+                if (!AddFileToZip(FilesList[i])) {
+                    FZipHeader.reset();
+                    continue;
+                }
+                ++FEntriesCount;
+                ++FNewEndCentral.entries_this_disk;
+                ++FNewEndCentral.total_entries;
+                FCentralBytes += FZipHeader->GetCentralSize();
+                TZipHeaderInfo* record = FZipHeader.release();
+                FPositionList->Add(record);  // the position list owns the record
+                FNameList->Add(record);
+                if (Dispose) FDisposeList.push_back(FilesList[i]);
+            }
+        }
+
+        // Central directory and end record.
+        FNewEndCentral.central_offset = static_cast<uint32_t>(FOutStream->Position());
+        FNewEndCentral.central_disk = 0;
+        for (size_t i = 0; i < FPositionList->Count(); ++i) FPositionList->Items(i)->SaveCentralToStream(*FOutStream);
+        FNewEndCentral.central_size = static_cast<uint32_t>(FOutStream->Position() - FNewEndCentral.central_offset);
+        FNewEndCentral.this_disk = 0;
+        FNewEndCentral.SaveToStream(*FOutStream);
+
+        FCopyBuffer.reset();
+        bool closed = FOutStream->Close(FlushFilesOnClose);
+        FOutStream.reset();
+        if (!closed) throw ENotEnoughRoom();
+    } catch (...) {
+        finishFailedJob();
+        throw;
+    }
+
+    // The job succeeded.
+    for (const std::string& path : FDisposeList) {
+        bool skip = false;
+        if (OnDisposeFile) OnDisposeFile(this, path, skip);
+        if (!skip) platform::DeleteFile(path);
+    }
+    FZipContents->TakeFrom(*FPositionList);
+    FPositionList.reset();
+    FEndCentral.Assign(FNewEndCentral);
+    platform::FileStatus archive;
+    FZipDate = platform::fileSystem().stat(ZipName(), archive) == 0 ? archive.mtime : 0;
+    if (OnTotalPercentDone) OnTotalPercentDone(this, 100);
+    return FEntriesCount;
+}
+
+void TZipWriter::finishFailedJob() {
+    FCopyBuffer.reset();
+    FInStream.reset();
+    FOutStream.reset();  // closes quietly; the file goes next
+    FPositionList.reset();
+    if (FOutCreated) platform::DeleteFile(ZipName());
+    FOutCreated = false;
+}
+
+void TZipWriter::ExpandFilesList() {
+    FTotalBytes = 0;
+    FBytesDone = 0;
+    // Freshening takes only files whose stored name is already in the archive: a name index of
+    // the in-memory directory serves the lookups.
+    TSortedZip names(TZipSortMode::ByName, false);
+    if (ZipAction == TZipAction::zaFreshen)
+        for (size_t i = 0; i < FZipContents->Count(); ++i)
+            if (!names.Find(*FZipContents->Items(i))) names.Add(FZipContents->Items(i));
+    auto inDirectory = [&](const std::string& path) {
+        TZipHeaderInfo key;
+        key.Setfilename(afterLastSlash(path));
+        if (FStorePaths) key.Setdirectory(StoredFolderPart(path));
+        return names.Find(key) != nullptr;
+    };
+
+    std::vector<std::string> kept, wildcards;
+    for (const std::string& entry : FilesList) {
+        if (!entry.empty() && entry.back() == '/') {
+            kept.push_back(entry);  // an explicit folder entry
+            continue;
+        }
+        if (IsWildCard(entry)) {
+            wildcards.push_back(entry);
+            continue;
+        }
+        std::string path = entry.find('/') == std::string::npos ? RootDir() + entry : entry;
+        if (IsInExcludeList(path)) continue;
+        platform::FindRecord rec;
+        if (!platform::FindFile(path, rec)) {
+            if (OnNoSuchFile) OnNoSuchFile(this, path);
+            continue;
+        }
+        if (SkipIfArchiveBitNotSet && !(rec.attributes & platform::faArchive)) continue;
+        if (ZipAction == TZipAction::zaFreshen && !inDirectory(path)) continue;
+        FTotalBytes += static_cast<double>(rec.size);
+        kept.push_back(path);
+    }
+    FilesList = std::move(kept);
+
+    for (std::string spec : wildcards) {
+        bool recursion = Recurse;
+        if (spec[0] == '|' || spec[0] == '>') {
+            recursion = spec[0] == '>';
+            spec.erase(0, 1);
+        }
+        size_t slash = spec.rfind('/');
+        std::string folder = slash == std::string::npos ? std::string() : spec.substr(0, slash == 0 ? 1 : slash);
+        // No folder part: the root folder, or else the current folder (never the file system's root).
+        if (folder.empty()) folder = RootDir();
+        std::string mask = slash == std::string::npos ? spec : spec.substr(slash + 1);
+        if (mask == "*.*") mask = "*";
+        if (!folder.empty() && !IsWildCard(folder) && !platform::DirectoryExists(folder)) continue;
+
+        TDirSearch search(folder, mask, recursion);
+        platform::FindRecord rec;
+        for (std::string path; !(path = search.NextFile(rec)).empty();) {
+            if (OnRecursingFile) OnRecursingFile(this, path);
+            if (path.back() == '/') {
+                if (recursion && AddDirEntriesOnRecurse) FilesList.push_back(path);
+                continue;
+            }
+            if (IsInExcludeList(path)) continue;
+            CheckForCancel();
+            if (path == ZipName()) continue;
+            if (SkipIfArchiveBitNotSet && !(rec.attributes & platform::faArchive)) continue;
+            if (ZipAction == TZipAction::zaFreshen && !inDirectory(path)) continue;
+            FilesList.push_back(path);
+            FTotalBytes += static_cast<double>(rec.size);
+        }
+    }
+}
+
+std::string TZipWriter::StoredFolderPart(const std::string& path) const {
+    size_t slash = path.rfind('/');
+    std::string folder;
+    if (slash != std::string::npos) {
+        folder = path.substr(0, slash == 0 ? 1 : slash);
+        if (folder.back() != '/') folder += '/';
+    }
+    const std::string& root = RootDir();
+    if (FRelativePaths && !root.empty() && folder.compare(0, root.size(), root) == 0)
+        folder = folder.size() == root.size() ? std::string() : folder.substr(root.size());
+    // There is no drive part on Linux; the leading "/" of an absolute folder goes with the rest
+    // of the cleaning (also with StoreVolumes, so that no name is absolute).
+    return cleanFolderPart(folder);
+}
+
+bool TZipWriter::openInput(const std::string& path, platform::FileStatus& status) {
+    platform::FileSystem& fs = platform::fileSystem();
+    for (;;) {
+        platform::FileStatus link, target;
+        if (fs.lstat(path, link) != 0) return false;  // gone: no file of that path
+        bool regular = fs.stat(path, target) == 0 && target.kind == platform::FileKind::Regular;
+        if (!regular && link.kind == platform::FileKind::Directory) return false;  // a folder, not a file
+        if (regular) {
+            // Only regular files are opened: a named pipe would block, a device could act.
+            try {
+                FInStream = std::make_unique<TBufferedFileStream>(path, TFileMode::fmOpenRead);
+            } catch (const platform::EFileError&) {
+                FInStream.reset();
+            }
+            if (FInStream && FInStream->Status(status) && status.kind == platform::FileKind::Regular) {
+                FInFileName = path;
+                return true;
+            }
+            FInStream.reset();
+        }
+        bool retry = false;
+        if (OnSkippingFile) OnSkippingFile(this, TSkipReason::srFileOpenError, path, -1, retry);
+        if (!retry) return false;
+    }
+}
+
+void TZipWriter::checkEntryLimits(const std::string& path, const TZipHeaderInfo& header) const {
+    if (FNewEndCentral.total_entries >= kZipMaxEntries)
+        throw EZipLimit("Too many entries for a ZIP archive: at most " + std::to_string(kZipMaxEntries) +
+                        " fit, and \"" + path + "\" would be one more");
+    // Room for this entry, the central directory with it, and the end record.
+    uint64_t end = static_cast<uint64_t>(FOutStream->Position()) + header.GetLocalSize() + header.uncompressed_size +
+                   FCentralBytes + header.GetCentralSize() + FNewEndCentral.GetEndCentralSize();
+    if (end > kZipMaxArchiveSize)
+        throw EZipLimit("The archive \"" + ZipName() + "\" would reach 4 GiB with \"" + path +
+                        "\": a ZIP archive holds at most " + std::to_string(kZipMaxArchiveSize) + " bytes");
+}
+
+bool TZipWriter::AddFileToZip(const std::string& entry) {
+    TZipHeaderInfo& header = *FZipHeader;
+    FFileBytesRead = 0;
+    std::string path = entry;
+    bool isFolder = !path.empty() && path.back() == '/';
+    Finally closeInput([this] { FInStream.reset(); });
+    platform::FileStatus status;
+
+    if (isFolder) {
+        platform::FindRecord rec;
+        if (platform::DirectoryExists(path) && platform::FindFile(path.substr(0, path.size() - 1), rec)) {
+            header.last_mod_datetime = dosTimeOf(rec.time);
+            header.external_attributes = rec.attributes;
+        } else {
+            header.last_mod_datetime = platform::NowAsDosDateTime();
+        }
+        header.uncompressed_size = header.compressed_size = 0;
+        header.crc32 = 0;
+        header.compression_method = 0;
+        header.internal_attributes = 0;
+    } else {
+        if (!openInput(path, status)) return false;
+        header.external_attributes = platform::AttributesOf(status, afterLastSlash(path));
+        header.last_mod_datetime = dosTimeOf(status.mtime);
+        if (status.size > kZipMaxFileSize)
+            throw EZipLimit("The file \"" + path + "\" is too large for a ZIP archive: it has " +
+                            std::to_string(status.size) + " bytes, and an entry holds at most " +
+                            std::to_string(kZipMaxFileSize));
+        header.uncompressed_size = static_cast<uint32_t>(status.size);
+        FFileReadLimit = status.size;
+    }
+
+    if (OEMConvert) path = platform::OemFilter(path);
+    header.Setfilename(isFolder ? std::string() : afterLastSlash(path));
+    header.local_header_offset = static_cast<uint32_t>(FOutStream->Position());
+    if (!isFolder) header.internal_attributes = 2;  // not yet known
+    header.disk_number_start = 0;
+    if (FStorePaths) header.Setdirectory(StoredFolderPart(path));
+    // A folder entry without a folder part (no paths stored, or the root folder itself) would
+    // have an empty name, which no reader can place: it is left out.
+    if (isFolder && header.filename_length == 0) return false;
+
+    if (FNameList->Find(header)) {
+        bool retry = false;
+        if (OnSkippingFile) OnSkippingFile(this, TSkipReason::srNoOverwrite, path, -1, retry);
+        if (!isFolder) FTotalBytes -= header.uncompressed_size;
+        return false;
+    }
+    bool skip = false;
+    if (OnStartZip) OnStartZip(this, path, header, skip);
+    if (skip) {
+        if (!isFolder) FTotalBytes -= header.uncompressed_size;
+        return false;
+    }
+
+    checkEntryLimits(path, header);
+    if (!isFolder) {
+        header.crc32 = 0xFFFFFFFF;
+        header.compressed_size = 0;
+        header.compression_method = 8;
+        header.general_purpose_flag &= 0xFFFE;  // not encrypted (yet)
+    }
+    header.SaveLocalToStream(*FOutStream);
+
+    if (isFolder) {
+        if (OnEndZip) OnEndZip(this, path, 0, 0, 0);
+        return true;
+    }
+
+    FCrc = 0xFFFFFFFF;
+    if (FPackLevel == 0 || IsInNoCompressList(header.filename())) {
+        storeFile();
+    } else {
+        // Levels 1 to 9 store as well until the Deflate compressor is built in; then this branch
+        // becomes: header.compressed_size = Deflate();
+        storeFile();
+    }
+
+    // The entry describes the bytes actually read, also when the file shrank while it was read
+    // (reads never go past the size it had when opened).
+    header.uncompressed_size = static_cast<uint32_t>(FFileBytesRead);
+    header.crc32 = ~FCrc;
+    int64_t resume = FOutStream->Position();
+    FOutStream->Seek(header.local_header_offset, TSeekOrigin::soBeginning);
+    header.SaveLocalToStream(*FOutStream);
+    FOutStream->Seek(resume, TSeekOrigin::soBeginning);
+
+    FInStream.reset();
+    if (OnEndZip)
+        OnEndZip(this, path, header.uncompressed_size, header.compressed_size, static_cast<uint32_t>(resume));
+    return true;
+}
+
+void TZipWriter::storeFile() {
+    TZipHeaderInfo& header = *FZipHeader;
+    uint8_t* buffer = FCopyBuffer.get();
+    uint64_t start = FBytesWritten;
+    for (uint16_t n; (n = file_read(buffer, kCopyChunk)) != 0;) zfwrite(buffer, 1, n);
+    header.compressed_size = static_cast<uint32_t>(FBytesWritten - start);
+    header.compression_method = 0;
+    header.internal_attributes = 0;
+}
+
+uint16_t TZipWriter::file_read(uint8_t* buffer, uint16_t count) {
+    uint64_t left = FFileReadLimit - FFileBytesRead;
+    if (count > left) count = static_cast<uint16_t>(left);
+    if (count == 0 || !FInStream) return 0;
+    size_t n = FInStream->Read(buffer, count);
+    if (FInStream->LastError())
+        throw EZipReadError("Cannot read the file \"" + FInFileName + "\". " +
+                            platform::errorText(FInStream->LastError()));
+    if (n == 0) return 0;
+    FFileBytesRead += n;
+    if (OnFilePercentDone)
+        OnFilePercentDone(this, CRate(FZipHeader->uncompressed_size, static_cast<int64_t>(FFileBytesRead)));
+    FBytesDone += static_cast<double>(n);
+    if (OnTotalPercentDone) OnTotalPercentDone(this, CBigRate(FBytesDone, FTotalBytes));
+    FCrc = Update_CRC_buff(FCrc, buffer, n);
+    return static_cast<uint16_t>(n);
+}
+
+size_t TZipWriter::zfwrite(uint8_t* buffer, size_t size, size_t count) {
+    size_t n = size * count;
+    // With a password the block is encrypted here, in place, before it is written.
+    if (static_cast<uint64_t>(FOutStream->Position()) + n > kZipMaxArchiveSize)
+        throw EZipLimit("The archive \"" + ZipName() + "\" would reach 4 GiB: a ZIP archive holds at most " +
+                        std::to_string(kZipMaxArchiveSize) + " bytes");
+    if (FOutStream->Write(buffer, n) != n) throw ENotEnoughRoom();
+    FBytesWritten += n;
+    CheckForCancel();
+    return n;
+}
