@@ -6,6 +6,7 @@
 #include "app/pictures.h"
 #include "components/kwstatus.h"
 #include "controls/gradientprogressbar.h"
+#include "platform/filesystem.h"
 
 #include <QAction>
 #include <QApplication>
@@ -97,10 +98,7 @@ TGradientProgressBar* progressBar(QWidget* parent, const char* name) {
 
 int textWidth(const QWidget* w, const QString& text) { return w->fontMetrics().horizontalAdvance(text); }
 
-bool isFolder(const std::string& path) {
-    std::error_code ec;
-    return !path.empty() && std::filesystem::is_directory(path, ec);
-}
+bool isFolder(const std::string& path) { return platform::DirectoryExists(path); }
 
 std::string withSlash(std::string path) {
     if (!path.empty() && path.back() != '/') path += '/';
@@ -372,9 +370,9 @@ std::string TForm1::ListFilePath() const { return folderlist::FilePath(AppDir); 
 std::string TForm1::HomeAddress() const {
     const std::string programDir = TKwReg::AppDir();
     for (const char* relative : {"README.md", "../share/doc/marvane-folvio/README.md"}) {
-        std::error_code ec;
         const std::filesystem::path readme = std::filesystem::path(programDir) / relative;
-        if (std::filesystem::is_regular_file(readme, ec)) return std::filesystem::weakly_canonical(readme, ec).string();
+        std::error_code ec;
+        if (platform::FileExists(readme.string())) return std::filesystem::weakly_canonical(readme, ec).string();
     }
     return programDir + "README.md";
 }

@@ -1,11 +1,12 @@
 #include "components/kwbrfolder.h"
 
+#include "platform/filesystem.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 
-#include <filesystem>
 
 std::string TKwBrFolder::Execute(const std::string& initial, const std::string& title, QWidget* owner) {
     if (Chooser) return Chooser(initial, title, owner);
@@ -14,8 +15,7 @@ std::string TKwBrFolder::Execute(const std::string& initial, const std::string& 
     QFileDialog dialog(owner, QString::fromStdString(title));
     dialog.setFileMode(QFileDialog::Directory);
     dialog.setOptions(QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
-    std::error_code ec;
-    if (!initial.empty() && std::filesystem::is_directory(initial, ec)) {
+    if (platform::DirectoryExists(initial)) {
         const QString folder = QDir::cleanPath(QFileInfo(QFile::decodeName(initial.c_str())).absoluteFilePath());
         const QFileInfo cleaned(folder);
         if (cleaned.isRoot()) {

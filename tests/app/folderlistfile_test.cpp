@@ -1,5 +1,6 @@
 #include "app/folderlistfile.h"
 
+#include "faultyfilesystem.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
@@ -84,6 +85,26 @@ TEST(FolderListFile, FailuresNameTheFile) {
         EXPECT_THROW(folderlist::Save(readOnly, {"/new/"}), std::runtime_error);
         EXPECT_EQ(testsupport::readFile(readOnly), "/keep/\r\n") << "a read-only list stays as it is";
     }
+}
+
+TEST(FolderListFile, ADiskFaultLeavesTheOldListWhole) {
+    TempDir dir;
+    const std::string path = (dir / "data.mvo").string();
+    testsupport::writeFile(path, "/old/\r\n");
+    testsupport::FaultyFileSystem faulty;
+    platform::ScopedFileSystem installed(faulty);
+
+    faulty.writeBudget = 3;  // a short write, then a full disk
+    EXPECT_THROW(folderlist::Save(path, {"/new/", "/newer/"}), std::runtime_error);
+    EXPECT_EQ(testsupport::readFile(path), "/old/\r\n");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1) << "no temporary file is left";
+    faulty.writeBudget.reset();
+
+    faulty.readErrorAfter[path] = 2;
+    EXPECT_THROW(folderlist::Load(path), std::runtime_error) << "half a list is not loaded as the list";
+    faulty.readErrorAfter.clear();
+    faulty.openErrors[path] = EACCES;
+    EXPECT_THROW(folderlist::Load(path), std::runtime_error);
 }
 
 TEST(FolderListFile, LiesBesideTheProgramOrInThePerUserFolder) {
