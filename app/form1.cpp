@@ -1,12 +1,17 @@
 #include "app/form1.h"
 
+#include "app/archivenames.h"
 #include "app/folderlistfile.h"
 #include "app/form2.h"
+#include "app/form3.h"
 #include "app/msgbox.h"
 #include "app/pictures.h"
+#include "app/program.h"
 #include "components/kwstatus.h"
 #include "controls/gradientprogressbar.h"
 #include "platform/filesystem.h"
+#include "platform/findfile.h"
+#include "platform/shutdown.h"
 
 #include <QAction>
 #include <QApplication>
@@ -25,6 +30,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <stdexcept>
 
@@ -160,6 +166,10 @@ TForm1::TForm1(const QStringList& arguments, QWidget* parent) : QMainWindow(pare
     setFont(uiFont);
 
     AppDir = folderlist::ProgramDir();
+    Today = TodayText;
+    ZipWriter1.OnTotalPercentDone = [this](TZipReader*, int Percent) { ZipWriter1TotalPercentDone(Percent); };
+    ZipWriter1.OnZipComplete = [this](TZipReader*, int FileCount) { ZipWriter1ZipComplete(FileCount); };
+    ZipWriter1.ProcessMessages = [this] { ProcessMessages(); };
     KwKeey1.SetProgrammID(11);
     KwKeey1.Schluessel = "vantorel";
 
@@ -457,7 +467,19 @@ void TForm1::SpeedButton4Click() {
     if (!isFolder(path)) return;
     const std::string destination = withSlash(path);
     KwReg1.Push("DestDir", destination);
-    Edit1->setText(fromBytes(destination));
+    SetDestination(destination);
+}
+
+std::string TForm1::Destination() const {
+    // The edit shows the text; the bytes ride along, since a name need not be UTF-8.
+    const QByteArray bytes = Edit1->property("bytes").toByteArray();
+    if (fromBytes(bytes.toStdString()) == Edit1->text()) return bytes.toStdString();
+    return Edit1->text().toStdString();
+}
+
+void TForm1::SetDestination(const std::string& folder) {
+    Edit1->setProperty("bytes", QByteArray(folder.data(), qsizetype(folder.size())));
+    Edit1->setText(fromBytes(folder));
 }
 
 void TForm1::CheckBox1Click() { KwReg1.PushCheckBox("DeleteFiles", CheckBox1); }
@@ -491,8 +513,9 @@ void TForm1::CheckBox4Click() {
 // Start-up and closing.
 
 void TForm1::FormCreate(const QStringList& arguments) {
-    // The command-line switches (AutoStart, AutoStartClose) are read here by the start-up work.
-    static_cast<void>(arguments);
+    const TSwitches switches = ReadSwitches(arguments.isEmpty() ? std::string() : arguments.first().toStdString());
+    if (switches.AutoStart) AutoStart = true;
+    if (switches.AutoStartClose) AutoStartClose = true;
 }
 
 void TForm1::FormShow() {
@@ -505,7 +528,7 @@ void TForm1::FormShow() {
 
     msgbox::Guarded([&] { Button2Click(); });  // a missing list is reported; the settings still load
     ListModified = false;
-    Edit1->setText(fromBytes(KwReg1.Pop("DestDir")));
+    SetDestination(KwReg1.Pop("DestDir"));
     CheckBox1->setChecked(KwReg1.PopCheckBox("DeleteFiles", false));
     for (int i = 0; i < ItemCount(); ++i) SetItemChecked(i, true);
     CheckBox2->setChecked(!KwReg1.Pop("Password").empty());
@@ -540,15 +563,190 @@ void TForm1::AutoStartTimerTimer() {
     SpeedButton5Click();
 }
 
-// The backup run fills these; until then "&Start ZIP" and "&Cancel" do nothing.
+// The backup run.
 
-void TForm1::SpeedButton5Click() {}
+namespace {
 
-void TForm1::SpeedButton3Click() {}
+// The folder the entries are stored relative to: the folder without its last "/"; the root keeps it.
+std::string rootDirOf(const std::string& folder) {
+    const size_t slash = folder.rfind('/');
+    if (slash == std::string::npos) return std::string();
+    return folder.substr(0, slash == 0 || folder[slash - 1] == '/' ? slash + 1 : slash);
+}
 
-void TForm1::ZipWriter1TotalPercentDone(int Percent) { static_cast<void>(Percent); }
+// The files the deletion step lists: every file directly in the folder ("*.*") that is not hidden,
+// links to files included, sorted by name. Subfolders and everything in them are left out.
+std::vector<platform::FindRecord> filesIn(const std::string& folder) {
+    platform::DirectoryListing listing(folder);
+    if (listing.error() != 0)
+        throw platform::EFileError("Cannot open the folder \"" + folder + "\". " + platform::errorText(listing.error()),
+                                   -listing.error());
+    std::vector<platform::FindRecord> files;
+    platform::FindRecord rec;
+    for (int end = listing.First(rec); end == 0; end = listing.Next(rec))
+        if (rec.kind == platform::FileKind::Regular && !(rec.attributes & platform::faHidden)) files.push_back(rec);
+    std::sort(files.begin(), files.end(), [](const auto& a, const auto& b) { return a.name < b.name; });
+    return files;
+}
 
-void TForm1::ZipWriter1ZipComplete(int FileCount) { static_cast<void>(FileCount); }
+// Removes a file when it is dismissed on every way out of a scope.
+struct RemoveOnExit {
+    std::string path;
+    ~RemoveOnExit() {
+        if (!path.empty()) platform::DeleteFile(path);
+    }
+};
+
+}  // namespace
+
+void TForm1::SpeedButton5Click() {
+    if (!AutoStartClose) {
+        backupRun();
+        return;
+    }
+    // With an auto-close switch a run that ends in an error ends the program too, once its box
+    // is closed; so does an unattended run with nothing to pack, which nobody could start again.
+    RunEnd end = RunEnd::NotStarted;
+    if (!msgbox::Guarded([&] { end = backupRun(); })) {
+        QCoreApplication::exit(kExitRunFailed);
+    } else if (end == RunEnd::NotStarted && Unattended) {
+        std::fprintf(stderr, "folvio: no folder is checked: nothing was backed up\n");
+        QCoreApplication::exit(kExitRunFailed);
+    }
+}
+
+TForm1::RunEnd TForm1::backupRun() {
+    int checkedCount = 0;
+    for (int i = 0; i < ItemCount(); ++i)
+        if (ItemChecked(i)) ++checkedCount;
+    if (checkedCount < 1) return RunEnd::NotStarted;
+
+    // Without a destination the archives would land wherever the process happens to be.
+    const std::string destination = Destination();
+    if (destination.empty()) throw std::runtime_error("Please choose a destination folder with \"Browse ...\" first");
+    if (!platform::DirectoryExists(destination))
+        throw std::runtime_error("The destination folder \"" + destination + "\" does not exist");
+
+    if (CheckBox3->isChecked() && !SaveQuestion()) return RunEnd::NotStarted;
+    if (CheckBox1->isChecked() && !deleteDestinationFiles(destination)) return RunEnd::NotStarted;
+
+    SetRunning(true);
+    RunCancelled = false;
+    ProgressBar1->SetMax(checkedCount);
+    ProgressBar1->SetTextColor(ItemCount() / 2 < checkedCount ? Qt::white : Qt::black);
+
+    int done = 0;
+    for (int m = 0; m < ItemCount(); ++m) {
+        // Check marks set or cleared on later items while the run goes on are honoured.
+        if (!ItemChecked(m)) continue;
+        done = std::min(done + 1, checkedCount);
+        ProgressBar1->SetPosition(done);
+        const std::string folder = ItemText(m);
+        const std::string name =
+            CheckBox4->isChecked() ? DatedArchiveName(folder, destination, Today()) : PlainArchiveName(folder);
+        Edit2->setText(fromBytes(name));
+        packFolder(folder, destination, name);
+        if (RunCancelled) return RunEnd::Left;
+        SetItemChecked(m, false);
+    }
+
+    ProgressBar1->SetPosition(0);
+    Edit2->clear();
+    SetRunning(false);
+    if (KwReg1.Pop("AutoShutdown") == "1" && Form3) {
+        Form3->SecondsLeft = 60;
+        Form3->show();
+    }
+    // The program ends once this handler has returned, before the countdown can run.
+    if (AutoStartClose) QCoreApplication::exit(kExitDone);
+    return RunEnd::Completed;
+}
+
+bool TForm1::deleteDestinationFiles(const std::string& destination) {
+    const std::vector<platform::FindRecord> files = filesIn(destination);
+    FileListBox1->clear();
+    for (const platform::FindRecord& file : files) FileListBox1->addItem(fromBytes(file.name));
+    if (files.empty()) return true;
+    switch (msgbox::Show("Do you really want to delete " + std::to_string(files.size()) + " files?", kConfirmation,
+                         msgbox::Buttons::YesNoCancel, msgbox::Icon::Exclamation)) {
+    case msgbox::Answer::Yes: break;
+    case msgbox::Answer::No: return true;
+    default: return false;
+    }
+    for (const platform::FindRecord& file : files) {
+        // Read-only files stay, as they would where the owner's write permission guards them.
+        if (file.attributes & platform::faReadOnly) continue;
+        platform::DeleteFile(withSlash(destination) + file.name);  // one that cannot go stays, silently
+    }
+    return true;
+}
+
+void TForm1::packFolder(const std::string& folder, const std::string& destination, const std::string& name) {
+    const std::string archivePath = withSlash(destination) + name;
+    // A folder that is gone would give an archive without entries in the place of the last good one.
+    if (!platform::DirectoryExists(folder)) throw std::runtime_error("The folder \"" + folder + "\" does not exist");
+
+    ZipWriter1.ZipAction = TZipAction::zaReplace;
+    ZipWriter1.AddDirEntriesOnRecurse = true;
+    ZipWriter1.FilesList.clear();
+    ZipWriter1.FilesList.push_back(folder + "*.*");
+
+    // The new archive is written under a hidden name beside the old one and takes its place only
+    // once it is complete: a failed or cancelled run leaves the earlier archive as it was.
+    RemoveOnExit temporary{platform::CreateTemporaryFile(destination, ".folvio-")};
+    platform::DeleteFile(temporary.path);  // the name stays reserved by its random part; the writer makes it anew
+
+    ZipWriter1.Password = KwKeey1.Decode(KwReg1.Pop("Password"));
+    ZipWriter1.SetZipName(temporary.path);
+    ZipWriter1.Recurse = true;
+    ZipWriter1.SetStorePaths(true);
+    ZipWriter1.SetRelativePaths(true);
+    ZipWriter1.SetRootDir(rootDirOf(folder));
+    ZipWriter1.SetPackLevel(9);
+    ZipWriter1.Zip();
+
+    if (const int error = platform::fileSystem().rename(temporary.path, archivePath); error < 0)
+        throw platform::EFileError("Cannot put the archive \"" + archivePath + "\" in place. " + platform::errorText(error),
+                                   -error);
+    temporary.path.clear();
+}
+
+void TForm1::SpeedButton3Click() {
+    ZipWriter1.CancelTheOperation();
+    SetRunning(false);
+    RunCancelled = true;
+    Edit2->clear();
+    ProgressBar1->SetTextColor(Qt::black);
+    ProgressBar2->SetTextColor(Qt::black);
+    ProgressBar1->SetPosition(0);
+    ProgressBar2->SetPosition(0);
+}
+
+void TForm1::ZipWriter1TotalPercentDone(int Percent) {
+    ProgressBar2->SetPosition(Percent);
+    ProgressBar2->SetTextColor(Percent > 50 ? Qt::white : Qt::black);
+}
+
+void TForm1::ZipWriter1ZipComplete(int FileCount) {
+    static_cast<void>(FileCount);
+    ProgressBar1->SetTextColor(Qt::black);
+    ProgressBar2->SetTextColor(Qt::black);
+    Edit2->clear();
+    ProgressBar2->SetPosition(0);
+}
+
+void TForm1::ProcessMessages() {
+    // Reading the clock costs next to nothing; running the event loop at every block would not.
+    if (messagesClock_.isValid() && messagesClock_.elapsed() < ProcessMessagesInterval) return;
+    QApplication::processEvents();
+    messagesClock_.start();
+}
+
+void TForm1::Shutdown() {
+    platform::RaiseOwnPriority();
+    platform::PowerControl& power = platform::powerControl();
+    if (power.CanPowerOff()) power.PowerOff();
+}
 
 void TForm1::SetRunning(bool running) {
     RunBusy = running;

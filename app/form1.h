@@ -5,10 +5,13 @@
 #include "components/kwhtml.h"
 #include "components/kwkeey.h"
 #include "components/kwreg.h"
+#include "zip/zipwriter.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QStringList>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -58,6 +61,13 @@ public:
     bool AutoStart = false;
     // End the program after a run that ends normally (command line).
     bool AutoStartClose = false;
+    // Nobody watches the window (no display): an automatic run with nothing to pack ends the program.
+    bool Unattended = false;
+    // The writer's process-messages step lets the event loop run at most once per this many
+    // milliseconds of work, so that packing is not slowed down by it (0: at every call).
+    int ProcessMessagesInterval = 20;
+    // Today's date as the dated archive names carry it ("yyyy_mm_dd").
+    std::function<std::string()> Today;
 
     // The program's folder, ending in "/"; the folder-list file lies there when it is writable.
     std::string AppDir;
@@ -71,6 +81,7 @@ public:
     TKwKeey KwKeey1;
     TKwBrFolder KwBrFolder1;
     TKwHTML KwHTML1;
+    TZipWriter ZipWriter1;
 
     // Header.
     QFrame* Panel1;
@@ -141,6 +152,13 @@ public:
     void SpeedButton3Click();
     void ZipWriter1TotalPercentDone(int Percent);
     void ZipWriter1ZipComplete(int FileCount);
+    // The writer's process-messages step: runs the event loop (throttled, see ProcessMessagesInterval).
+    void ProcessMessages();
+    // Asks the system to switch the machine off; nothing happens unless the right is granted.
+    void Shutdown();
+    // The destination folder as shown in Edit1, byte for byte.
+    std::string Destination() const;
+    void SetDestination(const std::string& folder);
     // Switches between the idle and the running state of the window.
     void SetRunning(bool running);
     // The folder list's save question, asked only when the list changed: Yes saves, No goes on
@@ -161,6 +179,15 @@ private:
     void buildOptions();
     void buildProgress();
     void connectHandlers();
+    // How a run that raised no error ended.
+    enum class RunEnd { NotStarted, Left, Completed };
+    RunEnd backupRun();
+    // The deletion step: false when its question was answered Cancel.
+    bool deleteDestinationFiles(const std::string& destination);
+    // Packs one folder into destination + name through a hidden temporary file put in its place at the end.
+    void packFolder(const std::string& folder, const std::string& destination, const std::string& name);
+
+    QElapsedTimer messagesClock_;
 
     std::map<const QObject*, std::unique_ptr<Anchors>> anchors_;
 };

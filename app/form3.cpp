@@ -1,8 +1,12 @@
 #include "app/form3.h"
 
+#include "app/form1.h"
+#include "app/msgbox.h"
 #include "controls/gradientprogressbar.h"
 
 #include <QApplication>
+#include <QCloseEvent>
+#include <QKeyEvent>
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
@@ -59,23 +63,70 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent) {
 
     Button1 = new QPushButton("&Abort Shutdown", this);
     Button1->setObjectName("Button1");
-    Button1->setDefault(true);  // Enter aborts; Esc closes the dialog, which aborts too
+    Button1->setDefault(true);  // Enter aborts; so does Esc (keyPressEvent)
     const int w = Button1->sizeHint().width() + 16;
     Button1->setGeometry((369 - w) / 2, 172, w, 28);
 
     CountDownTimer = new QTimer(this);
     CountDownTimer->setObjectName("CountDownTimer");
     CountDownTimer->setInterval(1000);
+
+    connect(CountDownTimer, &QTimer::timeout, this, [this] { msgbox::Guarded([&] { CountDownTimerTimer(); }); });
+    connect(Button1, &QPushButton::clicked, this, [this] { msgbox::Guarded([&] { Button1Click(); }); });
 }
 
-// The countdown work fills these: start, tick, abort, close and the display of SecondsLeft.
+void TForm3::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!event->spontaneous()) msgbox::Guarded([&] { FormShow(); });
+}
 
-void TForm3::FormShow() {}
+void TForm3::closeEvent(QCloseEvent* event) {
+    bool CanClose = true;
+    if (!msgbox::Guarded([&] { FormCloseQuery(CanClose); })) CanClose = true;  // closing is never refused
+    if (CanClose) event->accept();
+    else event->ignore();
+}
 
-void TForm3::CountDownTimerTimer() {}
+void TForm3::keyPressEvent(QKeyEvent* event) {
+    // Esc aborts like the button, where a dialog would only hide itself without its close query.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        msgbox::Guarded([&] { Button1Click(); });
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
 
-void TForm3::Button1Click() {}
+void TForm3::FormShow() {
+    ProgressBar1->SetMax(SecondsLeft);
+    ProgressBar1->SetMin(0);
+    UpdateCountdown();
+    CountDownTimer->start();
+    raise();
+    activateWindow();
+    if (Form1) Form1->hide();
+}
 
-void TForm3::FormCloseQuery(bool& CanClose) { CanClose = true; }
+void TForm3::CountDownTimerTimer() {
+    --SecondsLeft;
+    UpdateCountdown();
+    // Only the tick that reaches 0 asks; a refused request leaves the count running below 0.
+    if (SecondsLeft == 0 && Form1) Form1->Shutdown();
+    raise();
+    activateWindow();
+}
 
-void TForm3::UpdateCountdown() {}
+void TForm3::Button1Click() {
+    CountDownTimer->stop();
+    close();
+}
+
+void TForm3::FormCloseQuery(bool& CanClose) {
+    if (Form1) Form1->show();  // which reloads the list and the settings
+    CountDownTimer->stop();
+    CanClose = true;
+}
+
+void TForm3::UpdateCountdown() {
+    ProgressBar1->SetPosition(ProgressBar1->Max() - SecondsLeft);
+    Label3->setText("Shutdown in " + QString::number(SecondsLeft) + " seconds.");
+}

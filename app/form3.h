@@ -7,15 +7,20 @@ class QFrame;
 class QLabel;
 class QPushButton;
 class QTimer;
+class TForm1;
 class TGradientProgressBar;
 
-// Created at start and hidden; the countdown work fills its handlers.
+// Created at start and hidden; shown modelessly by a run that ends with the shutdown option on.
+// Showing it hides the main window; closing it in any way shows the main window again.
 class TForm3 : public QDialog {
     Q_OBJECT
 
 public:
     explicit TForm3(QWidget* parent = nullptr);
 
+    // The main window, which it hides and shows and which makes the shutdown request.
+    TForm1* Form1 = nullptr;
+    // Seconds left; set by the run before showing, one less each tick (it goes on below 0).
     int SecondsLeft = 0;
 
     QLabel* Image1;
@@ -32,4 +37,9 @@ public:
     void Button1Click();
     void FormCloseQuery(bool& CanClose);
     void UpdateCountdown();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 };

@@ -4,6 +4,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+#include <cstdio>
 #include <utility>
 
 namespace msgbox {
@@ -34,7 +35,7 @@ Answer showReal(const Request& request) {
         box.setEscapeButton(QMessageBox::Cancel);
         break;
     }
-    box.setDefaultButton(request.buttons == Buttons::Ok ? QMessageBox::Ok : QMessageBox::Yes);
+    box.setDefaultButton(DefaultAnswer(request.buttons) == Answer::Ok ? QMessageBox::Ok : QMessageBox::Yes);
     switch (box.exec()) {
     case QMessageBox::Yes: return Answer::Yes;
     case QMessageBox::No: return Answer::No;
@@ -49,6 +50,16 @@ Answer Show(const std::string& text, const std::string& title, Buttons buttons, 
     const Request request{text, title, buttons, icon};
     if (const Handler& handler = installed()) return handler(request);
     return showReal(request);
+}
+
+Answer DefaultAnswer(Buttons buttons) { return buttons == Buttons::Ok ? Answer::Ok : Answer::Yes; }
+
+Answer AnswerOnStandardError(const Request& request) {
+    const Answer answer = DefaultAnswer(request.buttons);
+    std::fprintf(stderr, "folvio: %s: %s%s\n", request.title.c_str(), request.text.c_str(),
+                 answer == Answer::Yes ? " [answered Yes]" : "");
+    std::fflush(stderr);
+    return answer;
 }
 
 Handler SetHandler(Handler handler) { return std::exchange(installed(), std::move(handler)); }

@@ -27,6 +27,11 @@ using Handler = std::function<Answer(const Request&)>;
 // Asks the question and returns the answer: through the installed handler, or in a modal
 // QMessageBox (plain text, first button default; Esc answers Cancel, or No without Cancel).
 Answer Show(const std::string& text, const std::string& title, Buttons buttons, Icon icon);
+// The answer a box gives when Enter is pressed: Ok, or Yes where there is a Yes.
+Answer DefaultAnswer(Buttons buttons);
+// The handler for a program that nobody watches (no display): writes the box's title and text,
+// and the answer it takes, on stderr, and answers with the default button.
+Answer AnswerOnStandardError(const Request& request);
 // Installs a handler in place of the real boxes (tests script the answers); an empty one
 // restores the real boxes. Returns the handler it replaces.
 Handler SetHandler(Handler handler);

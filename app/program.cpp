@@ -3,9 +3,86 @@
 #include "app/form1.h"
 #include "app/form2.h"
 #include "app/form3.h"
+#include "app/msgbox.h"
 #include "app/pictures.h"
+#include "app/screenshots.h"
 
 #include <QApplication>
+
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+
+namespace {
+
+bool envSet(const char* name) {
+    const char* value = std::getenv(name);
+    return value && *value;
+}
+
+}  // namespace
+
+TSwitches ReadSwitches(const std::string& firstArgument) {
+    TSwitches switches;
+    for (const char* s : {"/autostart", "-autostart", "/autostartclose", "-autostartclose"})
+        if (firstArgument == s) switches.AutoStart = true;
+    for (const char* s : {"/autostartclose", "-autostartclose"})
+        if (firstArgument == s) switches.AutoStartClose = true;
+    return switches;
+}
+
+bool DisplayConfigured() { return envSet("QT_QPA_PLATFORM") || envSet("DISPLAY") || envSet("WAYLAND_DISPLAY"); }
+
+bool IsInvisiblePlatform(const std::string& platformName) {
+    return platformName == "offscreen" || platformName == "minimal";
+}
+
+int RunProgram(int argc, char** argv) {
+    const std::string first = argc > 1 ? argv[1] : "";
+    const bool screenshots = first == "--screenshot";
+    const TSwitches switches = ReadSwitches(first);
+    constexpr char kNeedsDesktop[] =
+        "folvio: no display is available. Start folvio on a desktop, or with -autostartclose to run the\n"
+        "backup without one (the folders, the destination and the options set beforehand).\n";
+    if (!DisplayConfigured()) {
+        if (!switches.AutoStartClose && !screenshots) {
+            std::fputs(kNeedsDesktop, stderr);
+            return kExitNoDisplay;
+        }
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+
+    QApplication app(argc, argv);
+    SetUpApplication();
+    QStringList arguments = QApplication::arguments();
+    arguments.removeFirst();
+
+    // Hidden option for reviewers: "--screenshot DIR" writes pictures of the windows and exits.
+    if (arguments.size() == 2 && arguments[0] == "--screenshot") {
+        try {
+            for (const QString& file : screenshots::Write(arguments[1])) std::printf("wrote %s\n", qPrintable(file));
+            return 0;
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "folvio: %s\n", e.what());
+            return 1;
+        }
+    }
+
+    // Nobody can see the windows: the program may only run a backup and end, and no box may wait.
+    const bool unattended = IsInvisiblePlatform(QGuiApplication::platformName().toStdString());
+    if (unattended) {
+        if (!switches.AutoStartClose) {
+            std::fputs(kNeedsDesktop, stderr);
+            return kExitNoDisplay;
+        }
+        msgbox::SetHandler(msgbox::AnswerOnStandardError);
+    }
+
+    TApplicationWindows windows = CreateWindows(arguments);
+    windows.Form1->Unattended = unattended;
+    windows.Form1->show();
+    return QApplication::exec();
+}
 
 TApplicationWindows::TApplicationWindows() = default;
 TApplicationWindows::TApplicationWindows(TApplicationWindows&&) noexcept = default;
@@ -25,5 +102,6 @@ TApplicationWindows CreateWindows(const QStringList& arguments) {
     windows.Form3 = std::make_unique<TForm3>();
     windows.Form1->Form2 = windows.Form2.get();
     windows.Form1->Form3 = windows.Form3.get();
+    windows.Form3->Form1 = windows.Form1.get();
     return windows;
 }

@@ -1,0 +1,61 @@
+#include "app/archivenames.h"
+
+#include "platform/codepage.h"
+#include "platform/filesystem.h"
+
+#include <QString>
+
+#include <ctime>
+
+namespace {
+
+// Lower case by the characters' own mapping; text that is no UTF-8 keeps its other bytes as they are.
+std::string lowerCase(const std::string& text) {
+    if (platform::IsUtf8(text)) return QString::fromUtf8(text.data(), qsizetype(text.size())).toLower().toStdString();
+    std::string out = text;
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    return out;
+}
+
+}  // namespace
+
+std::string ZeroPad(long long k, int width) {
+    std::string text = std::to_string(k);
+    if (int(text.size()) < width) text.insert(0, size_t(width) - text.size(), '0');
+    return text;
+}
+
+std::string PlainArchiveName(const std::string& folder) {
+    // From the second-to-last character toward the first, up to the nearest "/".
+    size_t begin = folder.size() < 2 ? 0 : folder.size() - 1;
+    while (begin > 0 && folder[begin - 1] != '/') --begin;
+    std::string base = folder.size() < 2 ? std::string() : folder.substr(begin, folder.size() - 1 - begin);
+    // The root folder has no last part: ".zip" would be a hidden name without a base.
+    if (base.empty()) base = "root";
+    return lowerCase(base + ".zip");
+}
+
+std::string DatedArchiveName(const std::string& folder, const std::string& destination, const std::string& today) {
+    std::string dir = destination;
+    if (dir.empty() || dir.back() != '/') dir += '/';
+    const std::string plain = PlainArchiveName(folder);
+    const std::string base = plain.substr(0, plain.size() - 4);
+    std::string candidate = today + "_" + base + ".zip";
+    for (long long k = 2; platform::FileExists(dir + candidate); ++k)
+        candidate = today + "_" + base + "_" + ZeroPad(k, 2) + ".zip";
+    return candidate;
+}
+
+std::string DatedArchiveName(const std::string& folder, const std::string& destination) {
+    return DatedArchiveName(folder, destination, TodayText());
+}
+
+std::string TodayText() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char text[16];
+    std::strftime(text, sizeof text, "%Y_%m_%d", &local);
+    return text;
+}
