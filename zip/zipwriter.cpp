@@ -474,6 +474,9 @@ uint16_t TZipWriter::file_read(uint8_t* buffer, uint16_t count) {
     FBytesDone += static_cast<double>(n);
     if (OnTotalPercentDone) OnTotalPercentDone(this, CBigRate(FBytesDone, FTotalBytes));
     FCrc = Update_CRC_buff(FCrc, buffer, n);
+    // Highly compressible input can take long between two blocks of output: the host gets its
+    // turn after every read too, so that a Cancel is seen within one read.
+    CheckForCancel();
     return static_cast<uint16_t>(n);
 }
 

@@ -356,6 +356,23 @@ TEST(ZipWriter, CancelInTheMiddleOfAFile) {
     EXPECT_EQ(job.packFolder(dir / "data"), 1);
 }
 
+TEST(ZipWriter, CancelIsSeenWithinOneReadWhenTheOutputIsTiny) {
+    // Zeros compress so well that the first block of output would come only at the end.
+    TempDir dir;
+    testsupport::writeBytes(dir / "data/zeros", std::vector<uint8_t>(4 << 20, 0));
+    Job job(dir);
+    job.w.SetPackLevel(9);
+    job.w.ProcessMessages = [] {};
+    int lastPercent = 0;
+    job.w.OnFilePercentDone = [&](TZipReader* sender, int percent) {
+        lastPercent = percent;
+        if (percent > 30) sender->CancelTheOperation();
+    };
+    EXPECT_THROW(job.packFolder(dir / "data"), EUserCanceled);
+    EXPECT_LE(lastPercent, 32) << "the cancel waited for more than one read";
+    expectCleanFailure(job, "cancel");
+}
+
 TEST(ZipWriter, WithoutProcessMessagesCancelIsNeverSeen) {
     TempDir dir;
     testsupport::writeBytes(dir / "data/big", testsupport::randomBytes(100000, 3));
