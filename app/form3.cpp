@@ -2,6 +2,7 @@
 
 #include "app/form1.h"
 #include "app/msgbox.h"
+#include "app/program.h"
 #include "controls/gradientprogressbar.h"
 
 #include <QApplication>
@@ -96,13 +97,19 @@ void TForm3::keyPressEvent(QKeyEvent* event) {
     QDialog::keyPressEvent(event);
 }
 
+void TForm3::bringToFront() {
+    // Where nothing is shown (no display) there is no front to bring the window to.
+    if (IsInvisiblePlatform(QGuiApplication::platformName().toStdString())) return;
+    raise();
+    activateWindow();
+}
+
 void TForm3::FormShow() {
     ProgressBar1->SetMax(SecondsLeft);
     ProgressBar1->SetMin(0);
     UpdateCountdown();
     CountDownTimer->start();
-    raise();
-    activateWindow();
+    bringToFront();
     if (Form1) Form1->hide();
 }
 
@@ -111,8 +118,7 @@ void TForm3::CountDownTimerTimer() {
     UpdateCountdown();
     // Only the tick that reaches 0 asks; a refused request leaves the count running below 0.
     if (SecondsLeft == 0 && Form1) Form1->Shutdown();
-    raise();
-    activateWindow();
+    bringToFront();
 }
 
 void TForm3::Button1Click() {

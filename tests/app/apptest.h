@@ -6,6 +6,7 @@
 #include "app/form3.h"
 #include "app/msgbox.h"
 #include "app/program.h"
+#include "platform/shutdown.h"
 
 #include "qtsupport.h"
 #include "testsupport.h"
@@ -13,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QTimer>
 
 #include <deque>
 #include <filesystem>
@@ -57,11 +59,75 @@ private:
     msgbox::Handler previous_;
 };
 
+// What Python's zipfile reads from an archive: "name=content" for files, "name/" for folders,
+// sorted, after its test of every entry (with the password when one is given). A line starting
+// with "error:" tells why it could not.
+inline std::vector<std::string> zipEntries(const std::filesystem::path& archive, const std::string& password = "") {
+    const std::string script =
+        "import sys, zipfile\n"
+        "z = zipfile.ZipFile(sys.argv[1])\n"
+        "pwd = sys.argv[2].encode('latin-1') if len(sys.argv) > 2 else None\n"
+        "bad = z.testzip() if pwd is None else (z.setpassword(pwd), z.testzip())[1]\n"
+        "if bad: print('error: bad entry ' + bad)\n"
+        "for i in sorted(z.infolist(), key=lambda i: i.filename):\n"
+        "    print(i.filename if i.is_dir() else i.filename + '=' + z.read(i, pwd).decode('latin-1'))\n";
+    std::string command = "/usr/bin/python3 -c " + testsupport::shellQuote(script) + " " +
+                          testsupport::shellQuote(archive.string());
+    if (!password.empty()) command.append(" ").append(testsupport::shellQuote(password));
+    const testsupport::CommandResult r = testsupport::runCommand(command);
+    if (r.exitCode != 0) return {std::string("error: ").append(r.output)};
+    std::vector<std::string> lines;
+    std::string line;
+    for (char c : r.output) {
+        if (c != '\n') {
+            line += c;
+            continue;
+        }
+        lines.push_back(line);
+        line.clear();
+    }
+    return lines;
+}
+
+// Info-ZIP's test of every entry (with the password when one is given); its output when it fails.
+inline ::testing::AssertionResult unzipTests(const std::filesystem::path& archive, const std::string& password = "") {
+    const std::string pw = password.empty() ? "" : "-P " + testsupport::shellQuote(password) + " ";
+    const testsupport::CommandResult r = testsupport::runCommand("unzip -t " + pw + testsupport::shellQuote(archive.string()));
+    if (r.exitCode == 0 && r.output.find("No errors detected") != std::string::npos) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << r.output;
+}
+
 inline const msgbox::Request kSaveQuestion{"Do you want to save the changes you made to the Folder-List?",
                                            "Confirmation", msgbox::Buttons::YesNoCancel, msgbox::Icon::Question};
 
+// Records what the program asks of the power switch and never switches anything off.
+class RecordingPowerControl : public platform::PowerControl {
+public:
+    bool granted = true;  // what CanPowerOff answers
+    int rightAsked = 0;
+    int requests = 0;
+    bool CanPowerOff() override {
+        ++rightAsked;
+        return granted;
+    }
+    bool PowerOff() override {
+        ++requests;
+        return true;
+    }
+};
+
+// Runs the program's main loop until the program ends it; returns its exit status, or 99 when
+// it has not ended after 20 seconds.
+inline int runProgramLoop() {
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+    guard.start(20000);
+    return QApplication::exec();
+}
+
 // A fresh set of windows in a private registry and program folder, with the process-wide flags
-// back at their start values.
+// back at their start values and a recording power switch.
 class WindowTest : public ::testing::Test {
 protected:
     WindowTest() {
@@ -70,10 +136,16 @@ protected:
     }
 
     TForm1& form() {
-        if (!windows_.Form1) windows_ = CreateWindows({});
+        if (!windows_.Form1) start({});
         return *windows_.Form1;
     }
     TForm2& form2() { return (form(), *windows_.Form2); }
+    TForm3& form3() { return (form(), *windows_.Form3); }
+    // Starts the program's windows with the given command line (without the program's name).
+    void start(const QStringList& arguments) {
+        windows_ = CreateWindows(arguments);
+        windows_.Form1->ProcessMessagesInterval = 0;  // every step of the writer runs the event loop
+    }
     // Drops the windows, as when the program ends; the next form() starts the program again.
     void restart() {
         windows_ = TApplicationWindows();
@@ -97,6 +169,8 @@ protected:
     testsupport::ScopedEnv program{"MARVANE_PROGRAM_DIR", programDir.string()};
     testsupport::ScopedEnv config{"XDG_CONFIG_HOME", (dir / "config").string()};
     ScriptedBoxes boxes;
+    RecordingPowerControl power;
+    platform::ScopedPowerControl powerInstalled{power};
 
 private:
     TApplicationWindows windows_;
