@@ -13,6 +13,8 @@ packages=(
   libgl-dev fonts-liberation
   # interoperability readers and peers for tests and benchmarks
   zip unzip 7zip python3 python3-mido time sqlite3 desktop-file-utils
+  # a private message bus for the tests of the power-off request
+  dbus-daemon
   # locale sources, so that tests can compile a locale with a decimal comma
   locales
   # a virtual display for looking at the windows
