@@ -45,6 +45,33 @@ TEST(MsgBox, GuardedShowsTheErrorBoxAndSkipsTheRest) {
     EXPECT_EQ(boxes.asked.size(), 1u) << "no box without an error";
 }
 
+TEST(MsgBox, WithoutADisplayEveryBoxGoesToStderrAndTakesItsDefaultButton) {
+    using msgbox::Answer;
+    using msgbox::Buttons;
+    struct Case {
+        Buttons buttons;
+        Answer answer;
+        const char* line;
+    };
+    const std::vector<Case> cases = {
+        {Buttons::YesNoCancel, Answer::Yes, "folvio: Confirmation: Delete? [answered Yes]\n"},
+        {Buttons::YesNo, Answer::Yes, "folvio: Confirmation: Delete? [answered Yes]\n"},
+        {Buttons::Ok, Answer::Ok, "folvio: Confirmation: Delete?\n"},
+    };
+    msgbox::Handler previous = msgbox::SetHandler(msgbox::AnswerOnStandardError);
+    for (const Case& c : cases) {
+        testing::internal::CaptureStderr();
+        const Answer answer = msgbox::Show("Delete?", "Confirmation", c.buttons, msgbox::Icon::Exclamation);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), c.line);
+        EXPECT_EQ(answer, c.answer);
+        EXPECT_EQ(answer, msgbox::DefaultAnswer(c.buttons));
+    }
+    testing::internal::CaptureStderr();
+    msgbox::ShowError("User Aborted Operation");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "folvio: Marvane Folvio: User Aborted Operation.\n");
+    msgbox::SetHandler(previous);
+}
+
 // Shows a real box and acts on it once it is open: `press` names the button, or "Esc".
 msgbox::Answer answerRealBox(msgbox::Buttons buttons, const QString& press, QMessageBox::Icon* icon, QString* title) {
     QTimer poll;
