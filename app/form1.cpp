@@ -589,7 +589,7 @@ std::vector<platform::FindRecord> filesIn(const std::string& folder) {
     return files;
 }
 
-// Removes a file when it is dismissed on every way out of a scope.
+// Removes the file at path on every way out of a scope, unless path has been cleared.
 struct RemoveOnExit {
     std::string path;
     ~RemoveOnExit() {
