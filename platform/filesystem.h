@@ -17,6 +17,7 @@ struct FileStatus {
     FileKind kind = FileKind::Missing;
     uint64_t size = 0;
     int64_t mtime = 0;  // last write, seconds since the epoch
+    int64_t mtimeNsec = 0;  // and the nanoseconds within that second
     uint32_t mode = 0;  // permission bits
 };
 
@@ -34,6 +35,8 @@ public:
     virtual int64_t seek(int fd, int64_t offset, int whence) = 0;
     virtual int fstat(int fd, FileStatus& status) = 0;
     virtual int fsync(int fd) = 0;
+    virtual int ftruncate(int fd, int64_t length) = 0;
+    virtual int fchmod(int fd, uint32_t mode) = 0;
 
     virtual int stat(const std::string& path, FileStatus& status) = 0;   // follows links
     virtual int lstat(const std::string& path, FileStatus& status) = 0;  // the link itself
@@ -54,6 +57,8 @@ public:
     int64_t seek(int fd, int64_t offset, int whence) override;
     int fstat(int fd, FileStatus& status) override;
     int fsync(int fd) override;
+    int ftruncate(int fd, int64_t length) override;
+    int fchmod(int fd, uint32_t mode) override;
     int stat(const std::string& path, FileStatus& status) override;
     int lstat(const std::string& path, FileStatus& status) override;
     int listDirectory(const std::string& path, std::vector<std::string>& names) override;

@@ -136,6 +136,21 @@ int64_t TBufferedFileStream::Seek(int64_t offset, TSeekOrigin origin) {
     return position_;
 }
 
+bool TBufferedFileStream::Truncate() {
+    if (!writing_ || fd_ < 0 || !Flush()) return false;
+    int r = platform::fileSystem().ftruncate(fd_, position_);
+    if (r < 0) {
+        error_ = r;
+        return false;
+    }
+    size_ = position_;
+    return true;
+}
+
+bool TBufferedFileStream::SetPermissions(uint32_t mode) {
+    return fd_ >= 0 && platform::fileSystem().fchmod(fd_, mode) == 0;
+}
+
 int64_t TBufferedFileStream::Size() {
     if (writing_) return size_;
     platform::FileStatus status;

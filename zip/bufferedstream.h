@@ -48,6 +48,10 @@ public:
 
     // Writes out pending data; false when the file took fewer bytes.
     bool Flush();
+    // Cuts the file off at the current position (after writing out what is pending); false on failure.
+    bool Truncate();
+    // Sets the permission bits of the open file; false on failure.
+    bool SetPermissions(uint32_t mode);
     // Flushes, optionally has the data flushed to the disk, and closes; false on any failure.
     bool Close(bool syncToDisk = false);
     // The status of the open file (kind, size, last-write time); false when it cannot be read.
