@@ -84,6 +84,14 @@ int PosixFileSystem::ftruncate(int fd, int64_t length) {
 
 int PosixFileSystem::fchmod(int fd, uint32_t mode) { return ::fchmod(fd, static_cast<mode_t>(mode)) < 0 ? failure() : 0; }
 
+ssize_t PosixFileSystem::copyRange(int fdIn, int64_t offsetIn, int fdOut, int64_t offsetOut, size_t count) {
+    loff_t in = offsetIn, out = offsetOut;
+    ssize_t n;
+    do n = ::copy_file_range(fdIn, &in, fdOut, &out, count, 0);
+    while (n < 0 && errno == EINTR);
+    return n < 0 ? failure() : n;
+}
+
 int PosixFileSystem::stat(const std::string& path, FileStatus& status) {
     struct stat st;
     if (::stat(path.c_str(), &st) < 0) return failure();

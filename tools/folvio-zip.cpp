@@ -196,9 +196,23 @@ std::string reasonFor(const std::string& path) {
     }
 }
 
-// Reads one line from the terminal with echo off, after showing prompt there.
-bool readHidden(int tty, const char* prompt, std::string& line) {
+// Shows prompt on the terminal and reads one line from it.
+bool readLine(int tty, const char* prompt, std::string& line) {
     if (write(tty, prompt, std::strlen(prompt)) < 0) return false;
+    line.clear();
+    for (char c; !interrupted;) {
+        if (read(tty, &c, 1) <= 0) return false;
+        if (c == '\n') return true;
+        line += c;
+    }
+    return false;
+}
+
+// Asks for the password twice on the controlling terminal, with echo off before the first
+// prompt shows, so that nothing typed after it is ever seen or lost.
+std::string askPassword() {
+    int tty = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (tty < 0) throw UsageError("-e needs a terminal to ask for the password on");
     termios saved{};
     bool restore = tcgetattr(tty, &saved) == 0;
     if (restore) {
@@ -207,27 +221,9 @@ bool readHidden(int tty, const char* prompt, std::string& line) {
         quiet.c_lflag |= ECHONL;
         tcsetattr(tty, TCSAFLUSH, &quiet);
     }
-    line.clear();
-    bool ok = false;
-    for (char c; !interrupted;) {
-        ssize_t n = read(tty, &c, 1);
-        if (n <= 0) break;
-        if (c == '\n') {
-            ok = true;
-            break;
-        }
-        line += c;
-    }
-    if (restore) tcsetattr(tty, TCSAFLUSH, &saved);
-    return ok;
-}
-
-// Asks for the password twice on the controlling terminal.
-std::string askPassword() {
-    int tty = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (tty < 0) throw UsageError("-e needs a terminal to ask for the password on");
     std::string first, second;
-    bool ok = readHidden(tty, "Enter password: ", first) && readHidden(tty, "Verify password: ", second);
+    bool ok = readLine(tty, "Enter password: ", first) && readLine(tty, "Verify password: ", second);
+    if (restore) tcsetattr(tty, TCSANOW, &saved);
     close(tty);
     if (!ok) throw UsageError("no password was entered");
     if (first != second) throw UsageError("the two passwords differ");

@@ -2,6 +2,7 @@
 // copying entries, and putting the rewritten archive in the place of the old one.
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <unordered_map>
@@ -119,6 +120,7 @@ void TZipWriter::MergeExisting() {
             } else {
                 used[j] = true;
                 if (OnUpdate) OnUpdate(this, TUpdateAction::uaReplacing, static_cast<int>(i));
+                flushRun();
                 FZipHeader = CreateNewZipHeader();
                 if (AddFileToZip(spec)) {
                     addRecord(FZipHeader.release(), spec, true);
@@ -136,6 +138,7 @@ void TZipWriter::MergeExisting() {
         addRecord(copy.release(), std::string(), false);
     }
 
+    flushRun();
     std::vector<std::string> left;
     for (size_t j = 0; j < FilesList.size(); ++j)
         if (!used[j]) left.push_back(std::move(FilesList[j]));
@@ -173,6 +176,25 @@ void TZipWriter::MoveFile(TZipHeaderInfo& record, uint64_t limit) {
 
     record.local_extra_length = header.local_extra_length = extraLength;
     checkEntryLimits(name, record, record.compressed_size + descriptor);
+    // A local header that comes out as it was lets the entry join the run of entries copied as
+    // they are; any other gets its new header and its bytes are copied after it.
+    std::string old(TZipHeaderInfo::LocalFixedSize + nameLength, '\0');
+    std::copy(local, local + sizeof local, old.begin());
+    if (FZipStream->Read(old.data() + sizeof local, nameLength) != nameLength)
+        throw EIncompleteZip("the local header of \"" + name + "\" is cut short");
+    TMemoryStream fresh;
+    header.SaveLocalToStream(fresh);
+    const uint64_t newOffset = outputPosition();
+    if (old.size() == fresh.Data().size() && std::memcmp(old.data(), fresh.Data().data(), old.size()) == 0) {
+        if (FRun.to != static_cast<uint64_t>(at)) {
+            flushRun();
+            FRun.from = static_cast<uint64_t>(at);
+        }
+        FRun.to = dataEnd + descriptor;
+        record.local_header_offset = static_cast<uint32_t>(newOffset);
+        return;
+    }
+    flushRun();
     header.SaveLocalToStream(*FOutStream);
     record.local_header_offset = header.local_header_offset;
     const int64_t from = at + TZipHeaderInfo::LocalFixedSize + nameLength;
@@ -181,16 +203,36 @@ void TZipWriter::MoveFile(TZipHeaderInfo& record, uint64_t limit) {
     copyFromArchive(extraLength + uint64_t{record.compressed_size} + descriptor, name);
 }
 
+int64_t TZipWriter::outputPosition() { return FOutStream->Position() + static_cast<int64_t>(FRun.to - FRun.from); }
+
+void TZipWriter::flushRun() {
+    if (FRun.to > FRun.from) {
+        const int64_t from = static_cast<int64_t>(FRun.from);
+        if (FZipStream->Seek(from, TSeekOrigin::soBeginning) != from)
+            throw EIncompleteZip("the entries at " + std::to_string(from) + " cannot be reached");
+        copyFromArchive(FRun.to - FRun.from, "the entries at " + std::to_string(from));
+    }
+    FRun = {};
+}
+
 void TZipWriter::copyFromArchive(uint64_t count, const std::string& entryName) {
     uint8_t* buffer = FCopyBuffer.get();
     while (count > 0) {
-        size_t n = static_cast<size_t>(std::min<uint64_t>(count, kCopyChunk));
-        if (FZipStream->Read(buffer, n) != n) throw EIncompleteZip("the archive ends inside \"" + entryName + "\"");
+        // Inside the kernel where the system can, a megabyte a step; else through the buffer.
+        size_t n = static_cast<size_t>(std::min<uint64_t>(count, FKernelCopy ? kKernelCopyChunk : kCopyChunk));
         if (static_cast<uint64_t>(FOutStream->Position()) + n > kZipMaxArchiveSize)
             throw EZipLimit("The archive \"" + ZipName() + "\" would reach 4 GiB: a ZIP archive holds at most " +
                             std::to_string(kZipMaxArchiveSize) + " bytes");
-        if (FOutStream->Write(buffer, n) != n) throw ENotEnoughRoom();
-        count -= n;
+        size_t done = FKernelCopy ? FOutStream->CopyFrom(*FZipStream, n) : 0;
+        if (done == 0) {
+            if (FOutStream->LastError()) throw ENotEnoughRoom();
+            FKernelCopy = false;
+            n = std::min<size_t>(n, kCopyChunk);
+            if (FZipStream->Read(buffer, n) != n) throw EIncompleteZip("the archive ends inside \"" + entryName + "\"");
+            if (FOutStream->Write(buffer, n) != n) throw ENotEnoughRoom();
+            done = n;
+        }
+        count -= done;
         CheckForCancel();
     }
 }

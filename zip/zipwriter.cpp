@@ -141,6 +141,8 @@ int TZipWriter::ProcessFiles() {
     FOutCreated = false;
     FOutFileName.clear();
     FTotalBytes = FBytesDone = 0;
+    FKernelCopy = true;
+    FRun = {};
 
     // Whatever way the job ends: settings back, the name list gone, FilesList empty.
     Finally restore([&] {
@@ -383,12 +385,13 @@ bool TZipWriter::openInput(const std::string& path, platform::FileStatus& status
     }
 }
 
-void TZipWriter::checkEntryLimits(const std::string& path, const TZipHeaderInfo& header, uint64_t dataBytes) const {
+void TZipWriter::checkEntryLimits(const std::string& path, const TZipHeaderInfo& header, uint64_t dataBytes) {
     if (FNewEndCentral.total_entries >= kZipMaxEntries)
         throw EZipLimit("Too many entries for a ZIP archive: at most " + std::to_string(kZipMaxEntries) +
                         " fit, and \"" + path + "\" would be one more");
     // Room for this entry, the central directory with it, and the end record.
-    uint64_t end = static_cast<uint64_t>(FOutStream->Position()) + header.GetLocalSize() + dataBytes + FCentralBytes + header.GetCentralSize() + FNewEndCentral.GetEndCentralSize();
+    uint64_t end = static_cast<uint64_t>(outputPosition()) + header.GetLocalSize() + dataBytes + FCentralBytes +
+                   header.GetCentralSize() + FNewEndCentral.GetEndCentralSize();
     if (end > kZipMaxArchiveSize)
         throw EZipLimit("The archive \"" + ZipName() + "\" would reach 4 GiB with \"" + path +
                         "\": a ZIP archive holds at most " + std::to_string(kZipMaxArchiveSize) + " bytes");

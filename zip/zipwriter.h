@@ -139,6 +139,8 @@ public:
 protected:
     // The stored copy and the copy of existing entries move this many bytes a step.
     static constexpr uint16_t kCopyChunk = 32768;
+    // Copies of existing entries inside the kernel move this many bytes a step.
+    static constexpr size_t kKernelCopyChunk = 1 << 20;
 
     int ProcessFiles();
     // Carries the entries of the existing archive over into the output, as ZipAction or delete
@@ -161,7 +163,7 @@ private:
     void packFile();
     void storeFile();
     uint32_t crcPrePass();
-    void checkEntryLimits(const std::string& path, const TZipHeaderInfo& header, uint64_t dataBytes) const;
+    void checkEntryLimits(const std::string& path, const TZipHeaderInfo& header, uint64_t dataBytes);
     void finishFailedJob();
     // Puts a record just written into both lists and the end record's counts; an added one
     // (not a copied one) is counted in the job's result and its source path may be disposed.
@@ -170,6 +172,10 @@ private:
     void writeCentralDirectory();
     // Copies count bytes from the existing archive's current position to the output.
     void copyFromArchive(uint64_t count, const std::string& entryName);
+    // The output position, counting the run of entries still waiting to be copied.
+    int64_t outputPosition();
+    // Copies the waiting run of entries.
+    void flushRun();
     // The stored name a file or folder specification would get (folder part and file name).
     std::string StoredNameOf(const std::string& spec) const;
 
@@ -184,6 +190,10 @@ private:
     bool FOutCreated = false;
     bool FDeleteMode = false;
     bool FUpdateMode = false;
+    bool FKernelCopy = true;  // entry copies go inside the kernel until the system refuses
+    struct {
+        uint64_t from = 0, to = 0;
+    } FRun;  // adjacent entries of the existing archive that are copied as they are, in one piece
     std::string FArchivePath;  // the file ZipName leads to (links followed), which the update replaces
     platform::FileStatus FArchiveStatus;  // the existing archive as its directory was read
     std::unique_ptr<TBufferedFileStream> FInStream;

@@ -58,6 +58,15 @@ public:
         }
         return PosixFileSystem::pwrite(fd, buffer, count, offset - shift(fd));
     }
+    ssize_t copyRange(int fdIn, int64_t offsetIn, int fdOut, int64_t offsetOut, size_t count) override {
+        if (writeBudget) {
+            if (*writeBudget == 0) return -ENOSPC;
+            count = std::min<uint64_t>(count, *writeBudget);
+        }
+        ssize_t n = PosixFileSystem::copyRange(fdIn, offsetIn - shift(fdIn), fdOut, offsetOut - shift(fdOut), count);
+        if (n > 0 && writeBudget) *writeBudget -= static_cast<uint64_t>(n);
+        return n;
+    }
     int64_t seek(int fd, int64_t offset, int whence) override {
         int64_t r = PosixFileSystem::seek(fd, whence == SEEK_SET ? offset - shift(fd) : offset, whence);
         return r < 0 ? r : r + shift(fd);
