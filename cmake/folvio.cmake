@@ -23,12 +23,12 @@ function(folvio_test)
     list(APPEND labels core)
   endif()
   set(sandbox ${PROJECT_BINARY_DIR}/test-sandbox/${T_NAME})
-  file(MAKE_DIRECTORY ${sandbox}/registry ${sandbox}/config ${sandbox}/home)
+  file(MAKE_DIRECTORY ${sandbox}/registry ${sandbox}/config ${sandbox}/home ${sandbox}/program)
   add_test(NAME ${T_NAME} COMMAND ${T_NAME})
   set_tests_properties(${T_NAME} PROPERTIES
     LABELS "${labels}"
     TIMEOUT 600
-    ENVIRONMENT "MARVANE_REGISTRY_DIR=${sandbox}/registry;XDG_CONFIG_HOME=${sandbox}/config;HOME=${sandbox}/home;MARVANE_AUTOSTART_DIR=${sandbox}/autostart;QT_QPA_PLATFORM=offscreen;FOLVIO_NO_SHUTDOWN=1;LC_ALL=C.UTF-8")
+    ENVIRONMENT "MARVANE_REGISTRY_DIR=${sandbox}/registry;MARVANE_PROGRAM_DIR=${sandbox}/program;XDG_CONFIG_HOME=${sandbox}/config;HOME=${sandbox}/home;MARVANE_AUTOSTART_DIR=${sandbox}/autostart;QT_QPA_PLATFORM=offscreen;FOLVIO_NO_SHUTDOWN=1;LC_ALL=C.UTF-8")
 endfunction()
 
 # folvio_fuzz_target(NAME <name> SOURCES <files...> LIBS <targets...>)

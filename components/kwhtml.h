@@ -49,6 +49,9 @@ public:
     void GetActiveImage(int x, int y);
     // Tells the browser to load the address.
     void BrowseTo(const std::string& address);
+    // Opens the address with the desktop's default handler (the user's web browser for a web
+    // address); reports nothing when it cannot. Needs no browser; lives in folvio_components_qt.
+    void CallExternUrl(const std::string& address) const;
 
 private:
     void serve();

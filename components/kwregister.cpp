@@ -12,6 +12,7 @@ constexpr std::array kComponents{
     Component{"Marvane", "TKwGraphics", "Function plotter: expressions of x drawn onto a canvas"},
     Component{"Marvane", "TKwMidi", "MIDI file writer: note groups to a Standard MIDI File"},
     Component{"Marvane", "TKwHTML", "Web page access: title, text, links and images of a page"},
+    Component{"Marvane", "TKwBrFolder", "Folder picker: the chosen folder's path from a folder dialog"},
 };
 
 }  // namespace

@@ -47,8 +47,8 @@ Options:
               computer (in the process list); prefer -e
   -e          encrypt: ask for the password twice on the terminal, without echo
   -r          also search the subfolders of wildcard specifications
-  -0 ... -9   pack level: 0 stores, 1 to 9 compress (default 6; this version
-              stores at every level)
+  -0 ... -9   pack level: 0 stores, 1 to 9 compress with Deflate (default 6;
+              9 packs smallest)
   -D          no entries for folders (by default a recursive search adds them)
   -j          junk paths: store file names without their folders
   -x PATTERN  leave out files matching PATTERN; a pattern holding "/" is matched

@@ -171,6 +171,7 @@ int TZipWriter::ProcessFiles() {
         if (!FDeleteMode && !FilesList.empty()) ExpandFilesList();
 
         FCopyBuffer = std::make_unique<uint8_t[]>(kCopyChunk);
+        if (FPackLevel > 0 && !FDeleteMode) FDeflateBuffers = std::make_unique<TDeflateBuffers>();
         if (FUpdateMode) {
             openTemporaryOutput(ZipName(), existing);
             FNewEndCentral = FEndCentral;  // the comment comes along as it is stored
@@ -196,6 +197,7 @@ int TZipWriter::ProcessFiles() {
 
         writeCentralDirectory();
         FCopyBuffer.reset();
+        FDeflateBuffers.reset();
         // A replacement must be on the disk before it takes the old archive's place.
         bool closed = FOutStream->Close(FlushFilesOnClose || FUpdateMode);
         FOutStream.reset();
@@ -259,6 +261,7 @@ void TZipWriter::writeCentralDirectory() {
 
 void TZipWriter::finishFailedJob() {
     FCopyBuffer.reset();
+    FDeflateBuffers.reset();
     FInStream.reset();
     FOutStream.reset();  // closes quietly; the file goes next
     FPositionList.reset();
@@ -512,13 +515,8 @@ bool TZipWriter::AddFileToZip(const std::string& entry) {
 
 void TZipWriter::packFile() {
     TZipHeaderInfo& header = *FZipHeader;
-    if (FPackLevel == 0 || IsInNoCompressList(header.filename())) {
-        storeFile();
-    } else {
-        // Levels 1 to 9 store as well until the Deflate compressor is built in; then this branch
-        // becomes: header.compressed_size = Deflate();
-        storeFile();
-    }
+    if (FPackLevel == 0 || IsInNoCompressList(header.filename())) storeFile();
+    else header.compressed_size = static_cast<uint32_t>(Deflate());
 }
 
 uint32_t TZipWriter::crcPrePass() {
@@ -557,6 +555,13 @@ void TZipWriter::CryptHead(const std::string& password) {
     head[11] = static_cast<uint8_t>(FZipHeader->crc32 >> 24);
     encrypt_buff(head, kCryptHeadSize);
     if (FOutStream->Write(head, kCryptHeadSize) != kCryptHeadSize) throw ENotEnoughRoom();
+}
+
+int64_t TZipWriter::Deflate() {
+    TZipHeaderInfo& header = *FZipHeader;
+    if (!FDeflateBuffers) FDeflateBuffers = std::make_unique<TDeflateBuffers>();  // level raised mid-job
+    return FDeflater.Deflate(*FDeflateBuffers, FPackLevel, *this,
+                             {header.general_purpose_flag, header.internal_attributes, header.compression_method});
 }
 
 void TZipWriter::storeFile() {

@@ -10,6 +10,7 @@
 
 #include "platform/filesystem.h"
 #include "zip/bufferedstream.h"
+#include "zip/deflate.h"
 #include "zip/sortedzip.h"
 #include "zip/zipreader.h"
 #include "zip/ziprecords.h"
@@ -34,7 +35,7 @@ constexpr uint64_t kZipMaxFileSize = 0xFFFFFFFEull;
 constexpr uint64_t kZipMaxArchiveSize = 0xFFFFFFFFull;
 constexpr uint32_t kZipMaxEntries = 0xFFFF;
 
-class TZipWriter : public TZipReader {
+class TZipWriter : public TZipReader, private TDeflateHost {
 public:
     using TOnRecursingFile = std::function<void(TZipReader* Sender, const std::string& FName)>;
     using TNoSuchFileEvent = std::function<void(TZipReader* Sender, const std::string& FName)>;
@@ -102,10 +103,14 @@ public:
     // Reads up to count bytes of the current file (never past the size it had when opened);
     // 0 at its end. Reports progress and runs the bytes through the CRC register. A read error
     // raises EZipReadError naming the file.
-    uint16_t file_read(uint8_t* buffer, uint16_t count);
+    uint16_t file_read(uint8_t* buffer, uint16_t count) override;
     // Writes size * count bytes to the archive; raises ENotEnoughRoom on a short write and
     // EZipLimit when the archive would reach 4 GiB; then yields and checks for cancellation.
-    size_t zfwrite(uint8_t* buffer, size_t size, size_t count);
+    size_t zfwrite(uint8_t* buffer, size_t size, size_t count) override;
+    // Compresses the current file at PackLevel through file_read and zfwrite; returns the
+    // compressed byte count. Sets the entry's flag bits, text/binary mark, and method 0 when a
+    // one-block entry does not shrink.
+    int64_t Deflate();
 
     bool IsInExcludeList(const std::string& path) const;
     bool IsInNoCompressList(const std::string& fileName) const;
@@ -212,4 +217,6 @@ private:
     int FEntriesCount = 0;
     std::vector<std::string> FDisposeList;
     std::unique_ptr<uint8_t[]> FCopyBuffer;  // the stored copy's block, also the CRC pre-pass and entry copies
+    std::unique_ptr<TDeflateBuffers> FDeflateBuffers;  // the compressor's work buffers, per job
+    TDeflater FDeflater;  // the fixed code tables, computed once per writer
 };

@@ -1,18 +1,21 @@
 #include "kwdesignerplugin.h"
 
 #include "components/kwdigianz.h"
+#include "components/kwstatus.h"
+#include "controls/gradientprogressbar.h"
 
 #include <QIcon>
 
 #include <utility>
 
 KwDesignerWidget::KwDesignerWidget(QString name, QString includeFile, QString toolTip, Factory factory,
-                                   QObject* parent)
+                                   bool container, QObject* parent)
     : QObject(parent),
       name_(std::move(name)),
       includeFile_(std::move(includeFile)),
       toolTip_(std::move(toolTip)),
-      factory_(std::move(factory)) {}
+      factory_(std::move(factory)),
+      container_(container) {}
 
 QIcon KwDesignerWidget::icon() const { return QIcon(); }
 
@@ -27,4 +30,7 @@ KwDesignerPlugin::KwDesignerPlugin(QObject* parent) : QObject(parent) {
     // One line per control.
     add<TKwDigianz>("TKwDigianz", "kwdigianz.h", "Dot-matrix display for digits and percent");
     add<TKwDigianz2>("TKwDigianz2", "kwdigianz.h", "Empty graphic control");
+    add<TGradientProgressBar>("TGradientProgressBar", "gradientprogressbar.h",
+                              "Progress bar: solid, blocks, gradient, gradient blocks or tiled pictures");
+    add<TKwStatus>("TKwStatus", "kwstatus.h", "Status bar that holds other widgets", true);
 }

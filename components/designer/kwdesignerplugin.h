@@ -16,7 +16,9 @@ class KwDesignerWidget : public QObject, public QDesignerCustomWidgetInterface {
 
 public:
     using Factory = std::function<QWidget*(QWidget* parent)>;
-    KwDesignerWidget(QString name, QString includeFile, QString toolTip, Factory factory, QObject* parent);
+    // container: other widgets can be dropped onto the control.
+    KwDesignerWidget(QString name, QString includeFile, QString toolTip, Factory factory, bool container,
+                     QObject* parent);
 
     QString name() const override { return name_; }
     QString group() const override { return QStringLiteral("Marvane"); }
@@ -24,7 +26,7 @@ public:
     QString whatsThis() const override { return toolTip_; }
     QString includeFile() const override { return includeFile_; }
     QIcon icon() const override;
-    bool isContainer() const override { return false; }
+    bool isContainer() const override { return container_; }
     QWidget* createWidget(QWidget* parent) override { return factory_(parent); }
     bool isInitialized() const override { return initialized_; }
     void initialize(QDesignerFormEditorInterface*) override { initialized_ = true; }
@@ -33,6 +35,7 @@ public:
 private:
     QString name_, includeFile_, toolTip_;
     Factory factory_;
+    bool container_ = false;
     bool initialized_ = false;
 };
 
@@ -48,9 +51,9 @@ public:
 
 private:
     template <class Control>
-    void add(const QString& name, const QString& includeFile, const QString& toolTip) {
+    void add(const QString& name, const QString& includeFile, const QString& toolTip, bool container = false) {
         widgets_.append(new KwDesignerWidget(
-            name, includeFile, toolTip, [](QWidget* parent) { return new Control(parent); }, this));
+            name, includeFile, toolTip, [](QWidget* parent) { return new Control(parent); }, container, this));
     }
 
     QList<QDesignerCustomWidgetInterface*> widgets_;

@@ -20,8 +20,7 @@ TEST(KwDesignerPlugin, OffersTheVisualControlsInTheMarvaneGroup) {
     for (QDesignerCustomWidgetInterface* w : collection->customWidgets()) {
         names << w->name();
         EXPECT_EQ(w->group(), "Marvane");
-        EXPECT_EQ(w->includeFile(), "kwdigianz.h");
-        EXPECT_FALSE(w->isContainer());
+        EXPECT_EQ(w->isContainer(), w->name() == "TKwStatus") << "only the status bar holds other widgets";
         EXPECT_TRUE(w->domXml().contains("class=\"" + w->name() + "\""));
         w->initialize(nullptr);
         EXPECT_TRUE(w->isInitialized());
@@ -29,11 +28,15 @@ TEST(KwDesignerPlugin, OffersTheVisualControlsInTheMarvaneGroup) {
         ASSERT_NE(widget, nullptr);
         EXPECT_EQ(QString(widget->metaObject()->className()), w->name());
     }
-    EXPECT_EQ(names, QStringList({"TKwDigianz", "TKwDigianz2"}));
+    EXPECT_EQ(names, QStringList({"TKwDigianz", "TKwDigianz2", "TGradientProgressBar", "TKwStatus"}));
+    EXPECT_EQ(collection->customWidgets()[2]->includeFile(), "gradientprogressbar.h");
 
     std::unique_ptr<QWidget> display(collection->customWidgets().first()->createWidget(nullptr));
     EXPECT_EQ(display->property("Text").toString(), "100%") << "Designer edits the published properties";
     EXPECT_EQ(display->property("NumChars").toInt(), 4);
+    std::unique_ptr<QWidget> bar(collection->customWidgets()[2]->createWidget(nullptr));
+    EXPECT_EQ(bar->property("Style").toString(), "sRectangles") << "the bar's styles are offered by name";
+    EXPECT_EQ(bar->property("Max").toInt(), 100);
 }
 
 }  // namespace

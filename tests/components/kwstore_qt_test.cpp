@@ -1,37 +1,19 @@
 #include "components/kwdreg.h"
 #include "components/kwreg.h"
 
+#include "qtsupport.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QRadioButton>
 #include <QWidget>
-
-#include <memory>
 
 using testsupport::ScopedEnv;
 using testsupport::TempDir;
 
 namespace {
-
-class QtEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        static int argc = 1;
-        static char name[] = "kwstore_qt_test";
-        static char* argv[] = {name, nullptr};
-        app_ = std::make_unique<QApplication>(argc, argv);
-    }
-    void TearDown() override { app_.reset(); }
-
-private:
-    std::unique_ptr<QApplication> app_;
-};
-
-const auto* const qtEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
 // Three radio buttons in one parent, so checking one unchecks the others as in a window.
 struct Group {

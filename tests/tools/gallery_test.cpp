@@ -64,6 +64,17 @@ TEST(Gallery, WritesTheDotMatrixDisplay) {
     }
 }
 
+TEST(Gallery, WritesTheProgressBarInItsFiveStyles) {
+    testsupport::TempDir dir;
+    const auto file = dir / "progress.png";
+    const auto r = gallery("--progress " + testsupport::shellQuote(file.string()));
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    const QImage image = png(file);
+    EXPECT_GT(image.height(), 5 * 150) << "five rows of vertical bars";
+    EXPECT_GT(count(image, qRgb(0, 0, 64)), 5000) << "the dark blue start of every fill";
+    EXPECT_GT(count(image, qRgb(0, 0, 160)), 500) << "the tiles and the gradients' blue end";
+}
+
 TEST(Gallery, RefusesBadArgumentsAndUnwritableFiles) {
     testsupport::TempDir dir;
     EXPECT_EQ(gallery("--plot " + testsupport::shellQuote((dir / "p.png").string()) + " --size 12").exitCode, 2);

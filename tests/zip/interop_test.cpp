@@ -9,8 +9,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The tree packed as the backup application packs a folder, at the stored level and at a
-// compressing one, and read back by other programs.
+// The tree packed as the backup application packs a folder, stored and at compressing levels
+// (1 greedy, 6 and 9 lazy), and read back by other programs.
 class Interop : public ::testing::TestWithParam<int> {};
 
 TEST_P(Interop, AwkwardTreeIsReadBackByOtherReaders) {
@@ -38,6 +38,6 @@ TEST_P(Interop, AwkwardTreeIsReadBackByOtherReaders) {
     testsupport::checkArchiveWithReaders(dir / "backup.zip", root, GetParam());
 }
 
-INSTANTIATE_TEST_SUITE_P(Levels, Interop, ::testing::Values(0, 6));
+INSTANTIATE_TEST_SUITE_P(Levels, Interop, ::testing::Values(0, 1, 6, 9));
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include "testsupport.h"
 #include "zip/zipdirectory.h"
@@ -43,7 +44,7 @@ std::string pack(const fs::path& data, const fs::path& archive, const std::strin
 
 struct Stored {
     std::string name;
-    uint16_t localFlag, centralFlag;
+    uint16_t localFlag, centralFlag, method;
     uint32_t crc, compressed, size;
     std::string data;  // the entry's bytes after its local header
 };
@@ -59,7 +60,8 @@ std::vector<Stored> entries(const std::string& archive) {
         const TZipHeaderInfo& e = *list.Items(i);
         size_t at = e.local_header_offset;
         auto u16 = [&](size_t k) { return uint16_t(uint8_t(bytes[at + k]) | uint8_t(bytes[at + k + 1]) << 8); };
-        out.push_back({e.directory() + e.filename(), u16(6), e.general_purpose_flag, e.crc32, e.compressed_size,
+        out.push_back({e.directory() + e.filename(), u16(6), e.general_purpose_flag, e.compression_method, e.crc32,
+                       e.compressed_size,
                        e.uncompressed_size, bytes.substr(at + 30 + u16(26) + u16(28), e.compressed_size)});
     }
     return out;
@@ -114,17 +116,34 @@ TEST_P(Encryption, ThreeReadersOpenTheEntriesWithThePasswordOnly) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Passwords, Encryption,
-                         ::testing::Values(Case{"x", 0}, Case{kLongPassword, 0}),
+                         ::testing::Values(Case{"x", 0}, Case{kLongPassword, 0}, Case{"x", 9}, Case{kLongPassword, 9}),
                          [](const auto& info) {
                              return (info.param.password.size() == 1 ? "OneByte" : "Long") + std::string("Level") +
                                     std::to_string(info.param.level);
                          });
 
-TEST(EncryptionHeader, ChecksTheCrcAndFoldersStayPlain) {
+// The entry's data as the file had it: stored, or inflated from Deflate.
+std::string unpacked(const std::string& data, uint16_t method, uint32_t size) {
+    if (method == 0) return data;
+    std::string out(size, '\0');
+    z_stream z{};
+    inflateInit2(&z, -15);
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    z.avail_in = uInt(data.size());
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = uInt(out.size());
+    int r = inflate(&z, Z_FINISH);
+    inflateEnd(&z);
+    return r == Z_STREAM_END ? out : "inflate failed";
+}
+
+class EncryptionHeader : public ::testing::TestWithParam<int> {};
+
+TEST_P(EncryptionHeader, ChecksTheCrcAndFoldersStayPlain) {
     TempDir dir;
     fs::path data = makeTree(dir);
-    std::string first = pack(data, dir / "one.zip", "pw", 0);
-    std::string second = pack(data, dir / "two.zip", "pw", 0);
+    std::string first = pack(data, dir / "one.zip", "pw", GetParam());
+    std::string second = pack(data, dir / "two.zip", "pw", GetParam());
     std::vector<Stored> a = entries(first), b = entries(second);
     ASSERT_EQ(a.size(), 4u);
     for (size_t i = 0; i < a.size(); ++i) {
@@ -137,17 +156,46 @@ TEST(EncryptionHeader, ChecksTheCrcAndFoldersStayPlain) {
             continue;
         }
         EXPECT_EQ(e.centralFlag & 1, 1);
-        EXPECT_EQ(e.compressed, e.size + 12);
+        if (e.method == 0) {
+            EXPECT_EQ(e.compressed, e.size + 12);
+        }
         std::string plain = decrypt("pw", e.data);
         EXPECT_EQ(uint8_t(plain[10]), uint8_t(e.crc >> 16));
         EXPECT_EQ(uint8_t(plain[11]), uint8_t(e.crc >> 24));
-        EXPECT_EQ(plain.substr(12), testsupport::readFile(data / e.name));
+        EXPECT_TRUE(unpacked(plain.substr(12), e.method, e.size) == testsupport::readFile(data / e.name));
         // Ten fresh random bytes per entry: the same file never gets the same header twice.
         EXPECT_NE(a[i].data.substr(0, 10), b[i].data.substr(0, 10));
     }
 }
 
-TEST(EncryptionHeader, OnEncryptTakesTheDataButNotTheHeader) {
+TEST_P(EncryptionHeader, AFileChangedBetweenItsTwoReadsIsTakenAgain) {
+    TempDir dir;
+    fs::path data = dir / "data";
+    testsupport::writeBytes(data / "moving.bin", testsupport::randomBytes(100000, 1));
+    // Rewritten during the first read of the data, then cut shorter during the second: the
+    // third take is the entry, and nothing of the longer takes is left in the archive.
+    std::vector<uint8_t> final = testsupport::randomBytes(50000, 3);
+    TZipWriter w;
+    int reads = 0, last = 0, takes = 1;
+    w.OnFilePercentDone = [&](TZipReader*, int percent) {
+        if (percent < last) ++takes;  // the progress of a file starts again with a new take
+        last = percent;
+        if (++reads == 1) testsupport::writeBytes(data / "moving.bin", testsupport::randomBytes(100000, 2));
+        if (takes == 2 && fs::file_size(data / "moving.bin") != final.size())
+            testsupport::writeBytes(data / "moving.bin", final);
+    };
+    std::string archive = pack(data, dir / "moving.zip", "pw", GetParam(), &w);
+    std::vector<Stored> e = entries(archive);
+    ASSERT_EQ(e.size(), 1u);
+    std::string plain = decrypt("pw", e[0].data);
+    EXPECT_TRUE(unpacked(plain.substr(12), e[0].method, e[0].size) == std::string(final.begin(), final.end()));
+    EXPECT_EQ(uint8_t(plain[11]), uint8_t(e[0].crc >> 24));
+    EXPECT_EQ(fs::file_size(archive), 30 + 10 + e[0].compressed + 46 + 10 + 22u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Levels, EncryptionHeader, ::testing::Values(0, 9));
+
+TEST(EncryptionEvents, OnEncryptTakesTheDataButNotTheHeader) {
     TempDir dir;
     fs::path data = makeTree(dir);
     TZipWriter w;
@@ -164,28 +212,6 @@ TEST(EncryptionHeader, OnEncryptTakesTheDataButNotTheHeader) {
         EXPECT_EQ(check, (std::string{char(e.crc >> 16), char(e.crc >> 24)}));
     }
     EXPECT_EQ(handed, 100000u + 11u);
-}
-
-TEST(EncryptionHeader, AFileChangedBetweenItsTwoReadsIsTakenAgain) {
-    TempDir dir;
-    fs::path data = dir / "data";
-    testsupport::writeBytes(data / "moving.bin", testsupport::randomBytes(100000, 1));
-    // Rewritten during the first read of the data, then cut shorter during the second: the
-    // third take is the entry, and nothing of the longer takes is left in the archive.
-    std::vector<uint8_t> final = testsupport::randomBytes(50000, 3);
-    TZipWriter w;
-    int reads = 0;
-    w.OnFilePercentDone = [&](TZipReader*, int) {
-        if (++reads == 1) testsupport::writeBytes(data / "moving.bin", testsupport::randomBytes(100000, 2));
-        if (reads == 5) testsupport::writeBytes(data / "moving.bin", final);
-    };
-    std::string archive = pack(data, dir / "moving.zip", "pw", 0, &w);
-    std::vector<Stored> e = entries(archive);
-    ASSERT_EQ(e.size(), 1u);
-    std::string plain = decrypt("pw", e[0].data);
-    EXPECT_EQ(plain.substr(12), std::string(final.begin(), final.end()));
-    EXPECT_EQ(uint8_t(plain[11]), uint8_t(e[0].crc >> 24));
-    EXPECT_EQ(fs::file_size(archive), 30 + 10 + 50012 + 46 + 10 + 22u);
 }
 
 }  // namespace

@@ -21,16 +21,21 @@ struct Place {
     std::string archive = (dir / "out.zip").string();
     fs::path tmp = dir / "tmp";
     testsupport::ScopedEnv tmpdir{"TMPDIR", (dir / "tmp").string()};
-    Place() { fs::create_directories(tmp); }
+    int level = 0;
+    std::string password;
+    explicit Place(int packLevel = 0, std::string pw = "") : level(packLevel), password(std::move(pw)) {
+        fs::create_directories(tmp);
+    }
 
-    // A writer set up as the backup application sets it (stored level, so data stay readable).
+    // A writer set up as the backup application sets it.
     void setUp(TZipWriter& w, TZipAction action = TZipAction::zaReplace) const {
         w.SetZipName(archive);
         w.ZipAction = action;
         w.AddDirEntriesOnRecurse = true;
         w.SetRelativePaths(true);
         w.SetRootDir(data.string());
-        w.SetPackLevel(0);
+        w.SetPackLevel(level);
+        w.Password = password;
     }
     int pack(TZipAction action = TZipAction::zaReplace, std::vector<std::string> files = {}) const {
         TZipWriter w;
@@ -117,13 +122,14 @@ void makeTree(const fs::path& data) {
 }
 
 TEST(ZipUpdate, RewritingWithNothingSelectedKeepsEveryByte) {
-    for (std::string kind : {"own", "info-zip", "stream", "stream-encrypted"}) {
+    for (std::string kind : {"own", "own-9-encrypted", "info-zip", "stream", "stream-encrypted"}) {
         SCOPED_TRACE(kind);
-        Place p;
-        if (kind == "own") testsupport::makeAwkwardTree(p.data);
+        bool own = kind.rfind("own", 0) == 0;
+        Place p(own && kind != "own" ? 9 : 0, own && kind != "own" ? "pw" : "");
+        if (own) testsupport::makeAwkwardTree(p.data);
         else makeTree(p.data);
         fs::remove(p.data / "pipe");
-        if (kind == "own") ASSERT_GT(p.pack(), 0);
+        if (own) ASSERT_GT(p.pack(), 0);
         else makeForeignArchive(kind, p.data, p.archive);
         std::string before = testsupport::readFile(p.archive);
         TZipWriter w;
@@ -204,9 +210,11 @@ TEST(ZipUpdate, DeletingWithoutAnArchive) {
     EXPECT_EQ(testsupport::readFile(p.archive), empty);
 }
 
-TEST(ZipUpdate, ReplacingKeepsTheEntryInPlaceAndNewFilesComeLast) {
-    Place p;
-    for (const char* f : {"a", "b", "c"}) testsupport::writeFile(p.data / f, f);
+class ZipUpdateLevels : public ::testing::TestWithParam<int> {};
+
+TEST_P(ZipUpdateLevels, ReplacingKeepsTheEntryInPlaceAndNewFilesComeLast) {
+    Place p(GetParam());
+    for (const char* f : {"a", "b", "c"}) testsupport::writeFile(p.data / f, std::string(1000, f[0]));
     p.pack(TZipAction::zaReplace, {p.file("a"), p.file("b"), p.file("c")});
     Listed before = list(p.archive);
     testsupport::writeFile(p.data / "b", "bigger b");
@@ -220,10 +228,31 @@ TEST(ZipUpdate, ReplacingKeepsTheEntryInPlaceAndNewFilesComeLast) {
     Listed after = list(p.archive);
     EXPECT_EQ(after.names, (std::vector<std::string>{"a", "b", "c", "d"}));
     EXPECT_TRUE(after.raw["a"] == before.raw["a"] && after.raw["c"] == before.raw["c"]);
-    EXPECT_NE(after.raw["b"].find("bigger b"), std::string::npos);
+    EXPECT_TRUE(after.raw["b"] != before.raw["b"]);
     EXPECT_EQ(events, (std::vector<std::pair<TUpdateAction, int>>{{TUpdateAction::uaReplacing, 1}}));
-    testsupport::checkArchiveWithReaders(p.archive, p.data, 0);
+    testsupport::checkArchiveWithReaders(p.archive, p.data, GetParam());
 }
+
+TEST_P(ZipUpdateLevels, AnEncryptedArchiveIsUpdated) {
+    Place p(GetParam(), "secret");
+    testsupport::writeFile(p.data / "kept.txt", std::string(5000, 'k'));
+    testsupport::writeFile(p.data / "changed.txt", "before");
+    p.pack(TZipAction::zaReplace, {p.file("kept.txt"), p.file("changed.txt")});
+    testsupport::writeFile(p.data / "changed.txt", std::string(3000, 'c'));
+    testsupport::writeFile(p.data / "new.txt", "new");
+    EXPECT_EQ(p.pack(TZipAction::zaReplace, {p.file("changed.txt"), p.file("new.txt")}), 2);
+    auto r = testsupport::runCommand("/usr/bin/python3 -c 'import os,sys,zipfile\n"
+                                     "z = zipfile.ZipFile(sys.argv[1])\n"
+                                     "for i in z.infolist(): assert z.read(i, pwd=b\"secret\") == "
+                                     "open(os.path.join(sys.argv[2], i.filename), \"rb\").read()\n"
+                                     "print(*z.namelist())' " +
+                                     testsupport::shellQuote(p.archive) + " " + testsupport::shellQuote(p.data.string()));
+    EXPECT_EQ(r.output, "kept.txt changed.txt new.txt\n");
+    auto unzip = testsupport::runCommand("unzip -P secret -tq " + testsupport::shellQuote(p.archive));
+    EXPECT_EQ(unzip.exitCode, 0) << unzip.output;
+}
+
+INSTANTIATE_TEST_SUITE_P(Levels, ZipUpdateLevels, ::testing::Values(0, 9));
 
 TEST(ZipUpdate, UpdateAndFreshenKeepEntriesAtLeastAsNewAsTheirFiles) {
     for (TZipAction action : {TZipAction::zaUpdate, TZipAction::zaFreshen}) {

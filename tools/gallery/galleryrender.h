@@ -2,9 +2,13 @@
 #pragma once
 
 #include <QImage>
+#include <QList>
 #include <QSize>
 #include <QString>
 #include <QStringList>
+
+class QWidget;
+class TGradientProgressBar;
 
 namespace gallery {
 
@@ -36,5 +40,13 @@ struct DisplayOptions {
 
 // The dot-matrix display as the widget shows it.
 QImage renderDisplay(const DisplayOptions& options);
+
+// A sheet with one row per style of the gradient progress bar: a horizontal bar and a vertical
+// bar for each position, with bold percentage texts. The sheet's bars are appended to `bars`.
+QWidget* createProgressSheet(const QList<int>& positions, QList<TGradientProgressBar*>* bars = nullptr);
+// The sheet at 33, 67 and 100 percent.
+QImage renderProgressBars();
+// The text colour the bars use at a position: white on the dark fill beyond half, else black.
+void colourText(TGradientProgressBar* bar);
 
 }  // namespace gallery

@@ -7,6 +7,7 @@
 #include "components/kwmidi.h"
 #include "components/kwparser.h"
 #include "components/kwregister.h"
+#include "controls/gradientprogressbar.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -130,13 +131,26 @@ QWidget* displayPage() {
     return page;
 }
 
+// The gradient progress bar in its five styles, horizontal and vertical, moved by a slider.
 QWidget* progressPage() {
-    auto* label = new QLabel(
-        "The gradient progress bar (TGradientProgressBar) and its five styles will be shown here once the "
-        "progress bar control is part of the library.");
-    label->setWordWrap(true);
-    label->setAlignment(Qt::AlignTop | Qt::AlignLeft);
-    return label;
+    auto* page = new QWidget;
+    QList<TGradientProgressBar*> bars;
+    QWidget* sheet = gallery::createProgressSheet({40}, &bars);
+    auto* slider = new QSlider(Qt::Horizontal);
+    slider->setRange(0, 120);
+    slider->setValue(40);
+    QObject::connect(slider, &QSlider::valueChanged, page, [bars](int v) {
+        for (TGradientProgressBar* bar : bars) {
+            bar->SetPosition(v);
+            gallery::colourText(bar);
+        }
+    });
+    auto* layout = new QVBoxLayout(page);
+    layout->addWidget(new QLabel("TGradientProgressBar: drag the slider to move every bar (beyond 100 the bars stay full)"));
+    layout->addWidget(sheet, 0, Qt::AlignLeft);
+    layout->addWidget(slider);
+    layout->addStretch();
+    return page;
 }
 
 // A melody entered as note groups ("notes length velocity" per line) saved as a MIDI file.

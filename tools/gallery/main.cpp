@@ -36,7 +36,7 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName("folvio-gallery");
 
     QCommandLineParser cli;
-    cli.setApplicationDescription("Shows the Marvane components at work; with --plot, --display or --window it "
+    cli.setApplicationDescription("Shows the Marvane components at work; with --plot, --display, --progress or --window it "
                                   "writes a PNG instead and exits.");
     cli.addHelpOption();
     const QCommandLineOption plot("plot", "Write a plot to <file>.", "file");
@@ -50,9 +50,10 @@ int main(int argc, char** argv) {
     const QCommandLineOption chars("chars", "Character positions of the display (default 4).", "n");
     const QCommandLineOption size("size", "Size in pixels, WIDTHxHEIGHT.", "size");
     const QCommandLineOption window("window", "Write the gallery window to <file>.", "file");
+    const QCommandLineOption progress("progress", "Write the progress bar in its five styles to <file>.", "file");
     const QCommandLineOption page("page", "Page of the window to show (from 0).", "n");
     const QCommandLineOption html("html", "Local HTML file for the web page tab.", "file");
-    cli.addOptions({plot, expression, step, noGrid, points, maxDifference, display, text, chars, size, window, page, html});
+    cli.addOptions({plot, expression, step, noGrid, points, maxDifference, display, text, chars, size, window, progress, page, html});
     cli.process(app);
 
     QSize requested;
@@ -80,6 +81,8 @@ int main(int argc, char** argv) {
         if (requested.isValid()) options.size = requested;
         return save(gallery::renderDisplay(options), cli.value(display));
     }
+
+    if (cli.isSet(progress)) return save(gallery::renderProgressBars(), cli.value(progress));
 
     GalleryWindow w(cli.value(html));
     w.resize(requested.isValid() ? requested : QSize(1100, 640));

@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
-# Stored packing: times `folvio-zip -0 -r` against Info-ZIP `zip -0 -r -y` on the benchmark corpus,
+# Packing: times `folvio-zip -LEVEL -r` against Info-ZIP `zip -LEVEL -r -y` on the benchmark corpus,
 # side by side in one run (alternating, page cache warm), and prints the ratio of the best runs
 # and each one's peak memory as /usr/bin/time -v reports it. Both archives are tested afterwards.
 # zip gets -y (links stored as links) because folvio-zip does not follow links to folders (it
 # names them as left out, exit code 1); without it zip would pack the linked folders as well.
-# Usage: bench/zip-stored.sh [RUNS]   (default 5)
+# Usage: bench/zip-pack.sh [LEVEL] [RUNS]   (default level 9, 5 runs; level 0 stores)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
-runs=${1:-5}
+level=${1:-9}
+runs=${2:-5}
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build --target folvio-zip -j2 >/dev/null
@@ -41,11 +42,11 @@ best_f=999999 best_z=999999 peak_f=0 peak_z=0
 for i in $(seq "$runs"); do
   # Alternate who goes first so that neither always profits from the other's cache work.
   if [ $((i % 2)) = 1 ]; then
-    read -r tf mf < <(run folvio "$root/build/bin/folvio-zip" -0 -r -q "$out/folvio.zip" "$name")
-    read -r tz mz < <(run zip zip -0 -r -y -q "$out/zip.zip" "$name")
+    read -r tf mf < <(run folvio "$root/build/bin/folvio-zip" -"$level" -r -q "$out/folvio.zip" "$name")
+    read -r tz mz < <(run zip zip -"$level" -r -y -q "$out/zip.zip" "$name")
   else
-    read -r tz mz < <(run zip zip -0 -r -y -q "$out/zip.zip" "$name")
-    read -r tf mf < <(run folvio "$root/build/bin/folvio-zip" -0 -r -q "$out/folvio.zip" "$name")
+    read -r tz mz < <(run zip zip -"$level" -r -y -q "$out/zip.zip" "$name")
+    read -r tf mf < <(run folvio "$root/build/bin/folvio-zip" -"$level" -r -q "$out/folvio.zip" "$name")
   fi
   printf 'run %d: folvio-zip %6.2f s %6d KB   zip %6.2f s %6d KB\n' "$i" "$tf" "$mf" "$tz" "$mz"
   best_f=$(awk -v a="$best_f" -v b="$tf" 'BEGIN { print (b < a) ? b : a }')

@@ -1,0 +1,560 @@
+#include "app/form1.h"
+
+#include "app/folderlistfile.h"
+#include "app/form2.h"
+#include "app/msgbox.h"
+#include "app/pictures.h"
+#include "components/kwstatus.h"
+#include "controls/gradientprogressbar.h"
+#include "platform/filesystem.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <filesystem>
+#include <stdexcept>
+
+namespace {
+
+constexpr char kFolderDialogTitle[] = "Browser for the folder you want to be backed up";
+constexpr char kConfirmation[] = "Confirmation";
+
+QFrame* panel(QWidget* parent, const char* name, int height) {
+    auto* frame = new QFrame(parent);
+    frame->setObjectName(name);
+    frame->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    if (height > 0) frame->setFixedHeight(height);
+    return frame;
+}
+
+template <class W>
+W* control(QWidget* parent, const char* name) {
+    auto* w = new W(parent);
+    w->setObjectName(name);
+    return w;
+}
+
+QLabel* label(QWidget* parent, const char* name, const char* caption) {
+    auto* l = control<QLabel>(parent, name);
+    l->setText(caption);
+    l->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    return l;
+}
+
+QToolButton* speedButton(QWidget* parent, const char* name, const char* caption, const QIcon& icon) {
+    auto* b = control<QToolButton>(parent, name);
+    b->setText(caption);
+    b->setIcon(icon);
+    b->setAutoRaise(true);  // flat until the mouse is over it
+    b->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    b->setIconSize(QSize(16, 16));
+    return b;
+}
+
+QCheckBox* checkBox(QWidget* parent, const char* name, const char* caption) {
+    auto* c = control<QCheckBox>(parent, name);
+    c->setText(caption);
+    return c;
+}
+
+QLineEdit* readOnlyEdit(QWidget* parent, const char* name) {
+    auto* e = control<QLineEdit>(parent, name);
+    e->setReadOnly(true);
+    return e;
+}
+
+TGradientProgressBar* progressBar(QWidget* parent, const char* name) {
+    auto* bar = control<TGradientProgressBar>(parent, name);
+    bar->SetStyle(TGradientProgressBar::sExSolid);
+    bar->SetBeginColor(QColor(0, 0, 64));   // dark blue
+    bar->SetEndColor(QColor(0, 0, 160));    // blue
+    bar->SetBevelOuter(TGradientProgressBar::bvLowered);
+    bar->SetBarBevelOuter(TGradientProgressBar::bvNone);
+    bar->SetMin(0);
+    bar->SetMax(100);
+    bar->SetStep(10);
+    bar->SetShowText(true);
+    bar->SetShowTextStyle(TGradientProgressBar::stsPercent);
+    QFont bold = bar->font();
+    bold.setBold(true);
+    bar->setFont(bold);
+    bar->SetTextColor(Qt::black);
+    return bar;
+}
+
+int textWidth(const QWidget* w, const QString& text) { return w->fontMetrics().horizontalAdvance(text); }
+
+bool isFolder(const std::string& path) { return platform::DirectoryExists(path); }
+
+std::string withSlash(std::string path) {
+    if (!path.empty() && path.back() != '/') path += '/';
+    return path;
+}
+
+QString fromBytes(const std::string& text) { return QString::fromUtf8(text.data(), qsizetype(text.size())); }
+
+}  // namespace
+
+// Each child's place in its panel at the panel's design size, and the panel edges it keeps its
+// distance to: left and right (or top and bottom) together stretch it, one alone moves it.
+class TForm1::Anchors {
+public:
+    explicit Anchors(QSize design) : design_(design) {}
+    void add(QWidget* w, QRect r, Qt::Edges edges = Qt::LeftEdge | Qt::TopEdge) {
+        w->setGeometry(r);
+        items_.push_back({w, r, edges});
+    }
+    void apply(QSize now) const {
+        const int dx = now.width() - design_.width(), dy = now.height() - design_.height();
+        for (const Item& item : items_) {
+            QRect r = item.design;
+            if (item.edges & Qt::RightEdge) {
+                if (item.edges & Qt::LeftEdge) r.setWidth(r.width() + dx);
+                else r.moveLeft(r.left() + dx);
+            }
+            if (item.edges & Qt::BottomEdge) {
+                if (item.edges & Qt::TopEdge) r.setHeight(r.height() + dy);
+                else r.moveTop(r.top() + dy);
+            }
+            item.widget->setGeometry(r);
+        }
+    }
+
+private:
+    struct Item {
+        QWidget* widget;
+        QRect design;
+        Qt::Edges edges;
+    };
+    QSize design_;
+    std::vector<Item> items_;
+};
+
+TForm1::Anchors& TForm1::anchorsOf(QFrame* panel, QSize design) {
+    auto& slot = anchors_[panel];
+    slot = std::make_unique<Anchors>(design);
+    panel->installEventFilter(this);
+    return *slot;
+}
+
+TForm1::TForm1(const QStringList& arguments, QWidget* parent) : QMainWindow(parent) {
+    setObjectName("Form1");
+    setWindowTitle("Marvane Folvio 2.0");
+    setWindowIcon(pictures::ProgramIcon());
+    QFont uiFont = QApplication::font();  // the desktop's UI face at the size the layout was made for
+    uiFont.setPointSize(9);
+    setFont(uiFont);
+
+    AppDir = folderlist::ProgramDir();
+    KwKeey1.SetProgrammID(11);
+    KwKeey1.Schluessel = "vantorel";
+
+    MainMenu1 = menuBar();
+    MainMenu1->setObjectName("MainMenu1");
+    File1 = MainMenu1->addMenu("File");
+    File1->setObjectName("File1");
+    Exit1 = File1->addAction("Exit");
+    Exit1->setObjectName("Exit1");
+
+    auto* central = new QWidget(this);
+    central->setObjectName("Client");
+    auto* column = new QVBoxLayout(central);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    setCentralWidget(central);
+    buildHeader();
+    buildFolderList();
+    buildOptions();
+    buildProgress();
+    column->addWidget(Panel1);
+    column->addWidget(Panel2, 1);
+    column->addWidget(Panel3);
+    column->addWidget(Panel4);
+
+    KwStatus1 = new TKwStatus(this);
+    KwStatus1->setObjectName("KwStatus1");
+    setStatusBar(KwStatus1);
+
+    AutoStartTimer = new QTimer(this);
+    AutoStartTimer->setObjectName("AutoStartTimer");
+    AutoStartTimer->setInterval(500);
+
+    connectHandlers();
+    setMinimumSize(kDesignWidth, kDesignHeight);
+    resize(kDesignWidth, kDesignHeight);
+    move(276, 158);
+    msgbox::Guarded([&] { FormCreate(arguments); });
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::buildHeader() {
+    Panel1 = panel(this, "Panel1", 41);
+    Panel1->setAutoFillBackground(true);
+    QPalette pal = Panel1->palette();
+    pal.setColor(QPalette::Window, QColor(0xdd, 0xdd, 0xdd));
+    pal.setColor(QPalette::WindowText, QColor(0, 0, 128));
+    Panel1->setPalette(pal);
+    Anchors& a = anchorsOf(Panel1, {kDesignWidth, 41});
+
+    Image1 = control<QLabel>(Panel1, "Image1");
+    Image1->setPixmap(pictures::ProgramPixmap(32));
+    a.add(Image1, {6, 4, 32, 32});
+
+    Label1 = label(Panel1, "Label1", "Marvane Folvio 2.0");
+    QFont heading("Arial", 16, QFont::Bold);  // Liberation Sans where Arial is missing: the same metrics
+    Label1->setFont(heading);
+    a.add(Label1, {46, 1, textWidth(Label1, Label1->text()) + 4, 38});
+
+    Label6 = label(Panel1, "Label6", "Read me");
+    QFont link = font();
+    link.setUnderline(true);
+    Label6->setFont(link);
+    QPalette blue = Label6->palette();
+    blue.setColor(QPalette::WindowText, QColor(0, 0, 255));
+    Label6->setPalette(blue);
+    Label6->setCursor(Qt::PointingHandCursor);
+    Label6->setToolTip(fromBytes(HomeAddress()));
+    const int w6 = textWidth(Label6, Label6->text()) + 2;
+    a.add(Label6, {kDesignWidth - 10 - w6, 12, w6, 17}, Qt::TopEdge | Qt::RightEdge);
+}
+
+void TForm1::buildFolderList() {
+    constexpr int h = 120;
+    Panel2 = panel(this, "Panel2", 0);
+    Anchors& a = anchorsOf(Panel2, {kDesignWidth, h});
+
+    CheckListBox1 = control<QListWidget>(Panel2, "CheckListBox1");
+    CheckListBox1->setSelectionMode(QAbstractItemView::SingleSelection);
+    a.add(CheckListBox1, {8, 8, kDesignWidth - 16, h - 8 - 26 - 12},
+          Qt::LeftEdge | Qt::TopEdge | Qt::RightEdge | Qt::BottomEdge);
+
+    SpeedButton1 = speedButton(Panel2, "SpeedButton1", "&Add Folder", pictures::AddFolderIcon());
+    SpeedButton2 = speedButton(Panel2, "SpeedButton2", "&Remove Folder", pictures::RemoveFolderIcon());
+    const int w2 = SpeedButton2->sizeHint().width() + 8, w1 = SpeedButton1->sizeHint().width() + 8;
+    const int x2 = kDesignWidth - 8 - w2;
+    a.add(SpeedButton2, {x2, h - 8 - 26, w2, 26}, Qt::RightEdge | Qt::BottomEdge);
+    a.add(SpeedButton1, {x2 - 4 - w1, h - 8 - 26, w1, 26}, Qt::RightEdge | Qt::BottomEdge);
+
+    Button1 = control<QPushButton>(Panel2, "Button1");
+    Button1->setText("save");
+    Button1->hide();
+    Button2 = control<QPushButton>(Panel2, "Button2");
+    Button2->setText("load");
+    Button2->hide();
+    FileListBox1 = control<QListWidget>(Panel2, "FileListBox1");
+    FileListBox1->hide();
+}
+
+void TForm1::buildOptions() {
+    constexpr int h = 131;
+    Panel3 = panel(this, "Panel3", h);
+    Anchors& a = anchorsOf(Panel3, {kDesignWidth, h});
+
+    Label2 = label(Panel3, "Label2", "Destination Folder :");
+    const int labelWidth = textWidth(Label2, Label2->text()) + 2;
+    a.add(Label2, {8, 9, labelWidth, 24});
+
+    SpeedButton4 = speedButton(Panel3, "SpeedButton4", "&Browse ...", pictures::BrowseIcon());
+    const int wb = SpeedButton4->sizeHint().width() + 8;
+    a.add(SpeedButton4, {kDesignWidth - 8 - wb, 8, wb, 26}, Qt::TopEdge | Qt::RightEdge);
+
+    Edit1 = readOnlyEdit(Panel3, "Edit1");
+    QPalette face = Edit1->palette();
+    face.setColor(QPalette::Base, face.color(QPalette::Button));  // read-only: the button face, not white
+    Edit1->setPalette(face);
+    const int x1 = 8 + labelWidth + 6;
+    a.add(Edit1, {x1, 9, kDesignWidth - 8 - wb - 6 - x1, 24}, Qt::LeftEdge | Qt::TopEdge | Qt::RightEdge);
+
+    CheckBox1 = checkBox(Panel3, "CheckBox1", "&Delete ALL Files before ZIPPING");
+    CheckBox2 = checkBox(Panel3, "CheckBox2", "Use &Password");
+    CheckBox3 = checkBox(Panel3, "CheckBox3", "Shutdown &Windows when done");
+    CheckBox4 = checkBox(Panel3, "CheckBox4", "Autoname Files with &Date  (including overwrite protection!)");
+    int y = 41;
+    for (QCheckBox* box : {CheckBox1, CheckBox2, CheckBox3, CheckBox4}) {
+        a.add(box, {8, y, box->sizeHint().width() + 4, 20});
+        y += 21;
+    }
+}
+
+void TForm1::buildProgress() {
+    constexpr int h = 71;
+    Panel4 = panel(this, "Panel4", h);
+    Anchors& a = anchorsOf(Panel4, {kDesignWidth, h});
+
+    Label3 = label(Panel4, "Label3", "Current File :");
+    Label4 = label(Panel4, "Label4", "Entire Process :");
+    const int labels = std::max(textWidth(Label3, Label3->text()), textWidth(Label4, Label4->text())) + 2;
+    a.add(Label3, {8, 8, labels, 24});
+    a.add(Label4, {8, 40, labels, 21});
+
+    // Both bars end where the buttons begin; Panel4Resize keeps their widths as the window changes.
+    const int left = 8 + labels + 6;
+    Edit2 = readOnlyEdit(Panel4, "Edit2");
+    a.add(Edit2, {left, 8, 132, 24});
+    ProgressBar2 = progressBar(Panel4, "ProgressBar2");
+    ProgressBar2->setGeometry(left + 136, 9, kDesignWidth - 323, 21);
+    ProgressBar1 = progressBar(Panel4, "ProgressBar1");
+    ProgressBar1->setGeometry(left, 40, kDesignWidth - 187, 21);
+
+    SpeedButton5 = speedButton(Panel4, "SpeedButton5", "&Start ZIP", pictures::StartIcon());
+    SpeedButton3 = speedButton(Panel4, "SpeedButton3", "&Cancel", pictures::CancelIcon());
+    const int bx = left + (kDesignWidth - 187) + 6;
+    for (QToolButton* b : {SpeedButton5, SpeedButton3}) {
+        b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+        b->setIconSize(QSize(24, 24));
+        a.add(b, {bx, 8, kDesignWidth - 6 - bx, 53}, Qt::TopEdge | Qt::RightEdge);
+    }
+    SpeedButton3->hide();
+}
+
+void TForm1::connectHandlers() {
+    auto on = [this](auto* sender, auto signal, void (TForm1::*handler)()) {
+        connect(sender, signal, this, [this, handler] { msgbox::Guarded([&] { (this->*handler)(); }); });
+    };
+    on(SpeedButton1, &QToolButton::clicked, &TForm1::SpeedButton1Click);
+    on(SpeedButton2, &QToolButton::clicked, &TForm1::SpeedButton2Click);
+    on(SpeedButton3, &QToolButton::clicked, &TForm1::SpeedButton3Click);
+    on(SpeedButton4, &QToolButton::clicked, &TForm1::SpeedButton4Click);
+    on(SpeedButton5, &QToolButton::clicked, &TForm1::SpeedButton5Click);
+    on(Button1, &QPushButton::clicked, &TForm1::Button1Click);
+    on(Button2, &QPushButton::clicked, &TForm1::Button2Click);
+    // A check box's handler runs whenever its state changes, by the user or by code.
+    on(CheckBox1, &QCheckBox::toggled, &TForm1::CheckBox1Click);
+    on(CheckBox2, &QCheckBox::toggled, &TForm1::CheckBox2Click);
+    on(CheckBox3, &QCheckBox::toggled, &TForm1::CheckBox3Click);
+    on(CheckBox4, &QCheckBox::toggled, &TForm1::CheckBox4Click);
+    on(Exit1, &QAction::triggered, &TForm1::Exit1Click);
+    on(AutoStartTimer, &QTimer::timeout, &TForm1::AutoStartTimerTimer);
+    Label6->installEventFilter(this);
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Resize) {
+        if (auto it = anchors_.find(watched); it != anchors_.end()) it->second->apply(static_cast<QWidget*>(watched)->size());
+        if (watched == Panel4) msgbox::Guarded([&] { Panel4Resize(); });
+    }
+    if (watched == Label6 && event->type() == QEvent::MouseButtonRelease) msgbox::Guarded([&] { Label6Click(); });
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    // Restoring a minimised window is no new showing: the list and its unsaved changes stay.
+    if (!event->spontaneous()) msgbox::Guarded([&] { FormShow(); });
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    bool CanClose = true;
+    if (!msgbox::Guarded([&] { FormCloseQuery(CanClose); })) CanClose = false;
+    if (CanClose) event->accept();
+    else event->ignore();
+}
+
+std::string TForm1::ListFilePath() const { return folderlist::FilePath(AppDir); }
+
+std::string TForm1::HomeAddress() const {
+    const std::string programDir = TKwReg::AppDir();
+    for (const char* relative : {"README.md", "../share/doc/marvane-folvio/README.md"}) {
+        const std::filesystem::path readme = std::filesystem::path(programDir) / relative;
+        std::error_code ec;
+        if (platform::FileExists(readme.string())) return std::filesystem::weakly_canonical(readme, ec).string();
+    }
+    return programDir + "README.md";
+}
+
+// The folder list.
+
+int TForm1::ItemCount() const { return CheckListBox1->count(); }
+
+std::string TForm1::ItemText(int index) const {
+    return CheckListBox1->item(index)->data(Qt::UserRole).toByteArray().toStdString();
+}
+
+bool TForm1::ItemChecked(int index) const { return CheckListBox1->item(index)->checkState() == Qt::Checked; }
+
+void TForm1::SetItemChecked(int index, bool checked) {
+    CheckListBox1->item(index)->setCheckState(checked ? Qt::Checked : Qt::Unchecked);
+}
+
+void TForm1::AddItem(const std::string& text) {
+    // The shown text may lose bytes that are no UTF-8; the item keeps them all.
+    auto* item = new QListWidgetItem(fromBytes(text));
+    item->setData(Qt::UserRole, QByteArray(text.data(), qsizetype(text.size())));
+    item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
+    item->setCheckState(Qt::Unchecked);
+    CheckListBox1->addItem(item);
+}
+
+int TForm1::ItemIndex() const {
+    const QList<QListWidgetItem*> selected = CheckListBox1->selectedItems();
+    return selected.isEmpty() ? -1 : CheckListBox1->row(selected.first());
+}
+
+void TForm1::SetItemIndex(int index) {
+    if (index < 0) CheckListBox1->clearSelection();
+    else CheckListBox1->setCurrentRow(index, QItemSelectionModel::ClearAndSelect);
+}
+
+void TForm1::SpeedButton1Click() {
+    const std::string path = KwBrFolder1.Execute("", kFolderDialogTitle, this);
+    if (!isFolder(path)) return;
+    AddItem(withSlash(path));
+    ListModified = true;
+}
+
+void TForm1::SpeedButton2Click() {
+    const int index = ItemIndex();
+    if (index < 0) return;
+    if (msgbox::Show("Do you really want to delete the folder from the list?", kConfirmation, msgbox::Buttons::YesNo,
+                     msgbox::Icon::Question) != msgbox::Answer::Yes)
+        return;
+    delete CheckListBox1->takeItem(index);
+    ListModified = true;
+}
+
+void TForm1::Button1Click() {
+    Memo1.clear();
+    for (int i = 0; i < ItemCount(); ++i) Memo1.push_back(ItemText(i));
+    folderlist::Save(ListFilePath(), Memo1);
+}
+
+void TForm1::Button2Click() {
+    Memo1.clear();
+    Memo1 = folderlist::Load(ListFilePath());
+    CheckListBox1->clear();
+    for (const std::string& line : Memo1) AddItem(line);
+}
+
+bool TForm1::SaveQuestion() {
+    if (!ListModified) return true;
+    switch (msgbox::Show("Do you want to save the changes you made to the Folder-List?", kConfirmation,
+                         msgbox::Buttons::YesNoCancel, msgbox::Icon::Question)) {
+    case msgbox::Answer::Yes: Button1Click(); return true;
+    case msgbox::Answer::No: return true;
+    default: return false;
+    }
+}
+
+// The options.
+
+void TForm1::SpeedButton4Click() {
+    const std::string path = KwBrFolder1.Execute(KwReg1.Pop("DestDir"), kFolderDialogTitle, this);
+    if (!isFolder(path)) return;
+    const std::string destination = withSlash(path);
+    KwReg1.Push("DestDir", destination);
+    Edit1->setText(fromBytes(destination));
+}
+
+void TForm1::CheckBox1Click() { KwReg1.PushCheckBox("DeleteFiles", CheckBox1); }
+
+void TForm1::CheckBox2Click() {
+    if (Loading) return;
+    if (!CheckBox2->isChecked()) {
+        KwReg1.Push("Password", "");
+        return;
+    }
+    if (!Form2) throw std::logic_error("The password dialog is missing");
+    Form2->exec();
+    if (Form2->PasswordCancelled || Form2->NewPassword.empty()) {
+        KwReg1.Push("Password", "");
+        CheckBox2->setChecked(false);
+        return;
+    }
+    KwReg1.Push("Password", KwKeey1.Encode(Form2->NewPassword));
+}
+
+void TForm1::CheckBox3Click() {
+    if (Loading) return;
+    KwReg1.Push("AutoShutdown", CheckBox3->isChecked() ? "1" : "");
+}
+
+void TForm1::CheckBox4Click() {
+    if (Loading) return;
+    KwReg1.Push("AutoName", CheckBox4->isChecked() ? "1" : "");
+}
+
+// Start-up and closing.
+
+void TForm1::FormCreate(const QStringList& arguments) {
+    // The command-line switches (AutoStart, AutoStartClose) are read here by the start-up work.
+    static_cast<void>(arguments);
+}
+
+void TForm1::FormShow() {
+    Loading = true;
+    // Loading ends however this handler is left, so a failing store cannot leave the options dead.
+    struct EndLoading {
+        bool& flag;
+        ~EndLoading() { flag = false; }
+    } endLoading{Loading};
+
+    msgbox::Guarded([&] { Button2Click(); });  // a missing list is reported; the settings still load
+    ListModified = false;
+    Edit1->setText(fromBytes(KwReg1.Pop("DestDir")));
+    CheckBox1->setChecked(KwReg1.PopCheckBox("DeleteFiles", false));
+    for (int i = 0; i < ItemCount(); ++i) SetItemChecked(i, true);
+    CheckBox2->setChecked(!KwReg1.Pop("Password").empty());
+    CheckBox3->setChecked(KwReg1.Pop("AutoShutdown") == "1");
+    CheckBox4->setChecked(KwReg1.Pop("AutoName") == "1");
+    Loading = false;
+    if (AutoStart) AutoStartTimer->start();
+}
+
+void TForm1::FormCloseQuery(bool& CanClose) {
+    if (RunBusy) {
+        CanClose = false;
+        return;
+    }
+    CanClose = SaveQuestion();
+}
+
+void TForm1::Exit1Click() {
+    // Leaves the main loop without asking the windows: no close query, no save question.
+    QCoreApplication::exit(0);
+}
+
+void TForm1::Panel4Resize() {
+    ProgressBar1->resize(Panel4->width() - 187, ProgressBar1->height());
+    ProgressBar2->resize(Panel4->width() - 323, ProgressBar2->height());
+}
+
+void TForm1::Label6Click() { KwHTML1.CallExternUrl(HomeAddress()); }
+
+void TForm1::AutoStartTimerTimer() {
+    AutoStartTimer->stop();
+    SpeedButton5Click();
+}
+
+// The backup run fills these; until then "&Start ZIP" and "&Cancel" do nothing.
+
+void TForm1::SpeedButton5Click() {}
+
+void TForm1::SpeedButton3Click() {}
+
+void TForm1::ZipWriter1TotalPercentDone(int Percent) { static_cast<void>(Percent); }
+
+void TForm1::ZipWriter1ZipComplete(int FileCount) { static_cast<void>(FileCount); }
+
+void TForm1::SetRunning(bool running) {
+    RunBusy = running;
+    SpeedButton5->setVisible(!running);
+    SpeedButton3->setVisible(running);
+    for (QWidget* w : std::initializer_list<QWidget*>{SpeedButton1, SpeedButton2, SpeedButton4, CheckBox1, CheckBox2,
+                                                      CheckBox3, CheckBox4})
+        w->setEnabled(!running);
+}

@@ -1,0 +1,126 @@
+#include "app/screenshots.h"
+
+#include "app/form1.h"
+#include "app/form2.h"
+#include "app/form3.h"
+#include "app/msgbox.h"
+#include "app/pictures.h"
+#include "app/program.h"
+#include "controls/gradientprogressbar.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QTemporaryDir>
+
+#include <stdexcept>
+
+namespace screenshots {
+
+namespace {
+
+void save(const QImage& image, const QString& file, QStringList& written) {
+    if (!image.save(file, "PNG")) throw std::runtime_error("Cannot create file " + file.toStdString() + ".");
+    written << file;
+}
+
+// An environment variable set for the pictures and put back afterwards.
+class Borrowed {
+public:
+    Borrowed(const char* name, const QString& value) : name_(name), had_(qEnvironmentVariableIsSet(name)), old_(qgetenv(name)) {
+        qputenv(name, value.toUtf8());
+    }
+    ~Borrowed() {
+        if (had_) qputenv(name_, old_);
+        else qunsetenv(name_);
+    }
+
+private:
+    const char* name_;
+    bool had_;
+    QByteArray old_;
+};
+
+// Answers every message box at once while the pictures are taken.
+class QuietBoxes {
+public:
+    QuietBoxes() : previous_(msgbox::SetHandler([](const msgbox::Request&) { return msgbox::Answer::Ok; })) {}
+    ~QuietBoxes() { msgbox::SetHandler(previous_); }
+
+private:
+    msgbox::Handler previous_;
+};
+
+QImage grabShown(QWidget& w) {
+    w.show();
+    QApplication::processEvents();
+    return w.grab().toImage();
+}
+
+}  // namespace
+
+QStringList Write(const QString& dir) {
+    QTemporaryDir sandbox;
+    if (!sandbox.isValid()) throw std::runtime_error("Cannot create a temporary folder.");
+    const Borrowed registry("MARVANE_REGISTRY_DIR", sandbox.filePath("registry"));
+    const Borrowed program("MARVANE_PROGRAM_DIR", sandbox.path());
+    const QuietBoxes quiet;
+
+    QDir().mkpath(sandbox.filePath("backups"));
+    QFile list(sandbox.filePath("data.mvo"));
+    if (!list.open(QIODevice::WriteOnly)) throw std::runtime_error("Cannot create file data.mvo.");
+    list.write("/home/anna/Documents/\r\n/home/anna/Pictures/Holidays 2025/\r\n/srv/projects/website/\r\n");
+    list.close();
+
+    QStringList written;
+    QDir().mkpath(dir);
+    const QDir out(dir);
+    {
+        TApplicationWindows windows = CreateWindows({});
+        TForm1& form = *windows.Form1;
+        form.KwReg1.Push("DestDir", sandbox.filePath("backups").toStdString() + "/");
+        form.KwReg1.Push("DeleteFiles", "0");
+        form.KwReg1.Push("AutoName", "1");
+        save(grabShown(form), out.filePath("form1.png"), written);
+
+        form.SetRunning(true);
+        form.SetItemChecked(0, false);
+        form.Edit2->setText("holidays 2025.zip");
+        form.ProgressBar1->SetMax(3);
+        form.ProgressBar1->SetPosition(2);
+        form.ProgressBar1->SetTextColor(Qt::white);
+        form.ProgressBar2->SetPosition(42);
+        save(grabShown(form), out.filePath("form1-running.png"), written);
+        form.SetRunning(false);
+
+        form.resize(760, 520);
+        save(grabShown(form), out.filePath("form1-wide.png"), written);
+        form.hide();
+
+        windows.Form2->Edit1->setText("secret");
+        save(grabShown(*windows.Form2), out.filePath("form2.png"), written);
+        windows.Form2->hide();
+        windows.Form3->ProgressBar1->SetMax(60);
+        windows.Form3->ProgressBar1->SetPosition(23);
+        windows.Form3->Label3->setText("Shutdown in 37 seconds.");
+        save(grabShown(*windows.Form3), out.filePath("form3.png"), written);
+        windows.Form3->hide();
+    }
+
+    QImage icons(16 + 32 + 48 + 128 + 5 * 8, 128 + 16, QImage::Format_ARGB32_Premultiplied);
+    icons.fill(Qt::white);
+    {
+        QPainter p(&icons);
+        int x = 8;
+        for (int size : {16, 32, 48, 128}) {
+            p.drawPixmap(x, 8, pictures::ProgramPixmap(size));
+            x += size + 8;
+        }
+    }
+    save(icons, out.filePath("icon.png"), written);
+    return written;
+}
+
+}  // namespace screenshots
