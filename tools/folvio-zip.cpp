@@ -29,9 +29,10 @@ const char* const kHelp = R"(Usage: folvio-zip [options] ARCHIVE SPEC...
 Packs files into the ZIP archive ARCHIVE. When ARCHIVE exists it is updated: its
 entries are carried over, new files are added after them, and the new archive is
 made beside the old one and put in its place in one step, so that ARCHIVE always
-names a complete archive. Each SPEC is a file, a folder or a wildcard specification such as '/data/docs/*.*'
-(quote it so that the shell leaves it alone). A folder is packed with everything
-below it, folders as entries of their own, as the backup application packs it.
+names a complete archive. Each SPEC is a file, a folder or a wildcard
+specification such as '/data/docs/*.*' (quote it so that the shell leaves it
+alone). A folder is packed with everything below it, folders as entries of their
+own, as the backup application packs it.
 Wildcards: * any text, ? one character, <a-z> one of a class, <!a-z> one outside it;
 letters A to Z match either case; "*.*" matches every name.
 
@@ -39,9 +40,9 @@ Options:
   -u          update (the default): an entry is replaced only by a newer file
   -f          freshen: like -u, but files without an entry are not added
   --replace   every file replaces the entry of its name
-  -d          delete the entries matching the PATTERNs: a pattern with wildcards is
-              matched against the file name, or against the whole stored name when it
-              holds "/"; any other pattern names one entry (such as docs/a.txt)
+  -d          delete the entries matching the PATTERNs: a pattern with wildcards
+              is matched against the file name, or against the whole stored name
+              when it holds "/"; any other pattern names one entry (docs/a.txt)
   -P PASSWORD encrypt the files with PASSWORD (traditional ZIP encryption). A
               password on the command line can be seen by other users of this
               computer (in the process list); prefer -e
@@ -61,8 +62,8 @@ Options:
   -h, --help  show this text
 
 Folder paths are stored without a leading "/" and without "." or ".." parts.
-On a terminal a progress bar is drawn on stderr. Ctrl+C cancels and removes the
-unfinished archive.
+On a terminal a progress bar is drawn on stderr. Ctrl+C cancels: an unfinished
+new archive is removed, an existing archive stays as it was.
 
 Exit codes:
   0    every file was packed
