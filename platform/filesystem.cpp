@@ -32,6 +32,7 @@ void fill(const struct stat& st, FileStatus& status) {
     status.kind = kindOf(st.st_mode);
     status.size = static_cast<uint64_t>(st.st_size);
     status.mtime = st.st_mtim.tv_sec;
+    status.mtimeNsec = st.st_mtim.tv_nsec;
     status.mode = st.st_mode & 07777;
 }
 
@@ -73,6 +74,23 @@ int PosixFileSystem::fstat(int fd, FileStatus& status) {
 }
 
 int PosixFileSystem::fsync(int fd) { return ::fsync(fd) < 0 ? failure() : 0; }
+
+int PosixFileSystem::ftruncate(int fd, int64_t length) {
+    int r;
+    do r = ::ftruncate(fd, static_cast<off_t>(length));
+    while (r < 0 && errno == EINTR);
+    return r < 0 ? failure() : 0;
+}
+
+int PosixFileSystem::fchmod(int fd, uint32_t mode) { return ::fchmod(fd, static_cast<mode_t>(mode)) < 0 ? failure() : 0; }
+
+ssize_t PosixFileSystem::copyRange(int fdIn, int64_t offsetIn, int fdOut, int64_t offsetOut, size_t count) {
+    loff_t in = offsetIn, out = offsetOut;
+    ssize_t n;
+    do n = ::copy_file_range(fdIn, &in, fdOut, &out, count, 0);
+    while (n < 0 && errno == EINTR);
+    return n < 0 ? failure() : n;
+}
 
 int PosixFileSystem::stat(const std::string& path, FileStatus& status) {
     struct stat st;

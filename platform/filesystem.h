@@ -17,6 +17,7 @@ struct FileStatus {
     FileKind kind = FileKind::Missing;
     uint64_t size = 0;
     int64_t mtime = 0;  // last write, seconds since the epoch
+    int64_t mtimeNsec = 0;  // and the nanoseconds within that second
     uint32_t mode = 0;  // permission bits
 };
 
@@ -34,6 +35,12 @@ public:
     virtual int64_t seek(int fd, int64_t offset, int whence) = 0;
     virtual int fstat(int fd, FileStatus& status) = 0;
     virtual int fsync(int fd) = 0;
+    virtual int ftruncate(int fd, int64_t length) = 0;
+    virtual int fchmod(int fd, uint32_t mode) = 0;
+    // Copies up to count bytes from one file to another at the given offsets inside the kernel
+    // (the file offsets stay where they are); the bytes copied, or a negated errno (-EXDEV,
+    // -EINVAL, -ENOSYS, -EOPNOTSUPP: not possible between these files).
+    virtual ssize_t copyRange(int fdIn, int64_t offsetIn, int fdOut, int64_t offsetOut, size_t count) = 0;
 
     virtual int stat(const std::string& path, FileStatus& status) = 0;   // follows links
     virtual int lstat(const std::string& path, FileStatus& status) = 0;  // the link itself
@@ -54,6 +61,9 @@ public:
     int64_t seek(int fd, int64_t offset, int whence) override;
     int fstat(int fd, FileStatus& status) override;
     int fsync(int fd) override;
+    int ftruncate(int fd, int64_t length) override;
+    int fchmod(int fd, uint32_t mode) override;
+    ssize_t copyRange(int fdIn, int64_t offsetIn, int fdOut, int64_t offsetOut, size_t count) override;
     int stat(const std::string& path, FileStatus& status) override;
     int lstat(const std::string& path, FileStatus& status) override;
     int listDirectory(const std::string& path, std::vector<std::string>& names) override;

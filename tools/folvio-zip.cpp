@@ -1,9 +1,11 @@
-// folvio-zip: packs files and folders into a new ZIP archive from the command line.
+// folvio-zip: packs files and folders into a ZIP archive, updates one or removes entries from it.
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <fcntl.h>
 #include <string>
+#include <termios.h>
 #include <unistd.h>
 #include <vector>
 
@@ -22,15 +24,29 @@ constexpr int kExitUsage = 7;      // bad command line
 constexpr int kExitCancelled = 255;
 
 const char* const kHelp = R"(Usage: folvio-zip [options] ARCHIVE SPEC...
+       folvio-zip -d ARCHIVE PATTERN...
 
-Packs files into the new ZIP archive ARCHIVE (an existing archive is not changed).
-Each SPEC is a file, a folder or a wildcard specification such as '/data/docs/*.*'
-(quote it so that the shell leaves it alone). A folder is packed with everything
-below it, folders as entries of their own, as the backup application packs it.
+Packs files into the ZIP archive ARCHIVE. When ARCHIVE exists it is updated: its
+entries are carried over, new files are added after them, and the new archive is
+made beside the old one and put in its place in one step, so that ARCHIVE always
+names a complete archive. Each SPEC is a file, a folder or a wildcard
+specification such as '/data/docs/*.*' (quote it so that the shell leaves it
+alone). A folder is packed with everything below it, folders as entries of their
+own, as the backup application packs it.
 Wildcards: * any text, ? one character, <a-z> one of a class, <!a-z> one outside it;
 letters A to Z match either case; "*.*" matches every name.
 
 Options:
+  -u          update (the default): an entry is replaced only by a newer file
+  -f          freshen: like -u, but files without an entry are not added
+  --replace   every file replaces the entry of its name
+  -d          delete the entries matching the PATTERNs: a pattern with wildcards
+              is matched against the file name, or against the whole stored name
+              when it holds "/"; any other pattern names one entry (docs/a.txt)
+  -P PASSWORD encrypt the files with PASSWORD (traditional ZIP encryption). A
+              password on the command line can be seen by other users of this
+              computer (in the process list); prefer -e
+  -e          encrypt: ask for the password twice on the terminal, without echo
   -r          also search the subfolders of wildcard specifications
   -0 ... -9   pack level: 0 stores, 1 to 9 compress with Deflate (default 6;
               9 packs smallest)
@@ -46,15 +62,19 @@ Options:
   -h, --help  show this text
 
 Folder paths are stored without a leading "/" and without "." or ".." parts.
-On a terminal a progress bar is drawn on stderr. Ctrl+C cancels and removes the
-unfinished archive.
+On a terminal a progress bar is drawn on stderr. Ctrl+C cancels: an unfinished
+new archive is removed, an existing archive stays as it was.
 
 Exit codes:
   0    every file was packed
   1    the archive is complete, but some files were left out (each is named)
-  2    the job failed (the reason is shown); no archive was left behind
+  2    the job failed (the reason is shown); no new archive was left behind and
+       an existing one is unchanged
   7    bad command line
-  255  cancelled; no archive was left behind
+  255  cancelled; no new archive was left behind and an existing one is unchanged
+
+The traditional ZIP encryption is weak: it keeps out the casual reader, not a
+determined one.
 )";
 
 volatile std::sig_atomic_t interrupted = 0;
@@ -67,6 +87,11 @@ struct Options {
     bool noDirEntries = false;
     bool junkPaths = false;
     bool quiet = false;
+    bool remove = false;
+    TZipAction action = TZipAction::zaUpdate;
+    std::string password;
+    bool hasPassword = false;
+    bool askPassword = false;
     std::string root;
     bool hasRoot = false;
     std::vector<std::string> exclude, noCompress, positional;
@@ -92,6 +117,8 @@ Options parse(int argc, char** argv, bool& help) {
             optionsDone = true;
         } else if (arg == "--help") {
             help = true;
+        } else if (arg == "--replace") {
+            o.action = TZipAction::zaReplace;
         } else if (arg == "--root" || arg.rfind("--root=", 0) == 0) {
             o.root = arg == "--root" ? value(arg) : arg.substr(7);
             o.hasRoot = true;
@@ -106,7 +133,15 @@ Options parse(int argc, char** argv, bool& help) {
                 else if (c == 'j') o.junkPaths = true;
                 else if (c == 'q') o.quiet = true;
                 else if (c == 'h') help = true;
-                else if (c == 'x' || c == 'n') {
+                else if (c == 'u') o.action = TZipAction::zaUpdate;
+                else if (c == 'f') o.action = TZipAction::zaFreshen;
+                else if (c == 'd') o.remove = true;
+                else if (c == 'e') o.askPassword = true;
+                else if (c == 'P') {
+                    o.password = k + 1 < arg.size() ? arg.substr(k + 1) : value("-P");
+                    o.hasPassword = true;
+                    break;
+                } else if (c == 'x' || c == 'n') {
                     // The pattern is the rest of this argument or the next one.
                     std::string pattern = k + 1 < arg.size() ? arg.substr(k + 1) : value(std::string("-") + c);
                     (c == 'x' ? o.exclude : o.noCompress).push_back(pattern);
@@ -162,6 +197,40 @@ std::string reasonFor(const std::string& path) {
     }
 }
 
+// Shows prompt on the terminal and reads one line from it.
+bool readLine(int tty, const char* prompt, std::string& line) {
+    if (write(tty, prompt, std::strlen(prompt)) < 0) return false;
+    line.clear();
+    for (char c; !interrupted;) {
+        if (read(tty, &c, 1) <= 0) return false;
+        if (c == '\n') return true;
+        line += c;
+    }
+    return false;
+}
+
+// Asks for the password twice on the controlling terminal, with echo off before the first
+// prompt shows, so that nothing typed after it is ever seen or lost.
+std::string askPassword() {
+    int tty = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (tty < 0) throw UsageError("-e needs a terminal to ask for the password on");
+    termios saved{};
+    bool restore = tcgetattr(tty, &saved) == 0;
+    if (restore) {
+        termios quiet = saved;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        quiet.c_lflag |= ECHONL;
+        tcsetattr(tty, TCSAFLUSH, &quiet);
+    }
+    std::string first, second;
+    bool ok = readLine(tty, "Enter password: ", first) && readLine(tty, "Verify password: ", second);
+    if (restore) tcsetattr(tty, TCSANOW, &saved);
+    close(tty);
+    if (!ok) throw UsageError("no password was entered");
+    if (first != second) throw UsageError("the two passwords differ");
+    return first;
+}
+
 // The progress bar on a terminal, drawn on stderr.
 class ProgressBar {
 public:
@@ -195,8 +264,13 @@ int run(int argc, char** argv) {
             std::fputs(kHelp, stdout);
             return kExitOk;
         }
-        if (o.positional.size() < 2) throw UsageError("an archive and at least one file specification are needed");
+        if (o.positional.size() < 2)
+            throw UsageError(o.remove ? "an archive and at least one pattern are needed"
+                                      : "an archive and at least one file specification are needed");
         if (o.hasRoot && !platform::DirectoryExists(o.root)) throw UsageError("--root " + o.root + " is not a folder");
+        if (o.remove && !platform::FileExists(o.positional[0])) throw UsageError("there is no archive " + o.positional[0]);
+        if (o.askPassword && !o.remove) o.password = askPassword(), o.hasPassword = true;
+        if (o.hasPassword && o.password.empty()) throw UsageError("an empty password encrypts nothing");
     } catch (const UsageError& e) {
         std::fprintf(stderr, "folvio-zip: %s\nTry 'folvio-zip --help'.\n", e.what());
         return kExitUsage;
@@ -219,8 +293,12 @@ int run(int argc, char** argv) {
     writer.ExcludeList = o.exclude;
     writer.NoCompressList = o.noCompress;
     writer.SetZipName(archive);
+    writer.ZipAction = o.action;
+    if (!o.remove) writer.Password = o.password;
+    bool existed = platform::FileExists(archive);
 
-    for (size_t i = 1; i < o.positional.size(); ++i) {
+    for (size_t i = 1; i < o.positional.size() && o.remove; ++i) writer.FilesList.push_back(o.positional[i]);
+    for (size_t i = 1; i < o.positional.size() && !o.remove; ++i) {
         std::string spec = o.positional[i];
         if (!IsWildCard(spec) && platform::DirectoryExists(spec)) {
             // A folder is packed as the application packs one: everything below it, recursively.
@@ -251,26 +329,35 @@ int run(int argc, char** argv) {
         leftOut = true;
     };
 
+    const char* const cancelled = existed ? "folvio-zip: cancelled; the archive is unchanged\n"
+                                          : "folvio-zip: cancelled; no archive was written\n";
     int count;
     try {
-        count = writer.Zip();
+        count = o.remove ? writer.DeleteEntries() : writer.Zip();
     } catch (const EUserCanceled&) {
         bar.clear();
-        std::fprintf(stderr, "folvio-zip: cancelled; no archive was written\n");
+        std::fputs(cancelled, stderr);
         return kExitCancelled;
+    } catch (const EIncompleteZip& e) {
+        bar.clear();
+        std::fprintf(stderr, "folvio-zip: %s: %s (%s); it is unchanged\n", archive.c_str(), e.what(), e.Detail().c_str());
+        return kExitFailed;
     } catch (const std::exception& e) {
         bar.clear();
         std::fprintf(stderr, "folvio-zip: %s\n", e.what());
         return kExitFailed;
     }
     bar.clear();
-    if (interrupted) {
-        // Cancelled after the last yield: the archive is complete, but it was not wanted.
+    if (interrupted && !existed) {
+        // Cancelled after the last yield: the new archive is complete, but it was not wanted.
         platform::DeleteFile(archive);
-        std::fprintf(stderr, "folvio-zip: cancelled; no archive was written\n");
+        std::fputs(cancelled, stderr);
         return kExitCancelled;
     }
-    if (!o.quiet) std::fprintf(stderr, "folvio-zip: %d entries written to %s\n", count, archive.c_str());
+    if (!o.quiet) {
+        if (o.remove) std::fprintf(stderr, "folvio-zip: %d entries removed from %s\n", count, archive.c_str());
+        else std::fprintf(stderr, "folvio-zip: %d entries written to %s\n", count, archive.c_str());
+    }
     return leftOut ? kExitWarning : kExitOk;
 }
 

@@ -82,7 +82,7 @@ size_t TBufferedFileStream::Write(const void* buffer, size_t count) {
 }
 
 size_t TBufferedFileStream::Read(void* buffer, size_t count) {
-    if (writing_ || fd_ < 0) return 0;
+    if (writing_ || fd_ < 0 || error_) return 0;
     platform::FileSystem& fs = platform::fileSystem();
     uint8_t* out = static_cast<uint8_t*>(buffer);
     size_t done = 0;
@@ -134,6 +134,40 @@ int64_t TBufferedFileStream::Seek(int64_t offset, TSeekOrigin origin) {
     }
     position_ = target;
     return position_;
+}
+
+size_t TBufferedFileStream::CopyFrom(TBufferedFileStream& source, size_t count) {
+    if (!writing_ || fd_ < 0 || error_ || source.writing_ || source.fd_ < 0 || !Flush()) return 0;
+    platform::FileSystem& fs = platform::fileSystem();
+    ssize_t n = fs.copyRange(source.fd_, source.position_, fd_, position_, count);
+    if (n < 0) {
+        if (n != -EXDEV && n != -EINVAL && n != -ENOSYS && n != -EOPNOTSUPP && n != -EBADF) error_ = static_cast<int>(n);
+        return 0;
+    }
+    // The source's file offset did not move: its reads go on from the new position (a source
+    // that cannot be moved there stays failed and reads nothing more).
+    int64_t next = source.position_ + n;
+    if (fs.seek(source.fd_, next, SEEK_SET) != next && !source.error_) source.error_ = -EIO;
+    source.position_ = source.bufferStart_ = next;
+    source.bufferLength_ = 0;
+    position_ += n;
+    size_ = std::max(size_, position_);
+    return static_cast<size_t>(n);
+}
+
+bool TBufferedFileStream::Truncate() {
+    if (!writing_ || fd_ < 0 || !Flush()) return false;
+    int r = platform::fileSystem().ftruncate(fd_, position_);
+    if (r < 0) {
+        error_ = r;
+        return false;
+    }
+    size_ = position_;
+    return true;
+}
+
+bool TBufferedFileStream::SetPermissions(uint32_t mode) {
+    return fd_ >= 0 && platform::fileSystem().fchmod(fd_, mode) == 0;
 }
 
 int64_t TBufferedFileStream::Size() {

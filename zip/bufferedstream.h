@@ -48,6 +48,15 @@ public:
 
     // Writes out pending data; false when the file took fewer bytes.
     bool Flush();
+    // Copies up to count bytes from source's position to this stream's position inside the
+    // kernel, both positions moving on; returns the bytes copied. 0 with LastError() clear means
+    // the system cannot copy between these files (or source is at its end): the caller copies
+    // through a buffer instead. A failed write leaves this stream failed, as Write does.
+    size_t CopyFrom(TBufferedFileStream& source, size_t count);
+    // Cuts the file off at the current position (after writing out what is pending); false on failure.
+    bool Truncate();
+    // Sets the permission bits of the open file; false on failure.
+    bool SetPermissions(uint32_t mode);
     // Flushes, optionally has the data flushed to the disk, and closes; false on any failure.
     bool Close(bool syncToDisk = false);
     // The status of the open file (kind, size, last-write time); false when it cannot be read.

@@ -35,6 +35,17 @@ public:
     using EZipError::EZipError;
 };
 
+// The existing archive is not one the writer can read: "Incomplete Zip File". Detail says what
+// was found wrong, for front ends that can show more than the message.
+class EIncompleteZip : public EZipError {
+public:
+    explicit EIncompleteZip(std::string detail) : EZipError("Incomplete Zip File"), detail_(std::move(detail)) {}
+    const std::string& Detail() const { return detail_; }
+
+private:
+    std::string detail_;
+};
+
 // A sorted list refused an object whose key it already holds.
 class EListError : public std::runtime_error {
 public:

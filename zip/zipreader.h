@@ -53,9 +53,24 @@ public:
     // Last-write time of the archive when its directory was made (seconds since the epoch).
     int64_t ZipDate() const { return FZipDate; }
 
+    // Opens the archive ZipName read-only (anew, so that a file put in its place is seen) and
+    // reads its directory, unless the in-memory directory was made from the file as it is now
+    // (same last-write time and size). Raises EIncompleteZip and the other errors of
+    // ReadZipDirectory for an archive it cannot read, the platform's file error when it cannot
+    // be opened; the in-memory directory is then empty.
+    void OpenZip();
+
+    // The traditional ZIP cipher: the three keys set from a password, one key step with a plain
+    // byte, and the next byte of the key stream.
+    void Init_Keys(const std::string& password);
+    void update_keys(uint8_t c);
+    uint8_t decrypt_byte() const;
+
 protected:
     // Drops the in-memory directory, the end record and the open archive stream.
     void ClearDirectory();
+    // Remembers the archive's status as the one its in-memory directory was made from.
+    void RememberZipStatus(const platform::FileStatus& status);
 
     std::string FZipName;
     std::string FRootDir;
@@ -64,5 +79,9 @@ protected:
     std::unique_ptr<TSortedZip> FZipContents;
     TEndCentral FEndCentral;
     int64_t FZipDate = 0;
+    int64_t FZipDateNsec = 0;
+    uint64_t FZipSize = 0;
+    bool FHaveDirectory = false;  // the in-memory directory belongs to the file ZipName
+    uint32_t FKeys[3] = {0, 0, 0};
     std::unique_ptr<TBufferedFileStream> FZipStream;  // the existing archive while it is open
 };

@@ -161,6 +161,19 @@ void TZipHeaderInfo::updateStoredName() {
     filename_length = static_cast<uint16_t>(stored_.size());
 }
 
+void TZipHeaderInfo::LoadStoredName(const std::string& stored) {
+    stored_ = stored;
+    FOLVIO_ASSERT(stored_.size() <= 0xFFFF);
+    filename_length = static_cast<uint16_t>(stored_.size());
+    bool madeOnFat = (version_made_by >> 8) == kHostFat;
+    std::string name = !(general_purpose_flag & kLanguageEncodingFlag) && madeOnFat && oem_flag_
+                           ? platform::OemToAnsi(stored)
+                           : stored;
+    size_t slash = name.rfind('/');
+    directory_ = slash == std::string::npos ? std::string() : name.substr(0, slash + 1);
+    filename_ = slash == std::string::npos ? name : name.substr(slash + 1);
+}
+
 void TZipHeaderInfo::SetDateTime(std::time_t moment) { last_mod_datetime = platform::DateTimeToDosDateTime(moment); }
 
 void TZipHeaderInfo::SaveLocalToStream(TStream& stream) {
@@ -174,7 +187,7 @@ void TZipHeaderInfo::SaveLocalToStream(TStream& stream) {
     writeAll(stream, stored_.data(), filename_length);
 }
 
-void TZipHeaderInfo::SaveCentralToStream(TStream& stream) const {
+void TZipHeaderInfo::SaveCentralToStream(TStream& stream, std::string_view extra) const {
     uint8_t fixed[CentralFixedSize];
     Packer p(fixed);
     p.u32(CENTSIG).u16(version_made_by).u16(version_needed).u16(general_purpose_flag).u16(compression_method);
@@ -184,6 +197,8 @@ void TZipHeaderInfo::SaveCentralToStream(TStream& stream) const {
     FOLVIO_ASSERT(p.size() == CentralFixedSize);
     writeAll(stream, fixed, CentralFixedSize);
     writeAll(stream, stored_.data(), filename_length);
+    FOLVIO_ASSERT(extra.size() == central_extra_length);
+    writeAll(stream, extra.data(), extra.size());
     if (file_comment_length && filecomment) {
         std::string comment = filecomment->substr(0, file_comment_length);
         comment.resize(file_comment_length, '\0');  // the length field and the bytes always agree

@@ -7,6 +7,7 @@
 #include <ctime>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "zip/bufferedstream.h"
 
@@ -78,6 +79,10 @@ public:
     // is set and CP437 can hold the name, else as UTF-8 (flag bit 11 then marks a non-ASCII name,
     // and NTFS stands as the system of origin in place of FAT).
     const std::string& StoredName() const { return stored_; }
+    // Takes the stored name of an entry read from an archive. The bytes stay exactly as they are
+    // (name length, flag bit 11 and system of origin untouched); the name parts are decoded: as
+    // UTF-8 with bit 11, from CP437 for a name made on FAT when the OEM flag is set, else as they are.
+    void LoadStoredName(const std::string& stored);
 
     void SetDateTime(std::time_t moment);  // 0 for a year outside 1980 to 2099
     bool GetIsEncrypted() const { return general_purpose_flag & 1; }
@@ -91,9 +96,10 @@ public:
     // Sets local_header_offset to the stream position, then writes the local header and name.
     // Raises ENotEnoughRoom when the stream takes fewer bytes.
     void SaveLocalToStream(TStream& stream);
-    // Writes the central header, the name and the comment (when loaded); the caller writes a
-    // copied entry's extra field. Raises ENotEnoughRoom when the stream takes fewer bytes.
-    void SaveCentralToStream(TStream& stream) const;
+    // Writes the central header, the name, the extra field (a copied entry's old bytes, exactly
+    // central_extra_length of them) and the comment (when loaded). Raises ENotEnoughRoom when the
+    // stream takes fewer bytes.
+    void SaveCentralToStream(TStream& stream, std::string_view extra = {}) const;
 
 private:
     void updateStoredName();

@@ -1,18 +1,26 @@
 #include "zip/zipwriter.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "platform/codepage.h"
 #include "platform/dostime.h"
 #include "platform/findfile.h"
+#include "platform/securerandom.h"
 #include "zip/wildcard.h"
 #include "zip/ziperrors.h"
 #include "zip/zipsearch.h"
 
 namespace {
 
-// The stored copy moves this many bytes a step.
-constexpr uint16_t kCopyChunk = 32768;
+// The CRC pre-pass of an encrypted file reads this many bytes a step.
+constexpr size_t kPrePassChunk = 8192;
+// The encryption header in front of an encrypted entry's data.
+constexpr uint32_t kCryptHeadSize = 12;
+// Reads of a file that keeps changing between the CRC pre-pass and the data before giving up.
+constexpr int kEncryptAttempts = 3;
+// General-purpose flag bits 1 and 2, which the compressor sets from the level.
+constexpr uint16_t kCompressionFlagBits = 6;
 
 std::string trimmed(const std::string& s) {
     size_t b = s.find_first_not_of(" \t\r\n");
@@ -122,7 +130,7 @@ int TZipWriter::ProcessFiles() {
     TZipSortMode savedSortMode = FSortMode;
     bool savedKeepZipOpen = KeepZipOpen;
     KeepZipOpen = true;
-    FSortMode = TZipSortMode::ByNone;
+    SetSortMode(TZipSortMode::ByNone);
     FDisposeList.clear();
     FNameList = std::make_unique<TSortedZip>(TZipSortMode::ByName, false);
     FPositionList = std::make_unique<TSortedZip>(TZipSortMode::ByNone, true);
@@ -131,6 +139,10 @@ int TZipWriter::ProcessFiles() {
     FCentralBytes = 0;
     FBytesWritten = 0;
     FOutCreated = false;
+    FOutFileName.clear();
+    FTotalBytes = FBytesDone = 0;
+    FKernelCopy = true;
+    FRun = {};
 
     // Whatever way the job ends: settings back, the name list gone, FilesList empty.
     Finally restore([&] {
@@ -144,57 +156,53 @@ int TZipWriter::ProcessFiles() {
     });
 
     try {
-        if (!Password.empty()) throw EZipError("Archives with a password cannot be written yet");
         if (MultiZipInfo.MultiMode != TMultiMode::mmNone)
             throw EZipError("Spanned and blocked archives are not supported");
 
-        if (!FilesList.empty()) ExpandFilesList();
-
-        // The output. An existing archive would be rewritten through a temporary file together
-        // with its entries; until that path exists the job refuses to touch it.
+        // An existing archive is read first: freshening looks its names up while expanding, and
+        // an archive that cannot be read fails the job before anything is walked or written.
         platform::FileStatus existing;
-        if (platform::fileSystem().lstat(ZipName(), existing) == 0)
-            throw EZipError("The archive \"" + ZipName() + "\" already exists; only new archives can be written");
-        FCopyBuffer = std::make_unique<uint8_t[]>(kCopyChunk);
-        if (FPackLevel > 0) FDeflateBuffers = std::make_unique<TDeflateBuffers>();
-        FOutStream = std::make_unique<TBufferedFileStream>(ZipName(), TFileMode::fmCreateNew);
-        FOutCreated = true;
+        FUpdateMode = platform::fileSystem().stat(ZipName(), existing) == 0;
+        if (FUpdateMode) {
+            OpenZip();
+            if (!FZipStream->Status(FArchiveStatus)) throw EIncompleteZip("the status of the archive cannot be read");
+        }
 
-        if (!FilesList.empty()) {
+        if (!FDeleteMode && !FilesList.empty()) ExpandFilesList();
+
+        FCopyBuffer = std::make_unique<uint8_t[]>(kCopyChunk);
+        if (FPackLevel > 0 && !FDeleteMode) FDeflateBuffers = std::make_unique<TDeflateBuffers>();
+        if (FUpdateMode) {
+            openTemporaryOutput(ZipName(), existing);
+            FNewEndCentral = FEndCentral;  // the comment comes along as it is stored
+            FNewEndCentral.entries_this_disk = FNewEndCentral.total_entries = 0;
+            MergeExisting();
+        } else {
+            FOutFileName = ZipName();
+            FOutStream = std::make_unique<TBufferedFileStream>(FOutFileName, TFileMode::fmCreateNew);
+            FOutCreated = true;
+        }
+
+        if (!FDeleteMode && !FilesList.empty()) {
             bool stopNow = false;
             if (OnStartZipInfo)
                 OnStartZipInfo(this, static_cast<int>(FilesList.size()), FTotalBytes, FNewEndCentral, stopNow);
             if (stopNow) throw EUserCanceled(kUserCanceledZip);
             for (size_t i = 0; i < FilesList.size(); ++i) {
                 FZipHeader = CreateNewZipHeader();
-                if (!AddFileToZip(FilesList[i])) {
-                    FZipHeader.reset();
-                    continue;
-                }
-                ++FEntriesCount;
-                ++FNewEndCentral.entries_this_disk;
-                ++FNewEndCentral.total_entries;
-                FCentralBytes += FZipHeader->GetCentralSize();
-                TZipHeaderInfo* record = FZipHeader.release();
-                FPositionList->Add(record);  // the position list owns the record
-                FNameList->Add(record);
-                if (Dispose) FDisposeList.push_back(FilesList[i]);
+                if (AddFileToZip(FilesList[i])) addRecord(FZipHeader.release(), FilesList[i], true);
+                FZipHeader.reset();
             }
         }
 
-        // Central directory and end record.
-        FNewEndCentral.central_offset = static_cast<uint32_t>(FOutStream->Position());
-        FNewEndCentral.central_disk = 0;
-        for (size_t i = 0; i < FPositionList->Count(); ++i) FPositionList->Items(i)->SaveCentralToStream(*FOutStream);
-        FNewEndCentral.central_size = static_cast<uint32_t>(FOutStream->Position() - FNewEndCentral.central_offset);
-        FNewEndCentral.this_disk = 0;
-        FNewEndCentral.SaveToStream(*FOutStream);
-
+        writeCentralDirectory();
         FCopyBuffer.reset();
         FDeflateBuffers.reset();
-        bool closed = FOutStream->Close(FlushFilesOnClose);
+        // A replacement must be on the disk before it takes the old archive's place.
+        bool closed = FOutStream->Close(FlushFilesOnClose || FUpdateMode);
         FOutStream.reset();
         if (!closed) throw ENotEnoughRoom();
+        if (FUpdateMode) MoveTempFile();
     } catch (...) {
         finishFailedJob();
         throw;
@@ -206,13 +214,49 @@ int TZipWriter::ProcessFiles() {
         if (OnDisposeFile) OnDisposeFile(this, path, skip);
         if (!skip) platform::DeleteFile(path);
     }
+    FZipStream.reset();
     FZipContents->TakeFrom(*FPositionList);
     FPositionList.reset();
-    FEndCentral.Assign(FNewEndCentral);
+    FEndCentral = FNewEndCentral;
     platform::FileStatus archive;
-    FZipDate = platform::fileSystem().stat(ZipName(), archive) == 0 ? archive.mtime : 0;
+    if (platform::fileSystem().stat(ZipName(), archive) == 0) RememberZipStatus(archive);
+    else FHaveDirectory = false;
     if (OnTotalPercentDone) OnTotalPercentDone(this, 100);
     return FEntriesCount;
+}
+
+void TZipWriter::addRecord(TZipHeaderInfo* record, const std::string& path, bool added) {
+    if (added) ++FEntriesCount;
+    ++FNewEndCentral.entries_this_disk;
+    ++FNewEndCentral.total_entries;
+    FCentralBytes += record->GetCentralSize();
+    FPositionList->Add(record);  // the position list owns the record
+    FNameList->Add(record);
+    if (added && Dispose) FDisposeList.push_back(path);
+}
+
+void TZipWriter::writeCentralDirectory() {
+    FNewEndCentral.central_offset = static_cast<uint32_t>(FOutStream->Position());
+    FNewEndCentral.central_disk = 0;
+    std::string extra;
+    for (size_t i = 0; i < FPositionList->Count(); ++i) {
+        TZipHeaderInfo& record = *FPositionList->Items(i);
+        // A copied entry's central extra field comes from its old central header.
+        extra.resize(record.central_extra_length);
+        if (!extra.empty()) {
+            int64_t at = int64_t{record.central_header_offset} + TZipHeaderInfo::CentralFixedSize + record.filename_length;
+            if (!FZipStream || FZipStream->Seek(at, TSeekOrigin::soBeginning) != at ||
+                FZipStream->Read(extra.data(), extra.size()) != extra.size())
+                throw EIncompleteZip("cannot read the extra field of \"" + record.StoredName() + "\"");
+        }
+        record.central_header_offset = static_cast<uint32_t>(FOutStream->Position());
+        record.SaveCentralToStream(*FOutStream, extra);
+    }
+    FNewEndCentral.central_size = static_cast<uint32_t>(FOutStream->Position() - FNewEndCentral.central_offset);
+    FNewEndCentral.this_disk = 0;
+    FNewEndCentral.SaveToStream(*FOutStream);
+    // An entry taken a second time may have left the file longer than the archive.
+    if (FOutStream->Size() > FOutStream->Position() && !FOutStream->Truncate()) throw ENotEnoughRoom();
 }
 
 void TZipWriter::finishFailedJob() {
@@ -221,7 +265,7 @@ void TZipWriter::finishFailedJob() {
     FInStream.reset();
     FOutStream.reset();  // closes quietly; the file goes next
     FPositionList.reset();
-    if (FOutCreated) platform::DeleteFile(ZipName());
+    if (FOutCreated) platform::DeleteFile(FOutFileName);
     FOutCreated = false;
 }
 
@@ -313,6 +357,11 @@ std::string TZipWriter::StoredFolderPart(const std::string& path) const {
     return cleanFolderPart(folder);
 }
 
+std::string TZipWriter::StoredNameOf(const std::string& spec) const {
+    std::string path = OEMConvert ? platform::OemFilter(spec) : spec;
+    return (FStorePaths ? StoredFolderPart(path) : std::string()) + afterLastSlash(path);
+}
+
 bool TZipWriter::openInput(const std::string& path, platform::FileStatus& status) {
     platform::FileSystem& fs = platform::fileSystem();
     for (;;) {
@@ -339,13 +388,13 @@ bool TZipWriter::openInput(const std::string& path, platform::FileStatus& status
     }
 }
 
-void TZipWriter::checkEntryLimits(const std::string& path, const TZipHeaderInfo& header) const {
+void TZipWriter::checkEntryLimits(const std::string& path, const TZipHeaderInfo& header, uint64_t dataBytes) {
     if (FNewEndCentral.total_entries >= kZipMaxEntries)
         throw EZipLimit("Too many entries for a ZIP archive: at most " + std::to_string(kZipMaxEntries) +
                         " fit, and \"" + path + "\" would be one more");
     // Room for this entry, the central directory with it, and the end record.
-    uint64_t end = static_cast<uint64_t>(FOutStream->Position()) + header.GetLocalSize() + header.uncompressed_size +
-                   FCentralBytes + header.GetCentralSize() + FNewEndCentral.GetEndCentralSize();
+    uint64_t end = static_cast<uint64_t>(outputPosition()) + header.GetLocalSize() + dataBytes + FCentralBytes +
+                   header.GetCentralSize() + FNewEndCentral.GetEndCentralSize();
     if (end > kZipMaxArchiveSize)
         throw EZipLimit("The archive \"" + ZipName() + "\" would reach 4 GiB with \"" + path +
                         "\": a ZIP archive holds at most " + std::to_string(kZipMaxArchiveSize) + " bytes");
@@ -406,7 +455,8 @@ bool TZipWriter::AddFileToZip(const std::string& entry) {
         return false;
     }
 
-    checkEntryLimits(path, header);
+    bool encrypt = !isFolder && !Password.empty();
+    checkEntryLimits(path, header, isFolder ? 0 : header.uncompressed_size + (encrypt ? kCryptHeadSize : 0));
     if (!isFolder) {
         header.crc32 = 0xFFFFFFFF;
         header.compressed_size = 0;
@@ -420,17 +470,38 @@ bool TZipWriter::AddFileToZip(const std::string& entry) {
         return true;
     }
 
-    FCrc = 0xFFFFFFFF;
-    if (FPackLevel == 0 || IsInNoCompressList(header.filename())) {
-        storeFile();
-    } else {
-        header.compressed_size = static_cast<uint32_t>(Deflate());
+    // With a password the whole file is read once first for its CRC, which the encryption
+    // header checks. A file that changed between the two reads would leave the header checking
+    // a CRC the data do not have: the entry is then taken again from its start.
+    const int64_t dataStart = FOutStream->Position();
+    for (int attempt = 1;; ++attempt) {
+        if (encrypt) {
+            header.crc32 = crcPrePass();
+            CryptHead(Password);
+        }
+        FCrc = 0xFFFFFFFF;
+        packFile();
+        if (!encrypt || ~FCrc == header.crc32) break;
+        if (attempt == kEncryptAttempts)
+            throw EZipReadError("The file \"" + FInFileName + "\" kept changing while it was read; it cannot be encrypted");
+        FBytesDone -= static_cast<double>(FFileBytesRead);
+        FFileBytesRead = 0;
+        if (FInStream->Seek(0, TSeekOrigin::soBeginning) != 0)
+            throw EZipReadError("Cannot read the file \"" + FInFileName + "\" again from its start");
+        FOutStream->Seek(dataStart, TSeekOrigin::soBeginning);
+        header.compression_method = 8;
+        header.internal_attributes = 2;
+        header.general_purpose_flag &= ~kCompressionFlagBits;
     }
 
     // The entry describes the bytes actually read, also when the file shrank while it was read
     // (reads never go past the size it had when opened).
     header.uncompressed_size = static_cast<uint32_t>(FFileBytesRead);
     header.crc32 = ~FCrc;
+    if (encrypt) {
+        header.general_purpose_flag |= 1;
+        header.compressed_size += kCryptHeadSize;
+    }
     int64_t resume = FOutStream->Position();
     FOutStream->Seek(header.local_header_offset, TSeekOrigin::soBeginning);
     header.SaveLocalToStream(*FOutStream);
@@ -440,6 +511,50 @@ bool TZipWriter::AddFileToZip(const std::string& entry) {
     if (OnEndZip)
         OnEndZip(this, path, header.uncompressed_size, header.compressed_size, static_cast<uint32_t>(resume));
     return true;
+}
+
+void TZipWriter::packFile() {
+    TZipHeaderInfo& header = *FZipHeader;
+    if (FPackLevel == 0 || IsInNoCompressList(header.filename())) storeFile();
+    else header.compressed_size = static_cast<uint32_t>(Deflate());
+}
+
+uint32_t TZipWriter::crcPrePass() {
+    uint8_t* buffer = FCopyBuffer.get();
+    uint32_t crc = 0xFFFFFFFF;
+    for (uint64_t done = 0; done < FFileReadLimit;) {
+        size_t n = FInStream->Read(buffer, static_cast<size_t>(std::min<uint64_t>(kPrePassChunk, FFileReadLimit - done)));
+        if (FInStream->LastError())
+            throw EZipReadError("Cannot read the file \"" + FInFileName + "\". " +
+                                platform::errorText(FInStream->LastError()));
+        if (n == 0) break;
+        crc = Update_CRC_buff(crc, buffer, n);
+        done += n;
+    }
+    if (FInStream->Seek(0, TSeekOrigin::soBeginning) != 0)
+        throw EZipReadError("Cannot read the file \"" + FInFileName + "\" again from its start");
+    return ~crc;
+}
+
+uint8_t TZipWriter::zencode(uint8_t c) {
+    uint8_t k = decrypt_byte();
+    update_keys(c);
+    return c ^ k;
+}
+
+void TZipWriter::encrypt_buff(uint8_t* buffer, size_t length) {
+    for (size_t i = 0; i < length; ++i) buffer[i] = zencode(buffer[i]);
+}
+
+void TZipWriter::CryptHead(const std::string& password) {
+    Init_Keys(password);
+    uint8_t head[kCryptHeadSize];
+    // Ten unpredictable bytes, then the two check bytes a reader tests the password with.
+    platform::SecureRandomBytes(head, kCryptHeadSize - 2);
+    head[10] = static_cast<uint8_t>(FZipHeader->crc32 >> 16);
+    head[11] = static_cast<uint8_t>(FZipHeader->crc32 >> 24);
+    encrypt_buff(head, kCryptHeadSize);
+    if (FOutStream->Write(head, kCryptHeadSize) != kCryptHeadSize) throw ENotEnoughRoom();
 }
 
 int64_t TZipWriter::Deflate() {
@@ -483,6 +598,10 @@ uint16_t TZipWriter::file_read(uint8_t* buffer, uint16_t count) {
 size_t TZipWriter::zfwrite(uint8_t* buffer, size_t size, size_t count) {
     size_t n = size * count;
     // With a password the block is encrypted here, in place, before it is written.
+    if (!Password.empty()) {
+        if (OnEncrypt) OnEncrypt(this, buffer, n, Password);
+        else encrypt_buff(buffer, n);
+    }
     if (static_cast<uint64_t>(FOutStream->Position()) + n > kZipMaxArchiveSize)
         throw EZipLimit("The archive \"" + ZipName() + "\" would reach 4 GiB: a ZIP archive holds at most " +
                         std::to_string(kZipMaxArchiveSize) + " bytes");

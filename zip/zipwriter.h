@@ -1,4 +1,5 @@
-// The archive writer: expands a list of file specifications and writes them into a new ZIP archive.
+// The archive writer: expands a list of file specifications and writes them into a new ZIP archive,
+// or merges them with an existing one that it rewrites beside itself and puts in its place.
 #pragma once
 
 #include <cstdint>
@@ -59,6 +60,9 @@ public:
     // Runs a zip job and returns the number of entries added; fires OnZipComplete with it.
     // Errors propagate after the partial archive was removed.
     int Zip();
+    // Runs a job that removes the selected entries of the in-memory directory (FilesList is then
+    // ignored) or those matching FilesList; returns the number removed.
+    int DeleteEntries();
 
     // Properties with couplings.
     bool StorePaths() const { return FStorePaths; }
@@ -114,8 +118,43 @@ public:
     // The entry record of the file being added.
     TZipHeaderInfo& CurrentHeader() { return *FZipHeader; }
 
+    // The cipher's side of the writer: one byte encrypted (key stream, then the key step with
+    // the plain byte), a buffer encrypted in place, and the 12-byte encryption header of the
+    // current entry (ten random bytes, then bits 16 to 31 of its CRC) written to the archive.
+    uint8_t zencode(uint8_t c);
+    void encrypt_buff(uint8_t* buffer, size_t length);
+    void CryptHead(const std::string& password);
+
+    // The folder for a temporary archive when the archive's own folder cannot take one: TempPath
+    // when it names a folder, else the system's temporary folder; ends with "/".
+    std::string TemporaryPath() const;
+    // Creates a new empty file with a unique name starting with "FVZ" in folder; returns its path.
+    std::string TempFileName(const std::string& folder) const;
+    // Puts source in the place of destination so that destination always names a complete
+    // file: a rename, or across file systems a copy beside destination renamed over it; source
+    // is gone afterwards. Raises EZipError "Could not copy from ..." naming where source still
+    // is when neither works; destination is then unchanged.
+    void FileCopy(const std::string& source, const std::string& destination);
+    // Renames source over destination in one step; false (error: the negated errno) when the
+    // system refused.
+    bool DoRenameCopy(const std::string& source, const std::string& destination, int& error);
+    // The last-write time of a file or folder as a repaired DOS date and time (GoodTimeStamp).
+    static uint32_t FileDate(const std::string& path);
+
 protected:
+    // The stored copy and the copy of existing entries move this many bytes a step.
+    static constexpr uint16_t kCopyChunk = 32768;
+    // Copies of existing entries inside the kernel move this many bytes a step.
+    static constexpr size_t kKernelCopyChunk = 1 << 20;
+
     int ProcessFiles();
+    // Carries the entries of the existing archive over into the output, as ZipAction or delete
+    // mode decide, taking what they used up out of FilesList.
+    void MergeExisting();
+    // Copies an entry of the existing archive to the output; record takes its new place.
+    void MoveFile(TZipHeaderInfo& record, uint64_t limit);
+    // Puts the finished temporary archive in the place of the existing one.
+    void MoveTempFile();
     void ExpandFilesList();
     std::unique_ptr<TZipHeaderInfo> CreateNewZipHeader() const;
     bool AddFileToZip(const std::string& entry);
@@ -126,9 +165,24 @@ protected:
 
 private:
     bool openInput(const std::string& path, platform::FileStatus& status);
+    void packFile();
     void storeFile();
-    void checkEntryLimits(const std::string& path, const TZipHeaderInfo& header) const;
+    uint32_t crcPrePass();
+    void checkEntryLimits(const std::string& path, const TZipHeaderInfo& header, uint64_t dataBytes);
     void finishFailedJob();
+    // Puts a record just written into both lists and the end record's counts; an added one
+    // (not a copied one) is counted in the job's result and its source path may be disposed.
+    void addRecord(TZipHeaderInfo* record, const std::string& path, bool added);
+    void openTemporaryOutput(const std::string& archive, const platform::FileStatus& existing);
+    void writeCentralDirectory();
+    // Copies count bytes from the existing archive's current position to the output.
+    void copyFromArchive(uint64_t count, const std::string& entryName);
+    // The output position, counting the run of entries still waiting to be copied.
+    int64_t outputPosition();
+    // Copies the waiting run of entries.
+    void flushRun();
+    // The stored name a file or folder specification would get (folder part and file name).
+    std::string StoredNameOf(const std::string& spec) const;
 
     bool FStorePaths = false;
     bool FRelativePaths = false;
@@ -137,7 +191,16 @@ private:
 
     // Job state.
     std::unique_ptr<TBufferedFileStream> FOutStream;
+    std::string FOutFileName;  // the archive itself, or the temporary file in update mode
     bool FOutCreated = false;
+    bool FDeleteMode = false;
+    bool FUpdateMode = false;
+    bool FKernelCopy = true;  // entry copies go inside the kernel until the system refuses
+    struct {
+        uint64_t from = 0, to = 0;
+    } FRun;  // adjacent entries of the existing archive that are copied as they are, in one piece
+    std::string FArchivePath;  // the file ZipName leads to (links followed), which the update replaces
+    platform::FileStatus FArchiveStatus;  // the existing archive as its directory was read
     std::unique_ptr<TBufferedFileStream> FInStream;
     std::string FInFileName;
     std::unique_ptr<TZipHeaderInfo> FZipHeader;
@@ -153,7 +216,7 @@ private:
     uint64_t FCentralBytes = 0;  // central directory size of the entries so far
     int FEntriesCount = 0;
     std::vector<std::string> FDisposeList;
-    std::unique_ptr<uint8_t[]> FCopyBuffer;  // the stored copy's block
+    std::unique_ptr<uint8_t[]> FCopyBuffer;  // the stored copy's block, also the CRC pre-pass and entry copies
     std::unique_ptr<TDeflateBuffers> FDeflateBuffers;  // the compressor's work buffers, per job
     TDeflater FDeflater;  // the fixed code tables, computed once per writer
 };

@@ -22,6 +22,8 @@ public:
     std::map<std::string, int64_t> startOffset;    // path -> position a new file reports it starts at
     std::optional<uint64_t> writeBudget;           // bytes all writes together may still put on disk
     std::set<std::string> closeErrors;             // paths whose close reports EIO
+    std::map<std::string, int> renameErrors;       // folder of the source -> errno returned by rename
+    std::map<std::string, std::vector<int>> temporaryErrors;  // folder -> errnos of its next temporary files, one each
     bool reverseListings = false;                  // hand listings over in reverse order
     std::vector<std::string> opened;               // every path opened, in order
 
@@ -56,9 +58,30 @@ public:
         }
         return PosixFileSystem::pwrite(fd, buffer, count, offset - shift(fd));
     }
+    ssize_t copyRange(int fdIn, int64_t offsetIn, int fdOut, int64_t offsetOut, size_t count) override {
+        if (writeBudget) {
+            if (*writeBudget == 0) return -ENOSPC;
+            count = std::min<uint64_t>(count, *writeBudget);
+        }
+        ssize_t n = PosixFileSystem::copyRange(fdIn, offsetIn - shift(fdIn), fdOut, offsetOut - shift(fdOut), count);
+        if (n > 0 && writeBudget) *writeBudget -= static_cast<uint64_t>(n);
+        return n;
+    }
     int64_t seek(int fd, int64_t offset, int whence) override {
         int64_t r = PosixFileSystem::seek(fd, whence == SEEK_SET ? offset - shift(fd) : offset, whence);
         return r < 0 ? r : r + shift(fd);
+    }
+    int rename(const std::string& from, const std::string& to) override {
+        if (auto it = renameErrors.find(folderOf(from)); it != renameErrors.end()) return -it->second;
+        return PosixFileSystem::rename(from, to);
+    }
+    int makeTemporary(std::string& pathTemplate) override {
+        if (auto it = temporaryErrors.find(folderOf(pathTemplate)); it != temporaryErrors.end() && !it->second.empty()) {
+            int error = it->second.front();
+            it->second.erase(it->second.begin());
+            return -error;
+        }
+        return PosixFileSystem::makeTemporary(pathTemplate);
     }
     int listDirectory(const std::string& path, std::vector<std::string>& names) override {
         std::string key = path;
@@ -67,6 +90,12 @@ public:
         int r = PosixFileSystem::listDirectory(path, names);
         if (reverseListings) std::reverse(names.begin(), names.end());
         return r;
+    }
+
+    // The folder a path lies in, without a trailing "/" (the key of the per-folder faults).
+    static std::string folderOf(const std::string& path) {
+        size_t slash = path.rfind('/');
+        return slash == std::string::npos ? std::string() : path.substr(0, slash);
     }
 
 private:

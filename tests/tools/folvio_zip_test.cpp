@@ -1,3 +1,4 @@
+#include <chrono>
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
@@ -96,7 +97,9 @@ TEST(FolvioZip, ExitCodes) {
         {"out.zip a.txt -x", 7, "needs a value"},
         {"--root nowhere out.zip a.txt", 7, "not a folder"},
         {"missing/out.zip a.txt", 2, "missing/out.zip"},
-        {"existing.zip a.txt", 2, "already exists"},
+        {"existing.zip a.txt", 2, "existing.zip: Incomplete Zip File"},
+        {"-d missing.zip '*.txt'", 7, "there is no archive missing.zip"},
+        {"-P '' out.zip a.txt", 7, "empty password"},
         {"partial.zip a.txt nothing.txt", 1, "nothing.txt: no such file"},
         {"fine.zip a.txt", 0, "1 entries written"},
     };
@@ -113,8 +116,109 @@ TEST(FolvioZip, ExitCodes) {
 TEST(FolvioZip, HelpExplainsEveryOption) {
     CommandResult r = testsupport::runCommand(FOLVIO_ZIP_BIN " --help");
     EXPECT_EQ(r.exitCode, 0);
-    for (const char* option : {"-r", "-0", "-9", "-D", "-j", "-x PATTERN", "-n PATTERN", "--root DIR", "-q", "255"})
+    for (const char* option : {"-r", "-0", "-9", "-D", "-j", "-x PATTERN", "-n PATTERN", "--root DIR", "-q", "255", "-u",
+                               "-f", "--replace", "-d ARCHIVE PATTERN", "-P PASSWORD", "seen by other users", "-e"})
         EXPECT_NE(r.output.find(option), std::string::npos) << option;
+}
+
+TEST(FolvioZip, DeleteRemovesExactlyTheMatchingEntries) {
+    TempDir dir;
+    for (const char* f : {"docs/a.txt", "docs/b.tmp", "docs/sub/c.tmp", "docs/sub/d.txt"}) testsupport::writeFile(dir / f, f);
+    ASSERT_EQ(folvioZip(dir.path(), "-q a.zip docs").exitCode, 0);
+    CommandResult r = folvioZip(dir.path(), "-d a.zip '*.tmp'");
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_NE(r.output.find("2 entries removed from a.zip"), std::string::npos) << r.output;
+    EXPECT_EQ(namesIn(dir / "a.zip"), (std::vector<std::string>{"docs/a.txt", "docs/sub/", "docs/sub/d.txt"}));
+    EXPECT_EQ(testsupport::runCommand("unzip -tq " + shellQuote((dir / "a.zip").string())).exitCode, 0);
+
+    testsupport::writeFile(dir / "garbage.zip", "not an archive, but somebody's data");
+    r = folvioZip(dir.path(), "-d garbage.zip '*.tmp'");
+    EXPECT_EQ(r.exitCode, 2) << r.output;
+    EXPECT_NE(r.output.find("garbage.zip: Incomplete Zip File"), std::string::npos) << r.output;
+    EXPECT_EQ(testsupport::readFile(dir / "garbage.zip"), "not an archive, but somebody's data");
+    for (const auto& e : fs::directory_iterator(dir.path()))
+        EXPECT_NE(e.path().filename().string().rfind("FVZ", 0), 0u) << e.path();
+}
+
+TEST(FolvioZip, UpdateFreshenAndReplace) {
+    TempDir dir;
+    for (const char* f : {"docs/a.txt", "docs/b.txt"}) {
+        testsupport::writeFile(dir / f, "old");
+        fs::last_write_time(dir / f, fs::file_time_type::clock::now() - std::chrono::hours(1));
+    }
+    ASSERT_EQ(folvioZip(dir.path(), "-q a.zip docs").exitCode, 0);
+    testsupport::writeFile(dir / "docs/a.txt", "newer");
+    testsupport::writeFile(dir / "docs/c.txt", "added");
+    struct Case {
+        const char* args;
+        const char* says;
+        std::vector<std::string> names;
+    } cases[] = {
+        {"-f a.zip docs", "1 entries written", {"docs/a.txt", "docs/b.txt"}},
+        {"a.zip docs", "1 entries written", {"docs/a.txt", "docs/b.txt", "docs/c.txt"}},
+        {"-u a.zip docs", "0 entries written", {"docs/a.txt", "docs/b.txt", "docs/c.txt"}},
+        {"--replace a.zip docs/b.txt", "1 entries written", {"docs/a.txt", "docs/b.txt", "docs/c.txt"}},
+    };
+    for (const Case& c : cases) {
+        CommandResult r = folvioZip(dir.path(), c.args);
+        EXPECT_EQ(r.exitCode, 0) << c.args << "\n" << r.output;
+        EXPECT_NE(r.output.find(c.says), std::string::npos) << c.args << "\n" << r.output;
+        EXPECT_EQ(namesIn(dir / "a.zip"), c.names) << c.args;
+    }
+    CommandResult py = testsupport::runCommand("/usr/bin/python3 -c 'import zipfile; print(zipfile.ZipFile(\"" +
+                                               (dir / "a.zip").string() + "\").read(\"docs/a.txt\").decode())'");
+    EXPECT_EQ(py.output, "newer\n");
+}
+
+// Runs folvio-zip on a terminal, typing each answer after the terminal showed its prompt.
+std::pair<int, std::string> runOnTerminal(const fs::path& folder, std::vector<std::string> args,
+                                          const std::vector<std::pair<std::string, std::string>>& answers) {
+    int master = -1;
+    pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+    if (pid == 0) {
+        if (chdir(folder.c_str()) != 0) _exit(99);
+        alarm(60);  // a prompt that never gets its answer ends the program, not the test run
+        std::vector<char*> argv{const_cast<char*>(FOLVIO_ZIP_BIN)};
+        for (std::string& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execv(FOLVIO_ZIP_BIN, argv.data());
+        _exit(98);
+    }
+    std::string screen;
+    char buf[4096];
+    size_t next = 0;
+    for (ssize_t n; (n = read(master, buf, sizeof buf)) > 0;) {
+        screen.append(buf, size_t(n));
+        while (next < answers.size() && screen.find(answers[next].first) != std::string::npos) {
+            std::string line = answers[next++].second + "\n";
+            if (write(master, line.data(), line.size()) < 0) break;
+            screen.erase(0, screen.find(answers[next - 1].first) + answers[next - 1].first.size());
+        }
+    }
+    close(master);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), screen};
+}
+
+TEST(FolvioZip, PasswordsFromTheCommandLineOrTheTerminal) {
+    TempDir dir;
+    testsupport::writeFile(dir / "docs/a.txt", "a secret");
+    CommandResult r = folvioZip(dir.path(), "-P 'two words' p.zip docs");
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_EQ(testsupport::runCommand("unzip -P 'two words' -tq " + shellQuote((dir / "p.zip").string())).exitCode, 0);
+
+    auto [code, screen] = runOnTerminal(dir.path(), {"-e", "e.zip", "docs"},
+                                        {{"Enter password: ", "typed"}, {"Verify password: ", "typed"}});
+    EXPECT_EQ(code, 0) << screen;
+    EXPECT_EQ(screen.find("typed"), std::string::npos) << "echoed: " << screen;
+    EXPECT_EQ(testsupport::runCommand("unzip -P typed -tq " + shellQuote((dir / "e.zip").string())).exitCode, 0);
+
+    std::tie(code, screen) = runOnTerminal(dir.path(), {"-e", "f.zip", "docs"},
+                                           {{"Enter password: ", "one"}, {"Verify password: ", "other"}});
+    EXPECT_EQ(code, 7);
+    EXPECT_NE(screen.find("the two passwords differ"), std::string::npos) << screen;
+    EXPECT_FALSE(fs::exists(dir / "f.zip"));
 }
 
 // Starts folvio-zip with an interrupt already waiting, as if Ctrl+C came at once.

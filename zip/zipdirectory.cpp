@@ -1,0 +1,170 @@
+#include "zip/zipdirectory.h"
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "zip/ziperrors.h"
+
+namespace {
+
+// The end record lies within the last 22 + 65535 bytes (its fixed part and the longest comment).
+constexpr int64_t kEndSearch = TEndCentral::FixedSize + 0xFFFF;
+constexpr uint32_t kZip64LocatorSig = 0x07064B50;
+
+uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+uint32_t le32(const uint8_t* p) { return le16(p) | static_cast<uint32_t>(le16(p + 2)) << 16; }
+
+void readAt(TStream& in, int64_t at, void* buffer, size_t count, const std::string& what) {
+    if (in.Seek(at, TSeekOrigin::soBeginning) != at || in.Read(buffer, count) != count)
+        throw EIncompleteZip("cannot read " + what);
+}
+
+std::string readText(TStream& in, size_t count, const std::string& what) {
+    std::string text(count, '\0');
+    if (count && in.Read(text.data(), count) != count) throw EIncompleteZip("cannot read " + what);
+    return text;
+}
+
+// Where the end record starts within the tail: the last signature whose comment reaches exactly
+// to the end of the file, else the last one whose comment fits (bytes may follow the archive).
+int64_t findEndRecord(const std::vector<uint8_t>& tail) {
+    int64_t loose = -1;
+    for (int64_t p = static_cast<int64_t>(tail.size()) - TEndCentral::FixedSize; p >= 0; --p) {
+        const uint8_t* at = tail.data() + p;
+        if (le32(at) != ENDSIG) continue;
+        int64_t end = p + TEndCentral::FixedSize + le16(at + 20);
+        if (end == static_cast<int64_t>(tail.size())) return p;
+        if (loose < 0 && end < static_cast<int64_t>(tail.size())) loose = p;
+    }
+    return loose;
+}
+
+// A name the writer will not carry over: one no reader can place, or one that would be extracted
+// outside the folder it is extracted into.
+const char* badName(const std::string& name) {
+    if (name.empty()) return "an empty name";
+    if (name.find('\0') != std::string::npos) return "a name with a zero byte";
+    if (name[0] == '/' || name[0] == '\\') return "an absolute name";
+    size_t from = 0;
+    for (;;) {
+        size_t sep = name.find_first_of("/\\", from);
+        if (name.compare(from, sep == std::string::npos ? std::string::npos : sep - from, "..") == 0)
+            return "a name with a \"..\" part";
+        if (sep == std::string::npos) return nullptr;
+        from = sep + 1;
+    }
+}
+
+}  // namespace
+
+uint32_t GoodTimeStamp(uint32_t value) {
+    uint32_t hour = std::min<uint32_t>((value >> 11) & 31, 23);
+    uint32_t minute = std::min<uint32_t>((value >> 5) & 63, 59);
+    uint32_t second2 = std::min<uint32_t>(value & 31, 29);
+    uint32_t date = value >> 16;
+    uint32_t day = std::max<uint32_t>(date & 31, 1);
+    uint32_t month = std::clamp<uint32_t>((date >> 5) & 15, 1, 12);
+    uint32_t year = std::min<uint32_t>(date >> 9, 2099 - 1980);
+    return (year << 25) | (month << 21) | (day << 16) | (hour << 11) | (minute << 5) | second2;
+}
+
+void ReadZipDirectory(TStream& in, bool oemConvert, TSortedZip& entries, TEndCentral& end) {
+    entries.Clear();
+    end.Clear();
+    const int64_t size = in.Size();
+    if (size < 0) throw EIncompleteZip("the size of the archive cannot be read");
+    if (size == 0) return;  // an empty file is an archive without entries
+    if (size < static_cast<int64_t>(TEndCentral::FixedSize)) throw EIncompleteZip("the file is too short to be an archive");
+
+    std::vector<uint8_t> tail(static_cast<size_t>(std::min(size, kEndSearch)));
+    const int64_t tailStart = size - static_cast<int64_t>(tail.size());
+    readAt(in, tailStart, tail.data(), tail.size(), "the end of the archive");
+    const int64_t found = findEndRecord(tail);
+    if (found < 0) throw EIncompleteZip("no end record");
+    const uint8_t* e = tail.data() + found;
+    const int64_t endPos = tailStart + found;
+    end.this_disk = le16(e + 4);
+    end.central_disk = le16(e + 6);
+    end.entries_this_disk = le16(e + 8);
+    end.total_entries = le16(e + 10);
+    end.central_size = le32(e + 12);
+    end.central_offset = le32(e + 16);
+    end.zip_comment_length = le16(e + 20);
+    // The comment exactly as stored (it may hold zero bytes).
+    end.zip_comment = std::string(reinterpret_cast<const char*>(e) + TEndCentral::FixedSize, end.zip_comment_length);
+    end.comment_position = static_cast<int32_t>(endPos + TEndCentral::FixedSize);
+
+    if (endPos >= 20) {
+        uint8_t locator[4];
+        readAt(in, endPos - 20, locator, sizeof locator, "the record before the end record");
+        if (le32(locator) == kZip64LocatorSig)
+            throw EZipLimit("The archive uses the 64-bit extensions of the ZIP format (more than 65535 entries "
+                            "or 4 GiB), which this writer cannot carry over");
+    }
+    if (end.this_disk != 0 || end.central_disk != 0 || end.entries_this_disk != end.total_entries)
+        throw EIncompleteZip("the archive spans several disks");
+    const uint64_t centralEnd = uint64_t{end.central_offset} + end.central_size;
+    if (centralEnd > static_cast<uint64_t>(endPos)) throw EIncompleteZip("the central directory runs past the end record");
+    if (uint64_t{end.total_entries} * TZipHeaderInfo::CentralFixedSize > end.central_size)
+        throw EIncompleteZip("the end record claims more entries than the central directory holds");
+
+    TSortedZip names(TZipSortMode::ByName, false);
+    uint64_t at = end.central_offset;
+    for (uint32_t i = 0; i < end.total_entries; ++i) {
+        const std::string which = "central header " + std::to_string(i + 1);
+        if (at + TZipHeaderInfo::CentralFixedSize > centralEnd) throw EIncompleteZip(which + " lies past the central directory");
+        uint8_t h[TZipHeaderInfo::CentralFixedSize];
+        readAt(in, static_cast<int64_t>(at), h, sizeof h, which);
+        if (le32(h) != CENTSIG) throw EIncompleteZip(which + " has no signature");
+        auto rec = std::make_unique<TZipHeaderInfo>();
+        rec->SetOEMFlag(oemConvert);
+        rec->version_made_by = le16(h + 4);
+        rec->version_needed = le16(h + 6);
+        rec->general_purpose_flag = le16(h + 8);
+        rec->compression_method = le16(h + 10);
+        rec->last_mod_datetime = le32(h + 12);
+        rec->crc32 = le32(h + 16);
+        rec->compressed_size = le32(h + 20);
+        rec->uncompressed_size = le32(h + 24);
+        uint16_t nameLength = le16(h + 28);
+        rec->central_extra_length = le16(h + 30);
+        rec->file_comment_length = le16(h + 32);
+        rec->disk_number_start = le16(h + 34);
+        rec->internal_attributes = le16(h + 36);
+        rec->external_attributes = le32(h + 38);
+        rec->local_header_offset = le32(h + 42);
+        rec->central_header_offset = static_cast<uint32_t>(at);
+        const uint64_t next = at + TZipHeaderInfo::CentralFixedSize + nameLength + rec->central_extra_length +
+                              rec->file_comment_length;
+        if (next > centralEnd) throw EIncompleteZip(which + " runs past the central directory");
+
+        std::string name = readText(in, nameLength, "the name of " + which);
+        if (const char* why = badName(name)) throw EIncompleteZip(which + " has " + why);
+        if (rec->file_comment_length) {
+            const uint64_t commentAt = next - rec->file_comment_length;
+            std::string comment(rec->file_comment_length, '\0');
+            readAt(in, static_cast<int64_t>(commentAt), comment.data(), comment.size(), "the comment of " + which);
+            rec->filecomment = std::move(comment);
+        }
+        rec->LoadStoredName(name);
+        if (rec->disk_number_start != 0) throw EIncompleteZip(which + " names another disk");
+        if (uint64_t{rec->local_header_offset} + TZipHeaderInfo::LocalFixedSize + rec->compressed_size > end.central_offset)
+            throw EIncompleteZip("the data of \"" + name + "\" run into the central directory");
+        if (entries.Find(*rec)) throw EIncompleteZip("two entries start at the same place");
+        names.Add(rec.get());  // raises "Duplicate Object index" for a second entry of the same name
+        entries.Add(rec.release());
+        at = next;
+    }
+
+    // Entries in the order of their places: none may reach into the next one (the last one was
+    // checked against the central directory above).
+    for (size_t i = 0; i + 1 < entries.Count(); ++i) {
+        const TZipHeaderInfo& rec = *entries.Items(i);
+        const TZipHeaderInfo& following = *entries.Items(i + 1);
+        if (uint64_t{rec.local_header_offset} + TZipHeaderInfo::LocalFixedSize + rec.compressed_size >
+            following.local_header_offset)
+            throw EIncompleteZip("the entries \"" + rec.StoredName() + "\" and \"" + following.StoredName() + "\" overlap");
+    }
+}

@@ -1,0 +1,22 @@
+// Reads the central directory of an existing archive into entry records, refusing anything malformed.
+#pragma once
+
+#include <cstdint>
+
+#include "zip/bufferedstream.h"
+#include "zip/sortedzip.h"
+#include "zip/ziprecords.h"
+
+// A DOS date and time with every field out of range pulled back into it: hour at most 23,
+// minute at most 59, two-second count at most 29, month 1 to 12, day at least 1, year at most
+// 2099. A stamp with every field in range comes back unchanged.
+uint32_t GoodTimeStamp(uint32_t dosDateTime);
+
+// Reads the directory of the archive in stream into entries (an owning list keyed ByNone,
+// emptied first) and end. An empty file is an archive without entries. Raises EIncompleteZip
+// for anything the writer cannot carry over safely: no end record, several disks, central
+// headers or entry data outside their places, overlapping entries, names that are empty,
+// absolute, hold a zero byte or a ".." part; EListError "Duplicate Object index" for two entries
+// of the same name; EZipLimit for an archive with the format's 64-bit extensions. Reads nothing
+// outside the file and allocates no more than the file holds.
+void ReadZipDirectory(TStream& stream, bool oemConvert, TSortedZip& entries, TEndCentral& end);
