@@ -64,9 +64,9 @@ private:
 // with "error:" tells why it could not.
 inline std::vector<std::string> zipEntries(const std::filesystem::path& archive, const std::string& password = "") {
     const std::string script =
-        "import sys, zipfile\n"
+        "import os, sys, zipfile\n"
         "z = zipfile.ZipFile(sys.argv[1])\n"
-        "pwd = sys.argv[2].encode('latin-1') if len(sys.argv) > 2 else None\n"
+        "pwd = os.fsencode(sys.argv[2]) if len(sys.argv) > 2 else None\n"
         "bad = z.testzip() if pwd is None else (z.setpassword(pwd), z.testzip())[1]\n"
         "if bad: print('error: bad entry ' + bad)\n"
         "for i in sorted(z.infolist(), key=lambda i: i.filename):\n"

@@ -325,6 +325,28 @@ TEST_F(BackupRunTest, BarsShowTheirProgressInTheColoursOfTheirShare) {
     }
 }
 
+TEST_F(BackupRunTest, TheStoredPasswordIsReadForEveryFolderAndSwitchingItOffTakesEffect) {
+    const std::string password = "s3cret pa\xdf";  // a byte above 127 too
+    showWith({folder("A"), folder("B")}, {{"Password", form().KwKeey1.Encode(password)}});
+    EXPECT_TRUE(form().CheckBox2->isChecked());
+    run();
+    for (const char* archive : {"a.zip", "b.zip"}) {
+        SCOPED_TRACE(archive);
+        EXPECT_TRUE(apptest::unzipTests(dest / archive, password));
+        EXPECT_EQ(apptest::zipEntries(dest / archive, password), entriesWith("data"));
+        EXPECT_EQ(apptest::zipEntries(dest / archive).front().rfind("error:", 0), 0u) << "no entry reads without it";
+    }
+
+    // Switched off between two runs while the program stays open.
+    form().CheckBox2->click();
+    EXPECT_EQ(pop("Password"), "");
+    form().SetItemChecked(0, true);
+    run();
+    EXPECT_EQ(apptest::zipEntries(dest / "a.zip"), entriesWith("data"));
+    EXPECT_TRUE(apptest::unzipTests(dest / "a.zip"));
+    EXPECT_TRUE(boxes.asked.empty());
+}
+
 TEST_F(BackupRunTest, CancelDuringTheThirdOfFiveKeepsTheRestCheckedAndTheEarlierArchive) {
     Lines folders;
     for (const char* name : {"a", "b", "c", "d", "e"}) folders.push_back(folder(name));

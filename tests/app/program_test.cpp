@@ -101,7 +101,7 @@ protected:
     fs::path dest = dir / "dest";
 };
 
-TEST_F(UnattendedProgramTest, AutoStartCloseWritesBothArchivesAndEndsWithStatusZero) {
+TEST_F(UnattendedProgramTest, AutoStartCloseWritesBothArchivesWithThePasswordAndEndsWithStatusZero) {
     writeFile(dir / "src/Photos/2024/beach.jpg", std::string(50000, 'b'));
     writeFile(dir / "src/Photos/notes.txt", "notes");
     writeFile(dir / "src/Letters/a.txt", "dear");
@@ -110,16 +110,27 @@ TEST_F(UnattendedProgramTest, AutoStartCloseWritesBothArchivesAndEndsWithStatusZ
     listFolders({"Photos", "Letters"});
     setting("DestDir", dest.string() + "/");
     setting("DeleteFiles", "1");
+    // The password as the window stores it: scrambled with the program's key.
+    const std::string password = "night-shift 7";
+    {
+        testsupport::ScopedEnv registry("MARVANE_REGISTRY_DIR", (dir / "registry").string());
+        TKwKeey scrambler;
+        scrambler.SetProgrammID(11);
+        scrambler.Schluessel = "vantorel";
+        TKwReg("Marvane", "Folvio").Push("Password", scrambler.Encode(password));
+    }
 
     const testsupport::CommandResult r = folvio("-autostartclose");
     EXPECT_EQ(r.exitCode, 0) << r.output;
     EXPECT_NE(r.output.find("Confirmation: Do you really want to delete 1 files? [answered Yes]"), std::string::npos)
         << "the question goes to stderr and takes its default button:\n" << r.output;
     EXPECT_FALSE(fs::exists(dest / "yesterday.zip"));
-    for (const char* archive : {"photos.zip", "letters.zip"}) EXPECT_TRUE(apptest::unzipTests(dest / archive)) << archive;
-    EXPECT_EQ(apptest::zipEntries(dest / "photos.zip"),
+    for (const char* archive : {"photos.zip", "letters.zip"})
+        EXPECT_TRUE(apptest::unzipTests(dest / archive, password)) << archive;
+    EXPECT_EQ(apptest::zipEntries(dest / "photos.zip", password),
               (std::vector<std::string>{"2024/", "2024/beach.jpg=" + std::string(50000, 'b'), "notes.txt=notes"}));
-    EXPECT_EQ(apptest::zipEntries(dest / "letters.zip"), (std::vector<std::string>{"a.txt=dear", "empty/"}));
+    EXPECT_EQ(apptest::zipEntries(dest / "letters.zip", password), (std::vector<std::string>{"a.txt=dear", "empty/"}));
+    EXPECT_FALSE(apptest::unzipTests(dest / "letters.zip", "wrong")) << "the archives are encrypted";
 }
 
 TEST_F(UnattendedProgramTest, WithoutADisplayOnlyTheCloseSwitchRuns) {
