@@ -11,9 +11,9 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 runs=${1:-5}
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build --target folvio folvio-zip folvio-reg -j2 >/dev/null
-corpus=$(cd "$(bench/make-corpus.sh)" && pwd)
+source bench/common.sh
+bench_build folvio folvio-zip folvio-reg
+corpus=$(bench_corpus)
 out=$root/bench/out/run
 rm -rf "$out"
 mkdir -p "$out/dest" "$out/program" "$out/registry" "$out/config" "$out/home"
@@ -52,8 +52,8 @@ for i in $(seq "$runs"); do
     read -r tp mp < <(run program "${program[@]}")
   fi
   printf 'run %d: folvio -autostartclose %6.2f s %6d KB   folvio-zip -9 %6.2f s %6d KB\n' "$i" "$tp" "$mp" "$tz" "$mz"
-  best_p=$(awk -v a="$best_p" -v b="$tp" 'BEGIN { print (b < a) ? b : a }')
-  best_z=$(awk -v a="$best_z" -v b="$tz" 'BEGIN { print (b < a) ? b : a }')
+  best_p=$(min "$best_p" "$tp")
+  best_z=$(min "$best_z" "$tz")
   peak_p=$((mp > peak_p ? mp : peak_p))
   peak_z=$((mz > peak_z ? mz : peak_z))
 done

@@ -11,9 +11,9 @@ root=$(pwd)
 level=${1:-9}
 runs=${2:-5}
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build --target folvio-zip -j2 >/dev/null
-corpus=$(cd "$(bench/make-corpus.sh)" && pwd)
+source bench/common.sh
+bench_build folvio-zip
+corpus=$(bench_corpus)
 out=$root/bench/out
 mkdir -p "$out"
 echo "corpus: $corpus, $(find "$corpus" -type f | wc -l) files, $(du -sm "$corpus" | cut -f1) MB"
@@ -49,8 +49,8 @@ for i in $(seq "$runs"); do
     read -r tf mf < <(run folvio "$root/build/bin/folvio-zip" -"$level" -r -q "$out/folvio.zip" "$name")
   fi
   printf 'run %d: folvio-zip %6.2f s %6d KB   zip %6.2f s %6d KB\n' "$i" "$tf" "$mf" "$tz" "$mz"
-  best_f=$(awk -v a="$best_f" -v b="$tf" 'BEGIN { print (b < a) ? b : a }')
-  best_z=$(awk -v a="$best_z" -v b="$tz" 'BEGIN { print (b < a) ? b : a }')
+  best_f=$(min "$best_f" "$tf")
+  best_z=$(min "$best_z" "$tz")
   peak_f=$((mf > peak_f ? mf : peak_f))
   peak_z=$((mz > peak_z ? mz : peak_z))
 done

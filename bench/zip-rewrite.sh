@@ -13,9 +13,9 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 runs=${1:-5}
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build --target folvio-zip -j2 >/dev/null
-corpus=$(cd "$(bench/make-corpus.sh)" && pwd)
+source bench/common.sh
+bench_build folvio-zip
+corpus=$(bench_corpus)
 out=$root/bench/out
 mkdir -p "$out"
 archive=$out/rewrite.zip
@@ -49,9 +49,9 @@ for i in $(seq "$runs"); do
     tf=$(seconds "$root/build/bin/folvio-zip" -q -d "$archive" 'no such entry')
   fi
   printf 'run %d: folvio-zip -d %6.3f s   cp %6.3f s   cp+sync %6.3f s\n' "$i" "$tf" "$tc" "$ts"
-  best_f=$(awk -v a="$best_f" -v b="$tf" 'BEGIN { print (b < a) ? b : a }')
-  best_c=$(awk -v a="$best_c" -v b="$tc" 'BEGIN { print (b < a) ? b : a }')
-  best_s=$(awk -v a="$best_s" -v b="$ts" 'BEGIN { print (b < a) ? b : a }')
+  best_f=$(min "$best_f" "$tf")
+  best_c=$(min "$best_c" "$tc")
+  best_s=$(min "$best_s" "$ts")
 done
 
 unzip -tq "$archive" >/dev/null

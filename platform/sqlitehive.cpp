@@ -466,26 +466,23 @@ bool SqliteHive::deleteValue(int64_t key, std::string_view name) {
     return deleted;
 }
 
-std::vector<std::string> SqliteHive::valueNames(int64_t key) const {
-    std::vector<std::string> names;
+std::vector<std::string> SqliteHive::names(const char* sql, int64_t key) const {
+    std::vector<std::string> found;
     transaction(false, [&] {
-        names.clear();
-        Statement s(db_, file_, "SELECT name FROM vals WHERE key=?1 ORDER BY id");
+        found.clear();
+        Statement s(db_, file_, sql);
         s.bind(1, key);
-        while (s.step()) names.push_back(s.bytes(0));
+        while (s.step()) found.push_back(s.bytes(0));
     });
-    return names;
+    return found;
+}
+
+std::vector<std::string> SqliteHive::valueNames(int64_t key) const {
+    return names("SELECT name FROM vals WHERE key=?1 ORDER BY id", key);
 }
 
 std::vector<std::string> SqliteHive::subkeyNames(int64_t key) const {
-    std::vector<std::string> names;
-    transaction(false, [&] {
-        names.clear();
-        Statement s(db_, file_, "SELECT name FROM keys WHERE parent=?1 ORDER BY folded");
-        s.bind(1, key);
-        while (s.step()) names.push_back(s.bytes(0));
-    });
-    return names;
+    return names("SELECT name FROM keys WHERE parent=?1 ORDER BY folded", key);
 }
 
 std::optional<std::string> SqliteHive::keyPath(int64_t key) const {

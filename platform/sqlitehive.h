@@ -61,6 +61,8 @@ private:
     Opened connect(bool create, std::string& damage);
     // Runs one transaction, retrying it while other processes hold the hive busy.
     void transaction(bool write, const std::function<void()>& body) const;
+    // The first column of every row a one-parameter query yields for the key.
+    std::vector<std::string> names(const char* sql, int64_t key) const;
 
     std::filesystem::path file_;
     HiveOptions options_;

@@ -171,7 +171,7 @@ std::string absolutePath(const std::string& path) {
     return out.empty() ? "/" : out;
 }
 
-// The specification of everything below a folder, walked recursively.
+// The file pattern for everything below a folder, walked recursively.
 std::string recursiveSpec(std::string folder) {
     while (!folder.empty() && folder.back() == '/') folder.pop_back();
     folder.insert(0, 1, '>');

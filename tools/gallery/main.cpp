@@ -7,6 +7,7 @@
 #include <QImage>
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -29,9 +30,17 @@ int save(const QImage& image, const QString& file) {
     return 0;
 }
 
+bool envSet(const char* name) {
+    const char* value = std::getenv(name);
+    return value && *value;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Writing PNGs needs no display: without one, draw on the offscreen platform.
+    const bool headless = !envSet("QT_QPA_PLATFORM") && !envSet("DISPLAY") && !envSet("WAYLAND_DISPLAY");
+    if (headless) setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication app(argc, argv);
     QApplication::setApplicationName("folvio-gallery");
 
@@ -84,6 +93,11 @@ int main(int argc, char** argv) {
 
     if (cli.isSet(progress)) return save(gallery::renderProgressBars(), cli.value(progress));
 
+    if (headless && !cli.isSet(window)) {
+        std::fprintf(stderr, "folvio-gallery: no display is available; --plot, --display, --progress or --window "
+                             "write a PNG without one\n");
+        return 2;
+    }
     GalleryWindow w(cli.value(html));
     w.resize(requested.isValid() ? requested : QSize(1100, 640));
     if (cli.isSet(page)) w.showPage(cli.value(page).toInt());
