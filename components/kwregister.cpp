@@ -13,6 +13,9 @@ constexpr std::array kComponents{
     Component{"Marvane", "TKwMidi", "MIDI file writer: note groups to a Standard MIDI File"},
     Component{"Marvane", "TKwHTML", "Web page access: title, text, links and images of a page"},
     Component{"Marvane", "TKwBrFolder", "Folder picker: the chosen folder's path from a folder dialog"},
+    Component{"Marvane", "TKwReg", "Settings store: named text values under the program's registry key"},
+    Component{"Marvane", "TKwKeey", "Password scrambler: texts encoded and decoded with a program key"},
+    Component{"Marvane", "TKwDReg", "Extended settings store: a table saved to a settings file or the registry"},
 };
 
 }  // namespace

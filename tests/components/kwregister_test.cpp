@@ -9,7 +9,7 @@ namespace {
 
 TEST(KwRegister, ListsTheNonVisualComponentsUnderMarvaneOnce) {
     const auto names = kwregister::ComponentsOnPage("Marvane");
-    for (const char* name : {"TKwParser", "TKwGraphics", "TKwMidi", "TKwHTML", "TKwBrFolder"})
+    for (const char* name : {"TKwParser", "TKwGraphics", "TKwMidi", "TKwHTML", "TKwBrFolder", "TKwReg", "TKwKeey", "TKwDReg"})
         EXPECT_EQ(std::count(names.begin(), names.end(), name), 1) << name;
     EXPECT_EQ(std::set<std::string>(names.begin(), names.end()).size(), names.size());
     for (const auto& c : kwregister::Components()) EXPECT_FALSE(c.Purpose.empty()) << c.Name;
