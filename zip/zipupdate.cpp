@@ -220,9 +220,7 @@ void TZipWriter::copyFromArchive(uint64_t count, const std::string& entryName) {
     while (count > 0) {
         // Inside the kernel where the system can, a megabyte a step; else through the buffer.
         size_t n = static_cast<size_t>(std::min<uint64_t>(count, FKernelCopy ? kKernelCopyChunk : kCopyChunk));
-        if (static_cast<uint64_t>(FOutStream->Position()) + n > kZipMaxArchiveSize)
-            throw EZipLimit("The archive \"" + ZipName() + "\" would reach 4 GiB: a ZIP archive holds at most " +
-                            std::to_string(kZipMaxArchiveSize) + " bytes");
+        checkArchiveRoom(n);
         size_t done = FKernelCopy ? FOutStream->CopyFrom(*FZipStream, n) : 0;
         if (done == 0) {
             if (FOutStream->LastError()) throw ENotEnoughRoom();

@@ -388,6 +388,12 @@ bool TZipWriter::openInput(const std::string& path, platform::FileStatus& status
     }
 }
 
+void TZipWriter::checkArchiveRoom(uint64_t count) {
+    if (static_cast<uint64_t>(FOutStream->Position()) + count > kZipMaxArchiveSize)
+        throw EZipLimit("The archive \"" + ZipName() + "\" would reach 4 GiB: a ZIP archive holds at most " +
+                        std::to_string(kZipMaxArchiveSize) + " bytes");
+}
+
 void TZipWriter::checkEntryLimits(const std::string& path, const TZipHeaderInfo& header, uint64_t dataBytes) {
     if (FNewEndCentral.total_entries >= kZipMaxEntries)
         throw EZipLimit("Too many entries for a ZIP archive: at most " + std::to_string(kZipMaxEntries) +
@@ -602,9 +608,7 @@ size_t TZipWriter::zfwrite(uint8_t* buffer, size_t size, size_t count) {
         if (OnEncrypt) OnEncrypt(this, buffer, n, Password);
         else encrypt_buff(buffer, n);
     }
-    if (static_cast<uint64_t>(FOutStream->Position()) + n > kZipMaxArchiveSize)
-        throw EZipLimit("The archive \"" + ZipName() + "\" would reach 4 GiB: a ZIP archive holds at most " +
-                        std::to_string(kZipMaxArchiveSize) + " bytes");
+    checkArchiveRoom(n);
     if (FOutStream->Write(buffer, n) != n) throw ENotEnoughRoom();
     FBytesWritten += n;
     CheckForCancel();

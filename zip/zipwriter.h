@@ -168,6 +168,8 @@ private:
     void packFile();
     void storeFile();
     uint32_t crcPrePass();
+    // Raises EZipLimit when count more bytes at the output position would take the archive past 4 GiB.
+    void checkArchiveRoom(uint64_t count);
     void checkEntryLimits(const std::string& path, const TZipHeaderInfo& header, uint64_t dataBytes);
     void finishFailedJob();
     // Puts a record just written into both lists and the end record's counts; an added one
