@@ -236,6 +236,8 @@ void TZipWriter::addRecord(TZipHeaderInfo* record, const std::string& path, bool
 }
 
 void TZipWriter::writeCentralDirectory() {
+    // Compressed data can come out a little longer than the files they were given room for.
+    checkArchiveRoom(FCentralBytes + FNewEndCentral.GetEndCentralSize());
     FNewEndCentral.central_offset = static_cast<uint32_t>(FOutStream->Position());
     FNewEndCentral.central_disk = 0;
     std::string extra;

@@ -559,6 +559,28 @@ TEST(ZipWriter, AnArchiveThatWouldReach4GiBFails) {
     }
 }
 
+TEST(ZipWriter, ACompressedEntryLargerThanItsFileStillKeepsTheArchiveBelow4GiB) {
+    // Data that does not compress go out in stored blocks, a few bytes longer than the file: the
+    // room set aside for the entry by its file's size does not hold them and the directory too.
+    TempDir dir;
+    const Bytes data = testsupport::randomBytes(200000, 3);
+    testsupport::writeBytes(dir / "data/r", data);
+    const uint64_t need = (30 + 1 + data.size()) + (46 + 1) + 22;
+    TempDir out;
+    Job job(out);
+    job.w.SetPackLevel(6);
+    testsupport::FaultyFileSystem faulty;
+    faulty.startOffset[job.archive] = int64_t(kZipMaxArchiveSize - need);
+    platform::ScopedFileSystem use(faulty);
+    try {
+        job.packFolder(dir / "data");
+        EXPECT_LE(uint64_t(faulty.startOffset[job.archive]) + fs::file_size(job.archive), kZipMaxArchiveSize);
+    } catch (const EZipLimit& e) {
+        EXPECT_NE(std::string(e.what()).find(job.archive), std::string::npos) << e.what();
+        expectCleanFailure(job, "4 GiB archive");
+    }
+}
+
 TEST(ZipWriter, AtMost65535Entries) {
     TempDir dir;
     for (size_t count : {size_t(65535), size_t(65536)}) {
