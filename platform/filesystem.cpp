@@ -154,6 +154,15 @@ bool DeleteFile(const std::string& path) { return fileSystem().unlink(path) == 0
 
 bool RenameFile(const std::string& from, const std::string& to) { return fileSystem().rename(from, to) == 0; }
 
+void SyncFolderOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
+    const int fd = fileSystem().open(folder, O_RDONLY | O_DIRECTORY, 0);
+    if (fd < 0) return;
+    fileSystem().fsync(fd);
+    fileSystem().close(fd);
+}
+
 std::vector<std::string> LexicalParts(const std::string& path) {
     std::vector<std::string> parts;
     size_t from = 0;

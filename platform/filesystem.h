@@ -105,6 +105,9 @@ bool FileExists(const std::string& path);       // a regular file
 bool DirectoryExists(const std::string& path);  // a folder
 bool DeleteFile(const std::string& path);       // true when it was removed
 bool RenameFile(const std::string& from, const std::string& to);
+// Has the folder that holds path written its entries to the disk, so that a file created or
+// renamed there survives a power cut; best effort.
+void SyncFolderOf(const std::string& path);
 
 // The names of a path's parts, without empty and "." parts, each ".." taking back the part before
 // it (lexically: links are not resolved); "/a/./b/../c" gives {"a", "c"}.

@@ -1,5 +1,7 @@
 #include "platform/sqlitehive.h"
 
+#include "platform/filesystem.h"
+
 #include <sqlite3.h>
 
 #include <fcntl.h>
@@ -148,14 +150,6 @@ void pause(int attempt) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
-void syncFolder(const fs::path& folder) {
-    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-}
-
 // Creates the folder and its missing parents with the given permissions.
 void makeFolders(const fs::path& folder, mode_t mode) {
     struct stat st {};
@@ -175,7 +169,7 @@ void prepareFile(const fs::path& file, const HiveOptions& options) {
     if (fd >= 0) {
         ::fsync(fd);
         ::close(fd);
-        syncFolder(file.parent_path());
+        SyncFolderOf(file.string());
     } else if (errno != EEXIST) {
         throwErrno("cannot create the registry hive " + file.string(), errno);
     }

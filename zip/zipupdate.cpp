@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <unordered_map>
 
@@ -25,16 +24,6 @@ uint32_t le32(const uint8_t* p) { return le16(p) | static_cast<uint32_t>(le16(p 
 std::string folderOf(const std::string& path) {
     size_t slash = path.rfind('/');
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
-// Has the folder's entry written to the disk, so that a rename in it survives a power cut.
-void syncFolder(const std::string& path) {
-    platform::FileSystem& fs = platform::fileSystem();
-    std::string folder = folderOf(path);
-    int fd = fs.open(folder.empty() ? "." : folder, O_RDONLY | O_DIRECTORY, 0);
-    if (fd < 0) return;
-    fs.fsync(fd);
-    fs.close(fd);
 }
 
 bool sameStatus(const platform::FileStatus& a, const platform::FileStatus& b) {
@@ -290,7 +279,7 @@ bool TZipWriter::DoRenameCopy(const std::string& source, const std::string& dest
 void TZipWriter::FileCopy(const std::string& source, const std::string& destination) {
     int error = 0;
     if (DoRenameCopy(source, destination, error)) {
-        syncFolder(destination);
+        platform::SyncFolderOf(destination);
         return;
     }
     std::string reason = platform::errorText(error);
@@ -313,7 +302,7 @@ void TZipWriter::FileCopy(const std::string& source, const std::string& destinat
             if (copied == 0 || copied != status.size) throw EZipError("not every byte could be copied.");
             if (!out.Close(true)) throw ENotEnoughRoom();
             if (!DoRenameCopy(beside, destination, error)) throw EZipError(platform::errorText(error));
-            syncFolder(destination);
+            platform::SyncFolderOf(destination);
             platform::DeleteFile(source);
             return;
         } catch (const std::exception& e) {
