@@ -18,6 +18,10 @@ extern uint32_t ENDSIG;
 // Sets the signatures; 0 stands for the standard value of each.
 void setZipSignatures(uint32_t loc, uint32_t cent, uint32_t end);
 
+// Little-endian fields read from the bytes of a record.
+inline uint16_t GetLE16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+inline uint32_t GetLE32(const uint8_t* p) { return GetLE16(p) | static_cast<uint32_t>(GetLE16(p + 2)) << 16; }
+
 // General-purpose flag bit 11: the stored name is UTF-8.
 constexpr uint16_t kLanguageEncodingFlag = 0x0800;
 // Systems of origin (upper byte of "version made by"), both with MS-DOS attribute bits.

@@ -18,9 +18,6 @@ namespace {
 
 constexpr uint32_t kDescriptorSig = 0x08074B50;
 
-uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint32_t le32(const uint8_t* p) { return le16(p) | static_cast<uint32_t>(le16(p + 2)) << 16; }
-
 std::string folderOf(const std::string& path) {
     size_t slash = path.rfind('/');
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
@@ -139,9 +136,9 @@ void TZipWriter::MoveFile(TZipHeaderInfo& record, uint64_t limit) {
     uint8_t local[TZipHeaderInfo::LocalFixedSize];
     const int64_t at = record.local_header_offset;
     if (FZipStream->Seek(at, TSeekOrigin::soBeginning) != at || FZipStream->Read(local, sizeof local) != sizeof local ||
-        le32(local) != LOCSIG)
+        GetLE32(local) != LOCSIG)
         throw EIncompleteZip("the local header of \"" + name + "\" is missing");
-    const uint16_t nameLength = le16(local + 26), extraLength = le16(local + 28);
+    const uint16_t nameLength = GetLE16(local + 26), extraLength = GetLE16(local + 28);
     const uint64_t dataEnd = at + TZipHeaderInfo::LocalFixedSize + nameLength + extraLength + record.compressed_size;
 
     TZipHeaderInfo header = record;
@@ -154,12 +151,12 @@ void TZipWriter::MoveFile(TZipHeaderInfo& record, uint64_t limit) {
                                         static_cast<int64_t>(dataEnd) ||
             FZipStream->Read(d, sizeof d) != sizeof d)
             throw EIncompleteZip("the data descriptor of \"" + name + "\" is missing");
-        if (le32(d) == kDescriptorSig && le32(d + 4) == record.crc32) descriptor = 16;
-        else if (le32(d) == record.crc32) descriptor = 12;
+        if (GetLE32(d) == kDescriptorSig && GetLE32(d + 4) == record.crc32) descriptor = 16;
+        else if (GetLE32(d) == record.crc32) descriptor = 12;
         else throw EIncompleteZip("the data descriptor of \"" + name + "\" does not match its entry");
-        header.crc32 = le32(local + 14);
-        header.compressed_size = le32(local + 18);
-        header.uncompressed_size = le32(local + 22);
+        header.crc32 = GetLE32(local + 14);
+        header.compressed_size = GetLE32(local + 18);
+        header.uncompressed_size = GetLE32(local + 22);
     }
     if (dataEnd + descriptor > limit) throw EIncompleteZip("the data of \"" + name + "\" run into what follows them");
 
