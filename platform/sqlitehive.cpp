@@ -368,18 +368,20 @@ void SqliteHive::transaction(bool write, const std::function<void()>& body) cons
     }
 }
 
+std::optional<int64_t> SqliteHive::lookUp(const std::vector<std::string>& names) const {
+    int64_t id = kRootKey;
+    for (const std::string& name : names) {
+        Statement s(db_, file_, "SELECT id FROM keys WHERE parent=?1 AND folded=?2");
+        s.bind(1, id).bindText(2, foldName(name));
+        if (!s.step()) return std::nullopt;
+        id = s.integer(0);
+    }
+    return id;
+}
+
 std::optional<int64_t> SqliteHive::findKey(const std::vector<std::string>& names) const {
     std::optional<int64_t> found;
-    transaction(false, [&] {
-        int64_t id = kRootKey;
-        for (const std::string& name : names) {
-            Statement s(db_, file_, "SELECT id FROM keys WHERE parent=?1 AND folded=?2");
-            s.bind(1, id).bindText(2, foldName(name));
-            if (!s.step()) return;
-            id = s.integer(0);
-        }
-        found = id;
-    });
+    transaction(false, [&] { found = lookUp(names); });
     return found;
 }
 
@@ -407,13 +409,9 @@ bool SqliteHive::deleteKey(const std::vector<std::string>& names) {
     bool deleted = false;
     transaction(true, [&] {
         deleted = false;
-        int64_t id = kRootKey;
-        for (const std::string& name : names) {
-            Statement s(db_, file_, "SELECT id FROM keys WHERE parent=?1 AND folded=?2");
-            s.bind(1, id).bindText(2, foldName(name));
-            if (!s.step()) return;
-            id = s.integer(0);
-        }
+        const std::optional<int64_t> found = lookUp(names);
+        if (!found) return;
+        const int64_t id = *found;
         if (id == kRootKey)
             throw RegistryError(RegistryError::Code::InvalidName, "the root of a hive cannot be deleted");
         Statement values(db_, file_,

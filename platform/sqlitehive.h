@@ -61,6 +61,8 @@ private:
     Opened connect(bool create, std::string& damage);
     // Runs one transaction, retrying it while other processes hold the hive busy.
     void transaction(bool write, const std::function<void()>& body) const;
+    // The key the names lead to from the root, inside a running transaction; nullopt when one is missing.
+    std::optional<int64_t> lookUp(const std::vector<std::string>& names) const;
     // The first column of every row a one-parameter query yields for the key.
     std::vector<std::string> names(const char* sql, int64_t key) const;
 
