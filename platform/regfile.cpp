@@ -56,10 +56,8 @@ std::string formatValue(const RegFileValue& v) {
     } else if (value.type == REG_SZ && fitsInQuotes(value.data)) {
         line += quoteText(std::string_view(value.data).substr(0, value.data.size() - 1));
     } else if (value.type == REG_DWORD && value.data.size() == 4) {
-        uint32_t n = 0;
-        for (int i = 3; i >= 0; --i) n = (n << 8) | static_cast<unsigned char>(value.data[i]);
         char buf[16];
-        std::snprintf(buf, sizeof buf, "%08x", n);
+        std::snprintf(buf, sizeof buf, "%08x", dwordOf(value.data));
         line += "dword:";
         line += buf;
     } else {

@@ -40,6 +40,12 @@ std::string dwordData(uint32_t value) {
     return data;
 }
 
+uint32_t dwordOf(std::string_view data) {
+    uint32_t value = 0;
+    for (int i = 3; i >= 0; --i) value = (value << 8) | static_cast<unsigned char>(data[i]);
+    return value;
+}
+
 std::string foldName(std::string_view name) {
     std::string folded(name);
     for (char& c : folded)

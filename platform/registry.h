@@ -40,6 +40,8 @@ struct RegValue {
 std::string textData(std::string_view text);
 // The data of a REG_DWORD value (four bytes, least significant first).
 std::string dwordData(uint32_t value);
+// The number in the data of a REG_DWORD value; the data must be four bytes long.
+uint32_t dwordOf(std::string_view data);
 
 class RegistryError : public std::runtime_error {
 public:

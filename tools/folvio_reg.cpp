@@ -168,9 +168,7 @@ std::string shownData(const RegValue& v) {
     if (v.isText()) return v.text();
     char buf[16];
     if (v.type == platform::REG_DWORD && v.data.size() == 4) {
-        uint32_t n = 0;
-        for (int i = 3; i >= 0; --i) n = (n << 8) | static_cast<unsigned char>(v.data[i]);
-        std::snprintf(buf, sizeof buf, "0x%x", n);
+        std::snprintf(buf, sizeof buf, "0x%x", platform::dwordOf(v.data));
         return buf;
     }
     std::string hex;
