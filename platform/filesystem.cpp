@@ -34,6 +34,8 @@ void fill(const struct stat& st, FileStatus& status) {
     status.mtime = st.st_mtim.tv_sec;
     status.mtimeNsec = st.st_mtim.tv_nsec;
     status.mode = st.st_mode & 07777;
+    status.device = st.st_dev;
+    status.inode = st.st_ino;
 }
 
 }  // namespace

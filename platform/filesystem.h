@@ -19,6 +19,7 @@ struct FileStatus {
     int64_t mtime = 0;  // last write, seconds since the epoch
     int64_t mtimeNsec = 0;  // and the nanoseconds within that second
     uint32_t mode = 0;  // permission bits
+    uint64_t device = 0, inode = 0;  // which file it is, whatever path led to it
 };
 
 // The raw operations, each returning a non-negative result or a negated errno value. The POSIX

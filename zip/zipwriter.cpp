@@ -335,13 +335,22 @@ void TZipWriter::ExpandFilesList() {
             }
             if (IsInExcludeList(path)) continue;
             CheckForCancel();
-            if (path == ZipName()) continue;
+            if (isArchive(path, rec.size)) continue;
             if (SkipIfArchiveBitNotSet && !(rec.attributes & platform::faArchive)) continue;
             if (ZipAction == TZipAction::zaFreshen && !inDirectory(path)) continue;
             FilesList.push_back(path);
             FTotalBytes += static_cast<double>(rec.size);
         }
     }
+}
+
+bool TZipWriter::isArchive(const std::string& path, uint64_t size) const {
+    if (path == ZipName()) return true;
+    // Only a file of the archive's size can be it; only those cost a look at their identity.
+    if (!FUpdateMode || size != FArchiveStatus.size) return false;
+    platform::FileStatus status;
+    return platform::fileSystem().stat(path, status) == 0 && status.device == FArchiveStatus.device &&
+           status.inode == FArchiveStatus.inode;
 }
 
 std::string TZipWriter::StoredFolderPart(const std::string& path) const {

@@ -183,6 +183,9 @@ private:
     int64_t outputPosition();
     // Copies the waiting run of entries.
     void flushRun();
+    // Whether a file of that size the walk yields is the archive being updated, under its own name
+    // or another path to the same file (a link, "./", "//"): the archive is never packed into itself.
+    bool isArchive(const std::string& path, uint64_t size) const;
     // The stored name a file or folder specification would get (folder part and file name).
     std::string StoredNameOf(const std::string& spec) const;
 

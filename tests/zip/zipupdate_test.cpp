@@ -456,6 +456,23 @@ TEST(ZipUpdate, AnArchiveChangedByAnotherProgramIsNoticed) {
     expectUnchanged(p, theirs, "changed during the job");
 }
 
+TEST(ZipUpdate, AnArchiveInsideThePackedFolderIsNeverPackedIntoItself) {
+    // The walk reaches the archive under another spelling of its path, or through a link.
+    for (std::string spelling : {"data/out.zip", "data/./out.zip", "data//out.zip", "link.zip"}) {
+        Place p;
+        testsupport::writeFile(p.data / "a", "a");
+        fs::create_symlink(p.data / "out.zip", p.dir / "link.zip");
+        TZipWriter w;
+        for (std::string name : {std::string("data/out.zip"), spelling}) {
+            p.setUp(w);
+            w.SetZipName((p.dir / name).string());
+            w.FilesList = {(p.data / "*.*").string()};
+            EXPECT_EQ(w.Zip(), 1) << name;
+        }
+        EXPECT_EQ(list((p.data / "out.zip").string()).names, std::vector<std::string>{"a"}) << spelling;
+    }
+}
+
 TEST(ZipUpdate, TheArchiveKeepsItsPermissionsAndLinks) {
     Place p;
     testsupport::writeFile(p.data / "a", "a");
