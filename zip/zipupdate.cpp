@@ -55,20 +55,21 @@ uint32_t TZipWriter::FileDate(const std::string& path) {
 }
 
 void TZipWriter::MergeExisting() {
-    // The first FilesList entry of each stored name, and in delete mode the wildcard patterns.
+    // The first FilesList entry of each stored name, and in delete mode the wildcard patterns
+    // (with their index, converted as names are).
     std::unordered_map<std::string, size_t> exact;
-    std::vector<size_t> patterns;
+    std::vector<std::pair<size_t, std::string>> patterns;
     for (size_t j = 0; j < FilesList.size(); ++j) {
-        if (FDeleteMode && IsWildCard(FilesList[j])) patterns.push_back(j);
+        if (FDeleteMode && IsWildCard(FilesList[j]))
+            patterns.emplace_back(j, OEMConvert ? platform::OemFilter(FilesList[j]) : FilesList[j]);
         else exact.emplace(StoredNameOf(FilesList[j]), j);
     }
     std::vector<bool> used(FilesList.size(), false);
     auto firstMatch = [&](const TZipHeaderInfo& entry, const std::string& name) {
         size_t best = std::string::npos;
         if (auto it = exact.find(name); it != exact.end() && !used[it->second]) best = it->second;
-        for (size_t j : patterns) {
+        for (const auto& [j, pattern] : patterns) {
             if (j >= best) break;
-            std::string pattern = OEMConvert ? platform::OemFilter(FilesList[j]) : FilesList[j];
             if (IsMatch(pattern, pattern.find('/') != std::string::npos ? name : entry.filename())) return j;
         }
         return best;
