@@ -244,7 +244,8 @@ private:
         RegFileValue v;
         if (peek() == '@') ++pos_;
         else v.name = quotedText();
-        if (v.name.size() > kMaxValueNameLength) fail("a value name too long");
+        // Checked here, so that a file the registry would refuse halfway is refused before anything is applied.
+        if (!isValidValueName(v.name)) fail("a value name too long or with a zero byte");
         skipBlanks();
         if (atEnd() || peek() != '=') fail("'=' expected");
         ++pos_;

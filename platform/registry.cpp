@@ -20,7 +20,7 @@ HiveOptions optionsFor(Hive hive) {
 RegistryError closedKey() { return RegistryError(RegistryError::Code::Failed, "the registry key is closed"); }
 
 void checkValueName(std::string_view name) {
-    if (name.size() > kMaxValueNameLength || name.find('\0') != std::string_view::npos)
+    if (!isValidValueName(name))
         throw RegistryError(RegistryError::Code::InvalidName, "invalid registry value name");
 }
 
@@ -58,6 +58,10 @@ bool isValidKeyName(std::string_view name) {
     for (unsigned char c : name)
         if (c == '\\' || c < 0x20 || c == 0x7f) return false;
     return true;
+}
+
+bool isValidValueName(std::string_view name) {
+    return name.size() <= kMaxValueNameLength && name.find('\0') == std::string_view::npos;
 }
 
 std::vector<std::string> splitKeyPath(std::string_view path) {

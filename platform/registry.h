@@ -112,6 +112,8 @@ bool deleteKeyTree(Hive hive, std::string_view path);
 std::vector<std::string> splitKeyPath(std::string_view path);
 // Whether a text can be one key name: 1 to 255 bytes, no "\", no control bytes.
 bool isValidKeyName(std::string_view name);
+// Whether a text can be a value name: at most 16383 bytes, no zero byte (the empty name is the default value).
+bool isValidValueName(std::string_view name);
 // ASCII lower case, the form in which names are compared.
 std::string foldName(std::string_view name);
 

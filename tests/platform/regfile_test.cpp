@@ -115,6 +115,7 @@ TEST(RegFile, RejectsMalformedFilesWithTheLine) {
         {"open quote", "REGEDIT4\r\n[HKCU\\K]\r\n\"a\"=\"b\r\n", 4},
         {"missing equals", "REGEDIT4\r\n[HKCU\\K]\r\n\"a\" \"b\"\r\n", 3},
         {"bad hex", "REGEDIT4\r\n[HKCU\\K]\r\n\"a\"=hex:0g\r\n", 3},
+        {"value name with a zero byte", "REGEDIT4\r\n[HKCU\\K]\r\n\"a" + std::string(1, '\0') + "b\"=\"c\"\r\n", 3},
         {"dword too long", "REGEDIT4\r\n[HKCU\\K]\r\n\"a\"=dword:123456789\r\n", 3},
         {"unknown data", "REGEDIT4\r\n[HKCU\\K]\r\n\"a\"=qword:1\r\n", 3},
         {"text after the value", "REGEDIT4\r\n[HKCU\\K]\r\n\"a\"=\"b\" junk\r\n", 3},
