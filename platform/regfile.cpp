@@ -171,6 +171,7 @@ private:
                 fail("invalid key path '" + std::string(inner) + "'");
             }
         }
+        if (key.remove && key.path.empty()) fail("the root of a hive cannot be deleted");
         lineBreak();
         return key;
     }

@@ -111,6 +111,7 @@ TEST(RegFile, RejectsMalformedFilesWithTheLine) {
         {"value after a key deletion", "REGEDIT4\r\n[-HKCU\\K]\r\n\"a\"=\"b\"\r\n", 3},
         {"unknown hive", "REGEDIT4\r\n\r\n[HKEY_CLASSES_ROOT\\K]\r\n", 3},
         {"invalid key path", "REGEDIT4\r\n[HKCU\\a\\\\b]\r\n", 2},
+        {"deleting a hive's root", "REGEDIT4\r\n\r\n[-HKCU]\r\n", 3},
         {"header without bracket", "REGEDIT4\r\n[HKCU\\K\r\n", 2},
         {"open quote", "REGEDIT4\r\n[HKCU\\K]\r\n\"a\"=\"b\r\n", 4},
         {"missing equals", "REGEDIT4\r\n[HKCU\\K]\r\n\"a\" \"b\"\r\n", 3},
