@@ -387,10 +387,7 @@ bool TZipWriter::openInput(const std::string& path, platform::FileStatus& status
             } catch (const platform::EFileError&) {
                 FInStream.reset();
             }
-            if (FInStream && FInStream->Status(status) && status.kind == platform::FileKind::Regular) {
-                FInFileName = path;
-                return true;
-            }
+            if (FInStream && FInStream->Status(status) && status.kind == platform::FileKind::Regular) return true;
             FInStream.reset();
         }
         bool retry = false;
@@ -500,11 +497,11 @@ bool TZipWriter::AddFileToZip(const std::string& entry) {
         packFile();
         if (!encrypt || ~FCrc == header.crc32) break;
         if (attempt == kEncryptAttempts)
-            throw EZipReadError("The file \"" + FInFileName + "\" kept changing while it was read; it cannot be encrypted");
+            throw EZipReadError("The file \"" + FInStream->FileName() +
+                                "\" kept changing while it was read; it cannot be encrypted");
         FBytesDone -= static_cast<double>(FFileBytesRead);
         FFileBytesRead = 0;
-        if (FInStream->Seek(0, TSeekOrigin::soBeginning) != 0)
-            throw EZipReadError("Cannot read the file \"" + FInFileName + "\" again from its start");
+        rewindInput();
         FOutStream->Seek(dataStart, TSeekOrigin::soBeginning);
         header.compression_method = 8;
         header.internal_attributes = 2;
@@ -541,16 +538,24 @@ uint32_t TZipWriter::crcPrePass() {
     uint32_t crc = 0xFFFFFFFF;
     for (uint64_t done = 0; done < FFileReadLimit;) {
         size_t n = FInStream->Read(buffer, static_cast<size_t>(std::min<uint64_t>(kPrePassChunk, FFileReadLimit - done)));
-        if (FInStream->LastError())
-            throw EZipReadError("Cannot read the file \"" + FInFileName + "\". " +
-                                platform::errorText(FInStream->LastError()));
+        checkInputRead();
         if (n == 0) break;
         crc = Update_CRC_buff(crc, buffer, n);
         done += n;
     }
-    if (FInStream->Seek(0, TSeekOrigin::soBeginning) != 0)
-        throw EZipReadError("Cannot read the file \"" + FInFileName + "\" again from its start");
+    rewindInput();
     return ~crc;
+}
+
+void TZipWriter::checkInputRead() const {
+    if (FInStream->LastError())
+        throw EZipReadError("Cannot read the file \"" + FInStream->FileName() + "\". " +
+                            platform::errorText(FInStream->LastError()));
+}
+
+void TZipWriter::rewindInput() {
+    if (FInStream->Seek(0, TSeekOrigin::soBeginning) != 0)
+        throw EZipReadError("Cannot read the file \"" + FInStream->FileName() + "\" again from its start");
 }
 
 uint8_t TZipWriter::zencode(uint8_t c) {
@@ -596,9 +601,7 @@ uint16_t TZipWriter::file_read(uint8_t* buffer, uint16_t count) {
     if (count > left) count = static_cast<uint16_t>(left);
     if (count == 0 || !FInStream) return 0;
     size_t n = FInStream->Read(buffer, count);
-    if (FInStream->LastError())
-        throw EZipReadError("Cannot read the file \"" + FInFileName + "\". " +
-                            platform::errorText(FInStream->LastError()));
+    checkInputRead();
     if (n == 0) return 0;
     FFileBytesRead += n;
     if (OnFilePercentDone)

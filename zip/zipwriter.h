@@ -168,6 +168,10 @@ private:
     void packFile();
     void storeFile();
     uint32_t crcPrePass();
+    // Raise EZipReadError naming the file being added: after a failed read of it, and when it
+    // cannot be taken back to its start for a second read.
+    void checkInputRead() const;
+    void rewindInput();
     // Raises EZipLimit when count more bytes at the output position would take the archive past 4 GiB.
     void checkArchiveRoom(uint64_t count);
     void checkEntryLimits(const std::string& path, const TZipHeaderInfo& header, uint64_t dataBytes);
@@ -207,7 +211,6 @@ private:
     std::string FArchivePath;  // the file ZipName leads to (links followed), which the update replaces
     platform::FileStatus FArchiveStatus;  // the existing archive as its directory was read
     std::unique_ptr<TBufferedFileStream> FInStream;
-    std::string FInFileName;
     std::unique_ptr<TZipHeaderInfo> FZipHeader;
     std::unique_ptr<TSortedZip> FNameList;
     std::unique_ptr<TSortedZip> FPositionList;
