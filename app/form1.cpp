@@ -113,6 +113,12 @@ std::string withSlash(std::string path) {
 
 QString fromBytes(const std::string& text) { return QString::fromUtf8(text.data(), qsizetype(text.size())); }
 
+// Sets the flag back to false on every way out of a scope.
+struct ClearOnExit {
+    bool& flag;
+    ~ClearOnExit() { flag = false; }
+};
+
 }  // namespace
 
 // Each child's place in its panel at the panel's design size, and the panel edges it keeps its
@@ -521,10 +527,7 @@ void TForm1::FormCreate(const QStringList& arguments) {
 void TForm1::FormShow() {
     Loading = true;
     // Loading ends however this handler is left, so a failing store cannot leave the options dead.
-    struct EndLoading {
-        bool& flag;
-        ~EndLoading() { flag = false; }
-    } endLoading{Loading};
+    const ClearOnExit endLoading{Loading};
 
     msgbox::Guarded([&] { Button2Click(); });  // a missing list is reported; the settings still load
     ListModified = false;
@@ -600,6 +603,11 @@ struct RemoveOnExit {
 }  // namespace
 
 void TForm1::SpeedButton5Click() {
+    // Cancel shows "&Start ZIP" again while the cancelled run is still on its way out of the
+    // writer; a click that arrives in between must not start a second run inside the first.
+    if (runHandlerActive_) return;
+    runHandlerActive_ = true;
+    const ClearOnExit endRun{runHandlerActive_};
     if (!AutoStartClose) {
         backupRun();
         return;
