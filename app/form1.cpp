@@ -104,8 +104,6 @@ TGradientProgressBar* progressBar(QWidget* parent, const char* name) {
 
 int textWidth(const QWidget* w, const QString& text) { return w->fontMetrics().horizontalAdvance(text); }
 
-bool isFolder(const std::string& path) { return platform::DirectoryExists(path); }
-
 std::string withSlash(std::string path) {
     if (!path.empty() && path.back() != '/') path += '/';
     return path;
@@ -428,7 +426,7 @@ void TForm1::SetItemIndex(int index) {
 
 void TForm1::SpeedButton1Click() {
     const std::string path = KwBrFolder1.Execute("", kFolderDialogTitle, this);
-    if (!isFolder(path)) return;
+    if (!platform::DirectoryExists(path)) return;
     AddItem(withSlash(path));
     ListModified = true;
 }
@@ -470,7 +468,7 @@ bool TForm1::SaveQuestion() {
 
 void TForm1::SpeedButton4Click() {
     const std::string path = KwBrFolder1.Execute(KwReg1.Pop("DestDir"), kFolderDialogTitle, this);
-    if (!isFolder(path)) return;
+    if (!platform::DirectoryExists(path)) return;
     const std::string destination = withSlash(path);
     KwReg1.Push("DestDir", destination);
     SetDestination(destination);
