@@ -180,19 +180,20 @@ QImage TGradientProgressBar::Render() const {
     const qreal dpr = devicePixelRatioF();
     QImage image(size() * dpr, QImage::Format_ARGB32_Premultiplied);
     image.setDevicePixelRatio(dpr);
-    paint(image);
+    QPainter p(&image);
+    paint(p);
     return image;
 }
 
 void TGradientProgressBar::paintEvent(QPaintEvent* event) {
-    const QImage image = Render();
+    // The window's backing store already shows the result in one piece: paint straight into it,
+    // only what the event asks for.
     QPainter p(this);
     p.setClipRegion(event->region());
-    p.drawImage(0, 0, image);
+    paint(p);
 }
 
-void TGradientProgressBar::paint(QImage& image) const {
-    QPainter p(&image);
+void TGradientProgressBar::paint(QPainter& p) const {
     const Rect client = toRect(rect());
     p.fillRect(toQRect(client), palette().color(QPalette::Window));
 

@@ -6,10 +6,11 @@
 #include <QPixmap>
 #include <QWidget>
 
+class QPainter;
+
 #include <cstdint>
 
-// Painting goes through an off-screen image copied onto the widget in one piece; a change of
-// Position repaints only the strip that changed (plus one block) and, with text, the text.
+// A change of Position repaints only the strip that changed (plus one block) and, with text, the text.
 // The fill and the percentage count from Min, so a range that does not start at 0 is shown right.
 class TGradientProgressBar : public QWidget {
     Q_OBJECT
@@ -101,7 +102,7 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 private:
-    void paint(QImage& image) const;
+    void paint(QPainter& p) const;
     void InvalidatePosition(int32_t oldPosition);
     void invalidateText(const QString& oldText);
     void repaintAll() { update(); }
