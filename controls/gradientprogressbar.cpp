@@ -180,20 +180,19 @@ QImage TGradientProgressBar::Render() const {
     const qreal dpr = devicePixelRatioF();
     QImage image(size() * dpr, QImage::Format_ARGB32_Premultiplied);
     image.setDevicePixelRatio(dpr);
-    QPainter p(&image);
-    paint(p);
+    paint(image);
     return image;
 }
 
 void TGradientProgressBar::paintEvent(QPaintEvent* event) {
-    // The window's backing store already shows the result in one piece: paint straight into it,
-    // only what the event asks for.
+    const QImage image = Render();
     QPainter p(this);
     p.setClipRegion(event->region());
-    paint(p);
+    p.drawImage(0, 0, image);
 }
 
-void TGradientProgressBar::paint(QPainter& p) const {
+void TGradientProgressBar::paint(QImage& image) const {
+    QPainter p(&image);
     const Rect client = toRect(rect());
     p.fillRect(toQRect(client), palette().color(QPalette::Window));
 

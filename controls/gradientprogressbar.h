@@ -6,11 +6,10 @@
 #include <QPixmap>
 #include <QWidget>
 
-class QPainter;
-
 #include <cstdint>
 
-// A change of Position repaints only the strip that changed (plus one block) and, with text, the text.
+// Painting goes through an off-screen image copied onto the widget in one piece; a change of
+// Position repaints only the strip that changed (plus one block) and, with text, the text.
 // The fill and the percentage count from Min, so a range that does not start at 0 is shown right.
 class TGradientProgressBar : public QWidget {
     Q_OBJECT
@@ -102,7 +101,7 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 private:
-    void paint(QPainter& p) const;
+    void paint(QImage& image) const;
     void InvalidatePosition(int32_t oldPosition);
     void invalidateText(const QString& oldText);
     void repaintAll() { update(); }
