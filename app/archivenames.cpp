@@ -47,10 +47,6 @@ std::string DatedArchiveName(const std::string& folder, const std::string& desti
     return candidate;
 }
 
-std::string DatedArchiveName(const std::string& folder, const std::string& destination) {
-    return DatedArchiveName(folder, destination, TodayText());
-}
-
 std::string TodayText() {
     const std::time_t now = std::time(nullptr);
     std::tm local{};

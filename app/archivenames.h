@@ -14,8 +14,6 @@ std::string PlainArchiveName(const std::string& folder);
 // already lies in destination, the first free name with "_02", "_03", ... before ".zip". Folders of
 // that name do not count. The result is a file name without its folder.
 std::string DatedArchiveName(const std::string& folder, const std::string& destination, const std::string& today);
-// The same with today's local date.
-std::string DatedArchiveName(const std::string& folder, const std::string& destination);
 
 // Today's local date as "yyyy_mm_dd".
 std::string TodayText();

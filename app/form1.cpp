@@ -104,14 +104,18 @@ TGradientProgressBar* progressBar(QWidget* parent, const char* name) {
 
 int textWidth(const QWidget* w, const QString& text) { return w->fontMetrics().horizontalAdvance(text); }
 
-bool isFolder(const std::string& path) { return platform::DirectoryExists(path); }
-
 std::string withSlash(std::string path) {
     if (!path.empty() && path.back() != '/') path += '/';
     return path;
 }
 
 QString fromBytes(const std::string& text) { return QString::fromUtf8(text.data(), qsizetype(text.size())); }
+
+// Sets the flag back to false on every way out of a scope.
+struct ClearOnExit {
+    bool& flag;
+    ~ClearOnExit() { flag = false; }
+};
 
 }  // namespace
 
@@ -422,7 +426,7 @@ void TForm1::SetItemIndex(int index) {
 
 void TForm1::SpeedButton1Click() {
     const std::string path = KwBrFolder1.Execute("", kFolderDialogTitle, this);
-    if (!isFolder(path)) return;
+    if (!platform::DirectoryExists(path)) return;
     AddItem(withSlash(path));
     ListModified = true;
 }
@@ -464,7 +468,7 @@ bool TForm1::SaveQuestion() {
 
 void TForm1::SpeedButton4Click() {
     const std::string path = KwBrFolder1.Execute(KwReg1.Pop("DestDir"), kFolderDialogTitle, this);
-    if (!isFolder(path)) return;
+    if (!platform::DirectoryExists(path)) return;
     const std::string destination = withSlash(path);
     KwReg1.Push("DestDir", destination);
     SetDestination(destination);
@@ -521,10 +525,7 @@ void TForm1::FormCreate(const QStringList& arguments) {
 void TForm1::FormShow() {
     Loading = true;
     // Loading ends however this handler is left, so a failing store cannot leave the options dead.
-    struct EndLoading {
-        bool& flag;
-        ~EndLoading() { flag = false; }
-    } endLoading{Loading};
+    const ClearOnExit endLoading{Loading};
 
     msgbox::Guarded([&] { Button2Click(); });  // a missing list is reported; the settings still load
     ListModified = false;
@@ -600,6 +601,11 @@ struct RemoveOnExit {
 }  // namespace
 
 void TForm1::SpeedButton5Click() {
+    // Cancel shows "&Start ZIP" again while the cancelled run is still on its way out of the
+    // writer; a click that arrives in between must not start a second run inside the first.
+    if (runHandlerActive_) return;
+    runHandlerActive_ = true;
+    const ClearOnExit endRun{runHandlerActive_};
     if (!AutoStartClose) {
         backupRun();
         return;

@@ -188,6 +188,8 @@ private:
     void packFolder(const std::string& folder, const std::string& destination, const std::string& name);
 
     QElapsedTimer messagesClock_;
+    // SpeedButton5Click has not returned yet (RunBusy is cleared earlier, by Cancel).
+    bool runHandlerActive_ = false;
 
     std::map<const QObject*, std::unique_ptr<Anchors>> anchors_;
 };

@@ -7,7 +7,6 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QKeyEvent>
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
@@ -64,7 +63,7 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent) {
 
     Button1 = new QPushButton("&Abort Shutdown", this);
     Button1->setObjectName("Button1");
-    Button1->setDefault(true);  // Enter aborts; so does Esc (keyPressEvent)
+    Button1->setDefault(true);  // Enter aborts; so does Esc (reject)
     const int w = Button1->sizeHint().width() + 16;
     Button1->setGeometry((369 - w) / 2, 172, w, 28);
 
@@ -88,13 +87,10 @@ void TForm3::closeEvent(QCloseEvent* event) {
     else event->ignore();
 }
 
-void TForm3::keyPressEvent(QKeyEvent* event) {
-    // Esc aborts like the button, where a dialog would only hide itself without its close query.
-    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
-        msgbox::Guarded([&] { Button1Click(); });
-        return;
-    }
-    QDialog::keyPressEvent(event);
+void TForm3::reject() {
+    // Esc, in any of its forms, aborts like the button, where a dialog would only hide itself
+    // without its close query and leave the count running behind a hidden main window.
+    msgbox::Guarded([&] { Button1Click(); });
 }
 
 void TForm3::bringToFront() {

@@ -37,11 +37,12 @@ public:
     void Button1Click();
     void FormCloseQuery(bool& CanClose);
     void UpdateCountdown();
+    // What a dialog does on Esc: here the abort, as Button1Click.
+    void reject() override;
 
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void bringToFront();

@@ -14,7 +14,9 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QTemporaryDir>
+#include <QTimer>
 
+#include <functional>
 #include <stdexcept>
 
 namespace screenshots {
@@ -53,8 +55,10 @@ private:
     msgbox::Handler previous_;
 };
 
-QImage grabShown(QWidget& w) {
+// Shows the window, then lets `fill` put the sample content in (showing resets the dialogs), and grabs it.
+QImage grabShown(QWidget& w, const std::function<void()>& fill = {}) {
     w.show();
+    if (fill) fill();
     QApplication::processEvents();
     return w.grab().toImage();
 }
@@ -99,14 +103,18 @@ QStringList Write(const QString& dir) {
         save(grabShown(form), out.filePath("form1-wide.png"), written);
         form.hide();
 
-        windows.Form2->Edit1->setText("secret");
-        save(grabShown(*windows.Form2), out.filePath("form2.png"), written);
-        windows.Form2->hide();
-        windows.Form3->ProgressBar1->SetMax(60);
-        windows.Form3->ProgressBar1->SetPosition(23);
-        windows.Form3->Label3->setText("Shutdown in 37 seconds.");
-        save(grabShown(*windows.Form3), out.filePath("form3.png"), written);
-        windows.Form3->hide();
+        TForm2& form2 = *windows.Form2;
+        save(grabShown(form2, [&] { form2.Edit1->setText("secret"); }), out.filePath("form2.png"), written);
+        form2.hide();
+        TForm3& form3 = *windows.Form3;
+        form3.SecondsLeft = 60;
+        const QImage countdown = grabShown(form3, [&] {
+            form3.CountDownTimer->stop();
+            form3.SecondsLeft = 37;
+            form3.UpdateCountdown();
+        });
+        save(countdown, out.filePath("form3.png"), written);
+        form3.hide();
     }
 
     QImage icons(16 + 32 + 48 + 128 + 5 * 8, 128 + 16, QImage::Format_ARGB32_Premultiplied);

@@ -100,6 +100,8 @@ void TKwDigianz::setForegroundColorOn(const QColor& value) {
     Repaint();
 }
 
+int TKwDigianz::cellCount() const { return numChars_ * 5 + (numChars_ - 1) * spaceSquares_; }
+
 void TKwDigianz::Repaint() {
     ValidateSize();
     InitDigiAnz();
@@ -107,14 +109,14 @@ void TKwDigianz::Repaint() {
 }
 
 void TKwDigianz::ValidateSize() {
-    const int cells = numChars_ * 5 + (numChars_ - 1) * spaceSquares_;
+    const int cells = cellCount();
     if (cells <= 0) return;
     resize(cells * (width() / cells), height());
 }
 
 void TKwDigianz::InitDigiAnz() {
     kwdigianz::Layout l;
-    l.cells = numChars_ * 5 + (numChars_ - 1) * spaceSquares_;
+    l.cells = cellCount();
     if (l.cells > 0) {
         l.cell = static_cast<float>(width()) / static_cast<float>(l.cells);
         // Dividing by 100 rather than multiplying by 0.01 keeps whole results whole (50% of 2 is 1).
@@ -202,7 +204,7 @@ void TKwDigianz::PrintZeichenkette(const QString& text) {
 }
 
 QSize TKwDigianz::sizeHint() const {
-    const int cells = numChars_ * 5 + (numChars_ - 1) * spaceSquares_;
+    const int cells = cellCount();
     return QSize(std::max(cells, 1) * 8, 70);
 }
 

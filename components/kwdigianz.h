@@ -93,6 +93,8 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    // Dot cells across the display: five per character and the gaps between characters.
+    int cellCount() const;
     // The painter on the canvas for the outermost drawing operation, opened on first use.
     QPainter* painter();
     class Session;

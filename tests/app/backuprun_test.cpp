@@ -371,6 +371,25 @@ TEST_F(BackupRunTest, CancelDuringTheThirdOfFiveKeepsTheRestCheckedAndTheEarlier
     EXPECT_FALSE(RunCancelled);
 }
 
+TEST_F(BackupRunTest, AStartPressedRightAfterCancelWaitsUntilTheCancelledRunHasEnded) {
+    // Cancel shows "&Start ZIP" again in its place while the writer is still on its way out;
+    // a click that arrives in the same turn of the event loop must not start a run inside it.
+    showWith({folder("A"), folder("B")});
+    duringArchive("a.zip", [&] {
+        queueCancel();
+        QMetaObject::invokeMethod(form().SpeedButton5, &QToolButton::click, Qt::QueuedConnection);
+    });
+    run();
+    EXPECT_EQ(boxes.asked, std::vector<msgbox::Request>{kAborted});
+    EXPECT_EQ(checks(), (std::vector<bool>{true, true}));
+    EXPECT_TRUE(destNames().empty());
+    expectIdle();
+
+    run();  // once the cancelled run has ended, Start works as ever
+    EXPECT_EQ(destNames(), (Lines{"a.zip", "b.zip"}));
+    EXPECT_EQ(apptest::zipEntries(dest / "a.zip"), entriesWith("data"));
+}
+
 TEST_F(BackupRunTest, CancelStopsALargeFileWithTheThrottledEventLoop) {
     testsupport::writeBytes(src / "Big/big.bin", testsupport::randomBytes(16 << 20, 5));
     showWith({(src / "Big").string() + "/"});

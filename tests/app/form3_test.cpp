@@ -96,6 +96,7 @@ TEST_F(CountdownTest, EveryWayToAbortStopsTheCountAndBringsTheMainWindowBack) {
         {"the button", [](TForm3& f) { f.Button1->click(); }},
         {"Enter", [](TForm3& f) { QTest::keyClick(&f, Qt::Key_Return); }},
         {"Esc", [](TForm3& f) { QTest::keyClick(&f, Qt::Key_Escape); }},
+        {"Esc on the keypad", [](TForm3& f) { QTest::keyClick(&f, Qt::Key_Escape, Qt::KeypadModifier); }},
         {"the close box", [](TForm3& f) { f.close(); }},
     };
     for (const Case& c : cases) {

@@ -7,7 +7,6 @@
 #include <QAbstractButton>
 #include <QMessageBox>
 #include <QTest>
-#include <QTimer>
 
 #include <functional>
 #include <stdexcept>
@@ -74,23 +73,16 @@ TEST(MsgBox, WithoutADisplayEveryBoxGoesToStderrAndTakesItsDefaultButton) {
 
 // Shows a real box and acts on it once it is open: `press` names the button, or "Esc".
 msgbox::Answer answerRealBox(msgbox::Buttons buttons, const QString& press, QMessageBox::Icon* icon, QString* title) {
-    QTimer poll;
-    poll.setInterval(5);
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box) return;
-        poll.stop();
-        QTimer::singleShot(2000, box, [box] { box->done(-1); });  // never left waiting for a human
-        *icon = box->icon();
-        *title = box->windowTitle();
+    const testsupport::OnModalDialog<QMessageBox> answer([&](QMessageBox& box) {
+        *icon = box.icon();
+        *title = box.windowTitle();
         if (press == "Esc") {
-            QTest::keyClick(box, Qt::Key_Escape);
+            QTest::keyClick(&box, Qt::Key_Escape);
             return;
         }
-        for (QAbstractButton* b : box->buttons())
+        for (QAbstractButton* b : box.buttons())
             if (b->text().remove('&') == press) b->click();
     });
-    poll.start();
     return msgbox::Show("Question?", "Confirmation", buttons, msgbox::Icon::Question);
 }
 

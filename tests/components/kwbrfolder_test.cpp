@@ -6,11 +6,9 @@
 
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QFileDialog>
 #include <QLabel>
 #include <QTest>
-#include <QTimer>
 
 #include <functional>
 
@@ -20,19 +18,9 @@ namespace {
 
 // Runs `step` on the folder dialog once it is open, then lets Execute return.
 std::string executeWith(TKwBrFolder& picker, const std::string& initial, std::function<void(QFileDialog&)> step) {
-    bool ran = false;
-    QTimer poll;
-    poll.setInterval(10);
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-        if (!dialog || ran) return;
-        ran = true;
-        QTimer::singleShot(2000, dialog, [dialog] { static_cast<QDialog*>(dialog)->reject(); });  // never left waiting
-        step(*dialog);
-    });
-    poll.start();
+    const testsupport::OnModalDialog<QFileDialog> onDialog(std::move(step));
     std::string result = picker.Execute(initial, "Browser for the folder you want to be backed up", nullptr);
-    EXPECT_TRUE(ran) << "the dialog never opened";
+    EXPECT_TRUE(onDialog.ran()) << "the dialog never opened";
     return result;
 }
 

@@ -1,6 +1,7 @@
+#include "qtsupport.h"
+
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QPluginLoader>
 #include <QWidget>
 #include <QtUiPlugin/QDesignerCustomWidgetInterface>
@@ -40,9 +41,3 @@ TEST(KwDesignerPlugin, OffersTheVisualControlsInTheMarvaneGroup) {
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -1,8 +1,9 @@
 #include "components/kwdigianz.h"
 
+#include "qtsupport.h"
+
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QImage>
 
 #include <set>
@@ -167,9 +168,3 @@ TEST(KwDigianz, TheWidgetShowsItsCanvas) {
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

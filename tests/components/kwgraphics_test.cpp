@@ -1,8 +1,9 @@
 #include "components/kwgraphics.h"
 
+#include "qtsupport.h"
+
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QImage>
 #include <QPainter>
 #include <QPixmap>
@@ -310,9 +311,3 @@ TEST(KwGraphics, FloodFillFollowsFourWayNeighboursOfTheSeedsColour) {
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
