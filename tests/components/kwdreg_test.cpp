@@ -16,6 +16,8 @@ using Entry = TKwDReg::Entry;
 
 void PrintTo(const Entry& e, std::ostream* os) { *os << "{'" << e.name << "', '" << e.value << "', '" << e.folder << "'}"; }
 
+using testsupport::errorOf;
+
 namespace {
 
 class KwDRegTest : public ::testing::Test {
@@ -38,14 +40,6 @@ protected:
             return std::tie(a.folder, a.name) < std::tie(b.folder, b.name);
         });
         return entries;
-    }
-    static std::string errorOf(const std::function<void()>& f) {
-        try {
-            f();
-        } catch (const std::exception& e) {
-            return e.what();
-        }
-        return "no error";
     }
 };
 

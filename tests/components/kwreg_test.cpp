@@ -12,6 +12,8 @@ using platform::RegKey;
 using testsupport::ScopedEnv;
 using testsupport::TempDir;
 
+using testsupport::errorOf;
+
 namespace {
 
 class KwRegTest : public ::testing::Test {
@@ -24,14 +26,6 @@ protected:
     static std::optional<platform::RegValue> stored(const std::string& path, const std::string& name) {
         std::optional<RegKey> key = RegKey::open(Hive::CurrentUser, path);
         return key ? key->read(name) : std::nullopt;
-    }
-    std::string errorOf(const std::function<void()>& f) {
-        try {
-            f();
-        } catch (const std::exception& e) {
-            return e.what();
-        }
-        return "no error";
     }
 };
 

@@ -96,4 +96,13 @@ std::string shellQuote(const std::string& s) {
     return q + "'";
 }
 
+std::string errorOf(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return "no error";
+}
+
 }  // namespace testsupport

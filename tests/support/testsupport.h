@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -56,5 +57,8 @@ struct CommandResult {
 CommandResult runCommand(const std::string& commandLine);
 // Quotes a text for the shell.
 std::string shellQuote(const std::string& s);
+
+// The message of the exception f throws, or "no error".
+std::string errorOf(const std::function<void()>& f);
 
 }  // namespace testsupport
