@@ -3,15 +3,17 @@
 #include "components/kwreg.h"
 #include "platform/atomicfile.h"
 #include "platform/environment.h"
+#include "platform/filesystem.h"
 #include "platform/registry.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
+#include <optional>
 #include <set>
 
 namespace fs = std::filesystem;
@@ -72,6 +74,26 @@ std::string execArgument(const std::string& path) {
         quoted.push_back(c);
     }
     return quoted + "\"";
+}
+
+// Every byte of the settings file, or nullopt when it is missing, no regular file, or cannot be
+// read to its end. Non-blocking, so that a pipe in its place is not waited on.
+std::optional<std::string> readSettingsFile(const std::string& path) {
+    platform::FileSystem& files = platform::fileSystem();
+    const int fd = files.open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC, 0);
+    if (fd < 0) return std::nullopt;
+    platform::FileStatus status;
+    std::optional<std::string> text;
+    if (files.fstat(fd, status) == 0 && status.kind == platform::FileKind::Regular) text.emplace();
+    char buffer[16384];
+    while (text) {
+        const ssize_t n = files.read(fd, buffer, sizeof buffer);
+        if (n == 0) break;
+        if (n > 0) text->append(buffer, static_cast<size_t>(n));
+        else if (n != -EINTR) text.reset();
+    }
+    files.close(fd);
+    return text;
 }
 
 }  // namespace
@@ -247,11 +269,9 @@ bool TKwDReg::RawSaveToFile() {
 }
 
 bool TKwDReg::RawLoadFromFile() {
-    std::ifstream in(IniFilePath(), std::ios::binary);
-    if (!in) return false;
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) return false;
-    text = text.substr(0, text.find('\0'));
+    std::optional<std::string> content = readSettingsFile(IniFilePath());
+    if (!content) return false;
+    const std::string text = content->substr(0, content->find('\0'));
     std::string folder;
     for (size_t start = 0; start < text.size();) {
         size_t end = text.find_first_of("\r\n", start);

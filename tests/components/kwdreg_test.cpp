@@ -1,6 +1,7 @@
 #include "components/kwdreg.h"
 
 #include "platform/registry.h"
+#include "faultyfilesystem.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
@@ -245,6 +246,36 @@ TEST_F(KwDRegTest, TheFileIsReplacedWholeAndKeepsItsPermissions) {
     EXPECT_TRUE(reg.ClearFile());
     EXPECT_FALSE(std::filesystem::exists(dir / "config.ini"));
     EXPECT_FALSE(reg.ClearFile());
+}
+
+TEST_F(KwDRegTest, ASettingsFileThatCannotBeReadLoadsNothing) {
+    const struct {
+        const char* name;
+        std::function<void(testsupport::FaultyFileSystem&)> setUp;
+    } cases[] = {
+        {"a folder in place of the file", [&](auto&) { std::filesystem::create_directory(dir / "config.ini"); }},
+        {"a read error halfway", [&](auto& files) {
+             testsupport::writeFile(dir / "config.ini", "a=1\r\nb=2\r\n");
+             files.readErrorAfter[reg.IniFilePath()] = 5;
+         }},
+        {"a refused open", [&](auto& files) {
+             testsupport::writeFile(dir / "config.ini", "a=1\r\n");
+             files.openErrors[reg.IniFilePath()] = EACCES;
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove_all(dir / "config.ini");
+        testsupport::FaultyFileSystem files;
+        platform::ScopedFileSystem installed(files);
+        c.setUp(files);
+        reg.Clear();
+        reg.Push("kept", "1");
+        EXPECT_FALSE(reg.AppendFromFile());
+        EXPECT_EQ(reg.Entries(), (std::vector<Entry>{{"kept", "1", ""}}));
+        EXPECT_FALSE(reg.LoadFromFile());
+        EXPECT_TRUE(reg.Entries().empty());
+    }
 }
 
 TEST_F(KwDRegTest, FilePathAndProgramFolder) {
