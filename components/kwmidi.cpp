@@ -1,11 +1,11 @@
 #include "components/kwmidi.h"
 
+#include "platform/atomicfile.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
-#include <fstream>
 #include <sstream>
 #include <stdexcept>
 #include <string_view>
@@ -206,15 +206,8 @@ bool TKwMidi::WriteMidiFile(const std::string& fileName) {
     bytes += std::string("\x00\xFF\x20\x01\x01", 5);  // MIDI channel prefix
     bytes += std::string("\x00\xFF\x2F\x00", 4);
 
-    std::ofstream out(fileName, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    if (!out) {
-        std::remove(fileName.c_str());
-        return false;
-    }
-    return true;
+    // A new file put in place whole, so that a failed write keeps the earlier file.
+    return platform::replaceFileContent(fileName, bytes);
 }
 
 int TKwMidi::GetOctave(int note) {

@@ -24,8 +24,8 @@ public:
     // Writes the whole store as a format-1 Standard MIDI File (768 ticks per quarter note),
     // replacing an existing file. Every entry is checked first: a velocity that is not an
     // integer, a group without notes, or a key or velocity outside 0 to 127 throws
-    // std::invalid_argument and leaves the file untouched. Returns false, leaving no partial
-    // file, when the file cannot be written.
+    // std::invalid_argument and leaves the file untouched. Returns false, leaving an earlier
+    // file as it was and no partial one, when the file cannot be written.
     bool WriteMidiFile(const std::string& fileName);
 
     // Clears list and fills it with the pieces of text between ","; the piece after the last

@@ -1,9 +1,12 @@
 #include "components/kwmidi.h"
 
+#include "faultyfilesystem.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <iterator>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -173,6 +176,23 @@ TEST_F(KwMidiTest, RefusedEntriesThrowBeforeTheFileIsTouched) {
         EXPECT_THROW(midi.WriteMidiFile(file.string()), std::invalid_argument) << c.notes << " / " << c.velocity;
         EXPECT_EQ(testsupport::readBytes(file), before);
         midi.DeleteNote(1);
+    }
+}
+
+TEST_F(KwMidiTest, AFailedRewriteKeepsTheEarlierFileWhole) {
+    const auto file = dir / "song.mid";
+    midi.AddNote("60", "4", "100");
+    ASSERT_TRUE(midi.WriteMidiFile(file.string()));
+    const Bytes before = testsupport::readBytes(file);
+    midi.AddNote("64,67", "2", "90");
+    for (uint64_t budget : {0, 20, 70}) {
+        SCOPED_TRACE("disk full after " + std::to_string(budget) + " bytes");
+        testsupport::FaultyFileSystem files;
+        files.writeBudget = budget;
+        platform::ScopedFileSystem installed(files);
+        EXPECT_FALSE(midi.WriteMidiFile(file.string()));
+        EXPECT_EQ(testsupport::readBytes(file), before);
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
     }
 }
 
