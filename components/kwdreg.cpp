@@ -3,13 +3,10 @@
 #include "components/kwreg.h"
 #include "platform/atomicfile.h"
 #include "platform/environment.h"
-#include "platform/filesystem.h"
 #include "platform/registry.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -74,26 +71,6 @@ std::string execArgument(const std::string& path) {
         quoted.push_back(c);
     }
     return quoted + "\"";
-}
-
-// Every byte of the settings file, or nullopt when it is missing, no regular file, or cannot be
-// read to its end. Non-blocking, so that a pipe in its place is not waited on.
-std::optional<std::string> readSettingsFile(const std::string& path) {
-    platform::FileSystem& files = platform::fileSystem();
-    const int fd = files.open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC, 0);
-    if (fd < 0) return std::nullopt;
-    platform::FileStatus status;
-    std::optional<std::string> text;
-    if (files.fstat(fd, status) == 0 && status.kind == platform::FileKind::Regular) text.emplace();
-    char buffer[16384];
-    while (text) {
-        const ssize_t n = files.read(fd, buffer, sizeof buffer);
-        if (n == 0) break;
-        if (n > 0) text->append(buffer, static_cast<size_t>(n));
-        else if (n != -EINTR) text.reset();
-    }
-    files.close(fd);
-    return text;
 }
 
 }  // namespace
@@ -269,7 +246,7 @@ bool TKwDReg::RawSaveToFile() {
 }
 
 bool TKwDReg::RawLoadFromFile() {
-    std::optional<std::string> content = readSettingsFile(IniFilePath());
+    std::optional<std::string> content = platform::readFileContent(IniFilePath());
     if (!content) return false;
     const std::string text = content->substr(0, content->find('\0'));
     std::string folder;

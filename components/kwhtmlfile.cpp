@@ -1,11 +1,11 @@
 #include "components/kwhtmlfile.h"
 
+#include "platform/atomicfile.h"
+
 #include <gumbo.h>
 
 #include <cctype>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -155,14 +155,10 @@ std::string FileBrowser::LocalPath(const std::string& address) {
 void FileBrowser::Navigate(const std::string& address) {
     Clear();
     const std::string path = LocalPath(address);
-    std::error_code ec;
-    if (path.empty() || !std::filesystem::is_regular_file(path, ec)) return;  // no folders or devices
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return;
-    std::ostringstream source;
-    source << in.rdbuf();
-    if (in.bad()) return;
-    LoadHtml(source.str());
+    if (path.empty()) return;
+    const std::optional<std::string> source = platform::readFileContent(path);  // no folders or devices
+    if (!source) return;
+    LoadHtml(*source);
     location_ = path;
 }
 

@@ -1,6 +1,7 @@
 #include "platform/atomicfile.h"
 
 #include <fcntl.h>
+#include <cerrno>
 #include <unistd.h>
 
 #include <atomic>
@@ -11,6 +12,24 @@
 namespace platform {
 
 namespace fs = std::filesystem;
+
+std::optional<std::string> readFileContent(const std::string& path) {
+    FileSystem& files = fileSystem();
+    const int fd = files.open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC, 0);
+    if (fd < 0) return std::nullopt;
+    FileStatus status;
+    std::optional<std::string> text;
+    if (files.fstat(fd, status) == 0 && status.kind == FileKind::Regular) text.emplace();
+    char buffer[16384];
+    while (text) {
+        const ssize_t n = files.read(fd, buffer, sizeof buffer);
+        if (n == 0) break;
+        if (n > 0) text->append(buffer, static_cast<size_t>(n));
+        else if (n != -EINTR) text.reset();
+    }
+    files.close(fd);
+    return text;
+}
 
 bool replaceFileContent(fs::path path, std::string_view content, mode_t newFileMode) {
     static std::atomic<unsigned> counter{0};
@@ -24,11 +43,12 @@ bool replaceFileContent(fs::path path, std::string_view content, mode_t newFileM
     FileStatus old;
     const bool existed = files.stat(target, old) == 0;
     const std::string temp = target + ".new-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
-    int fd = files.open(temp, O_WRONLY | O_CREAT | O_EXCL, existed ? old.mode : newFileMode);
+    int fd = files.open(temp, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, existed ? old.mode : newFileMode);
     if (fd < 0) return false;
     bool ok = !existed || files.fchmod(fd, old.mode) == 0;
     for (size_t done = 0; ok && done < content.size();) {
         ssize_t n = files.pwrite(fd, content.data() + done, content.size() - done, static_cast<int64_t>(done));
+        if (n == -EINTR) continue;
         ok = n > 0;
         if (ok) done += static_cast<size_t>(n);
     }

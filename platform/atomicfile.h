@@ -1,12 +1,18 @@
-// Replacing a file's whole content in one step, so that a crash leaves the old file or the new one, never half of one.
+// Reading a file's whole content, and replacing it in one step so that a crash leaves the old file or the new one, never half of one.
 #pragma once
 
 #include <sys/types.h>
 
 #include <filesystem>
+#include <optional>
+#include <string>
 #include <string_view>
 
 namespace platform {
+
+// Every byte of a regular file, or nullopt when it is missing, is no regular file (a folder, a
+// pipe: the open does not block) or cannot be read to its end.
+std::optional<std::string> readFileContent(const std::string& path);
 
 // Writes the content to a new file beside the target, syncs it and renames it over the target.
 // An existing file keeps its permissions; a new one gets newFileMode less the umask. A symbolic

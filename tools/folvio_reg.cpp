@@ -4,9 +4,7 @@
 #include "platform/registry.h"
 
 #include <cstdio>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -304,14 +302,13 @@ int exportKey(const Command& c) {
 int importFile(const Command& c) {
     allow(c, 1, false, false, false, false);
     const std::string& file = c.operands[0];
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
+    const std::optional<std::string> text = platform::readFileContent(file);
+    if (!text) {
         std::cerr << "ERROR: cannot read " << file << "\n";
         return kNotFound;
     }
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     try {
-        platform::applyRegFile(platform::parseRegFile(text));
+        platform::applyRegFile(platform::parseRegFile(*text));
     } catch (const platform::RegFileError& e) {
         std::cerr << "ERROR: " << file << ", " << e.what() << "\n";
         return kNotFound;

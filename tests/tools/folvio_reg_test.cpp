@@ -166,6 +166,10 @@ TEST_F(FolvioRegTest, ExportAndImportAreLossless) {
     EXPECT_EQ(bad.exitCode, 1);
     EXPECT_NE(bad.output.find("line 4"), std::string::npos) << bad.output;
     EXPECT_FALSE(RegKey::open(Hive::CurrentUser, "Software\\Bad").has_value()) << "a malformed file was half applied";
+
+    auto folder = reg({"import", dir.path().string()});  // a folder is no registry file
+    EXPECT_EQ(folder.exitCode, 1);
+    EXPECT_NE(folder.output.find("ERROR: cannot read " + dir.path().string()), std::string::npos) << folder.output;
 }
 
 TEST_F(FolvioRegTest, ProcessesWritingAtOnceLoseNothing) {
