@@ -102,6 +102,8 @@ TEST(FolvioZip, ExitCodes) {
         {"-P '' out.zip a.txt", 7, "empty password"},
         {"partial.zip a.txt nothing.txt", 1, "nothing.txt: no such file"},
         {"fine.zip a.txt", 0, "1 entries written"},
+        {"nofolder.zip a.txt nowhere/", 1, "left out nowhere/: no such folder"},
+        {"nosearch.zip a.txt 'nowhere/*.txt'", 1, "left out nowhere/*.txt: no such folder"},
     };
     for (const Case& c : cases) {
         CommandResult r = folvioZip(dir.path(), c.args);
@@ -111,6 +113,7 @@ TEST(FolvioZip, ExitCodes) {
     EXPECT_EQ(testsupport::readFile(dir / "existing.zip"), "keep");
     EXPECT_FALSE(fs::exists(dir / "missing"));
     EXPECT_EQ(namesIn(dir / "partial.zip"), std::vector<std::string>{"a.txt"});
+    EXPECT_EQ(namesIn(dir / "nofolder.zip"), std::vector<std::string>{"a.txt"});  // no entry for a folder not there
 }
 
 TEST(FolvioZip, HelpExplainsEveryOption) {
