@@ -469,6 +469,8 @@ bool TZipWriter::AddFileToZip(const std::string& entry) {
         return false;
     }
 
+    // An added entry has no extra field, whatever OnStartZip set: no bytes would follow the lengths.
+    header.local_extra_length = header.central_extra_length = 0;
     bool encrypt = !isFolder && !Password.empty();
     checkEntryLimits(path, header, isFolder ? 0 : header.uncompressed_size + (encrypt ? kCryptHeadSize : 0));
     if (!isFolder) {

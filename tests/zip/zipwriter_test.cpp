@@ -326,6 +326,33 @@ TEST(ZipWriter, SkippingAtStartZipTakesTheFileOutOfTheTotal) {
     EXPECT_EQ(job.total, (std::vector<int>{100, 100}));  // 1000 of the 1000 bytes that remain
 }
 
+// The header OnStartZip may change is still written as a consistent record: an added entry has
+// no extra field, and a comment length always comes with that many bytes.
+TEST(ZipWriter, FieldsChangedAtStartZipKeepTheRecordsConsistent) {
+    struct Case {
+        const char* name;
+        std::function<void(TZipHeaderInfo&)> change;
+        const char* comment;  // as a reader sees it
+    } cases[] = {
+        {"a local extra length", [](TZipHeaderInfo& h) { h.local_extra_length = 4; }, ""},
+        {"a central extra length", [](TZipHeaderInfo& h) { h.central_extra_length = 4; }, ""},
+        {"a comment length without a comment", [](TZipHeaderInfo& h) { h.file_comment_length = 3; }, "000000"},
+        {"a comment", [](TZipHeaderInfo& h) { h.filecomment = "note", h.file_comment_length = 4; }, "6e6f7465"},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        testsupport::writeFile(dir / "data/a.txt", "some text");
+        Job job(dir);
+        job.w.OnStartZip = [&](TZipReader*, const std::string&, TZipHeaderInfo& header, bool&) { c.change(header); };
+        EXPECT_EQ(job.packFolder(dir / "data"), 1) << c.name;
+        testsupport::CommandResult r = testsupport::runCommand(
+            "/usr/bin/python3 -c 'import sys,zipfile; z=zipfile.ZipFile(sys.argv[1]); i=z.infolist()[0]; "
+            "print(z.testzip(), i.extra.hex(), i.comment.hex(), z.read(i).decode())' " +
+            testsupport::shellQuote(job.archive));
+        EXPECT_EQ(r.output, "None  " + std::string(c.comment) + " some text\n") << c.name;
+    }
+}
+
 // Every way a job can fail or be cancelled leaves no archive and an empty FilesList.
 void expectCleanFailure(Job& job, const std::string& message) {
     EXPECT_FALSE(fs::exists(job.archive)) << message;
