@@ -317,7 +317,7 @@ int run(int argc, char** argv) {
             leftOut = true;
             continue;
         }
-        if (!IsWildCard(spec) && platform::DirectoryExists(spec)) {
+        if (platform::DirectoryExists(spec)) {
             // A folder is packed as the application packs one: everything below it, recursively.
             std::string folder = o.hasRoot ? absolutePath(spec) : spec;
             spec = recursiveSpec(folder);

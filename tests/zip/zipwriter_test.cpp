@@ -246,6 +246,23 @@ TEST(ZipWriter, ExplicitFilesMissingFilesAndDuplicates) {
     EXPECT_EQ(std::string(arc.find("Readme")->data.begin(), arc.find("Readme")->data.end()), "mixed");
 }
 
+// Linux names may hold the wildcard characters: files and backed-up folders so named are packed.
+TEST(ZipWriter, NamesWithWildcardCharactersArePackedAsTheyAre) {
+    for (const char* name : {"we<1>", "q?d", "a*b", "p|q"}) {
+        TempDir dir;
+        testsupport::writeFile(dir / name / "s/f.txt", "f");
+        testsupport::writeFile(dir / name / "odd?name<1>.txt", "o");
+        testsupport::writeFile(dir / "qxd/other.txt", "x");
+        Job job(dir);
+        EXPECT_EQ(job.packFolder(dir / name), 3) << name;
+        EXPECT_EQ(readArchive(job.archive).names(), (std::vector<std::string>{"odd?name<1>.txt", "s/", "s/f.txt"})) << name;
+        fs::remove(job.archive);
+        job.w.FilesList = {(dir / name / "odd?name<1>.txt").string()};
+        EXPECT_EQ(job.w.Zip(), 1) << name;
+        EXPECT_EQ(readArchive(job.archive).names(), std::vector<std::string>{"odd?name<1>.txt"}) << name;
+    }
+}
+
 TEST(ZipWriter, ExcludeAndNoCompressLists) {
     TempDir dir;
     for (const char* f : {"data/keep.txt", "data/skip.LOG", "data/scratch/x.txt", "data/y.jpg"})
