@@ -56,7 +56,7 @@ TEST(FolvioZip, AnEmptyFolderGivesTheEndRecordAlone) {
 
 TEST(FolvioZip, OptionsShapeTheArchive) {
     TempDir dir;
-    for (const char* f : {"docs/a.txt", "docs/b.log", "docs/sub/c.txt", "docs/sub/deeper/d.txt"})
+    for (const char* f : {"docs/a.txt", "docs/b.log", "docs/sub/c.txt", "docs/sub/deeper/d.txt", "we<1>/f.txt"})
         testsupport::writeFile(dir / f, f);
     struct Case {
         const char* args;
@@ -70,6 +70,7 @@ TEST(FolvioZip, OptionsShapeTheArchive) {
         {"-r 'docs/*.txt'", {"docs/a.txt", "docs/sub/", "docs/sub/c.txt", "docs/sub/deeper/", "docs/sub/deeper/d.txt"}},
         {"--root docs docs/sub/c.txt ./docs/a.txt", {"a.txt", "sub/c.txt"}},
         {"-9 -n '*.txt' docs/a.txt", {"docs/a.txt"}},
+        {"'we<1>'", {"we<1>/f.txt"}},  // a folder whose name holds wildcard characters
     };
     int n = 0;
     for (const Case& c : cases) {
