@@ -179,6 +179,17 @@ std::string recursiveSpec(std::string folder) {
     return folder;
 }
 
+// Whether spec names a folder that is not there: one ending in "/" (the writer would add it as an
+// entry of its own) or the folder of a wildcard specification (the search would find nothing).
+bool namesMissingFolder(const std::string& spec) {
+    if (!spec.empty() && spec.back() == '/') return !platform::DirectoryExists(spec);
+    if (!IsWildCard(spec)) return false;
+    size_t slash = spec.rfind('/');
+    if (slash == std::string::npos || slash == 0) return false;
+    std::string folder = spec.substr(0, slash);
+    return !IsWildCard(folder) && !platform::DirectoryExists(folder);
+}
+
 // Why a file the writer left out could not be taken, as far as the file system tells.
 std::string reasonFor(const std::string& path) {
     platform::FileStatus link, target;
@@ -297,10 +308,16 @@ int run(int argc, char** argv) {
     if (!o.remove) writer.Password = o.password;
     bool existed = platform::FileExists(archive);
 
+    bool leftOut = false;
     for (size_t i = 1; i < o.positional.size() && o.remove; ++i) writer.FilesList.push_back(o.positional[i]);
     for (size_t i = 1; i < o.positional.size() && !o.remove; ++i) {
         std::string spec = o.positional[i];
-        if (!IsWildCard(spec) && platform::DirectoryExists(spec)) {
+        if (namesMissingFolder(spec)) {
+            std::fprintf(stderr, "folvio-zip: left out %s: no such folder\n", spec.c_str());
+            leftOut = true;
+            continue;
+        }
+        if (platform::DirectoryExists(spec)) {
             // A folder is packed as the application packs one: everything below it, recursively.
             std::string folder = o.hasRoot ? absolutePath(spec) : spec;
             spec = recursiveSpec(folder);
@@ -311,7 +328,6 @@ int run(int argc, char** argv) {
     }
 
     ProgressBar bar(!o.quiet && isatty(STDERR_FILENO));
-    bool leftOut = false;
     writer.ProcessMessages = [&] {
         if (interrupted) writer.CancelTheOperation();
     };

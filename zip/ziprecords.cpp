@@ -199,8 +199,8 @@ void TZipHeaderInfo::SaveCentralToStream(TStream& stream, std::string_view extra
     writeAll(stream, stored_.data(), filename_length);
     FOLVIO_ASSERT(extra.size() == central_extra_length);
     writeAll(stream, extra.data(), extra.size());
-    if (file_comment_length && filecomment) {
-        std::string comment = filecomment->substr(0, file_comment_length);
+    if (file_comment_length) {
+        std::string comment = filecomment ? filecomment->substr(0, file_comment_length) : std::string();
         comment.resize(file_comment_length, '\0');  // the length field and the bytes always agree
         writeAll(stream, comment.data(), comment.size());
     }

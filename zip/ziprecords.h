@@ -101,8 +101,8 @@ public:
     // Raises ENotEnoughRoom when the stream takes fewer bytes.
     void SaveLocalToStream(TStream& stream);
     // Writes the central header, the name, the extra field (a copied entry's old bytes, exactly
-    // central_extra_length of them) and the comment (when loaded). Raises ENotEnoughRoom when the
-    // stream takes fewer bytes.
+    // central_extra_length of them) and the comment (zero bytes when not loaded, so that the length
+    // field and the bytes agree). Raises ENotEnoughRoom when the stream takes fewer bytes.
     void SaveCentralToStream(TStream& stream, std::string_view extra = {}) const;
 
 private:

@@ -1,5 +1,6 @@
 #include "zip/zipsearch.h"
 
+#include "platform/filesystem.h"
 #include "zip/wildcard.h"
 
 TSearchData::TSearchData(const std::string& folder, const std::string& mask)
@@ -23,7 +24,9 @@ TDirSearch::TDirSearch(const std::string& folder, const std::string& mask, bool 
     std::string start = folder;
     if (!start.empty() && start.back() != '/') start += '/';
     size_t wild = start.find_first_of("*?<>|");
-    if (wild != std::string::npos) {
+    // Linux names may hold these characters: a folder that exists under that very name is walked
+    // as it is, not taken for a pattern.
+    if (wild != std::string::npos && !platform::DirectoryExists(start)) {
         // The base is the part before the folder holding the first wildcard; the rest gives one
         // folder-name pattern per level.
         size_t baseEnd = start.rfind('/', wild);

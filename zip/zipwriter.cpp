@@ -293,13 +293,14 @@ void TZipWriter::ExpandFilesList() {
             kept.push_back(entry);  // an explicit folder entry
             continue;
         }
-        if (IsWildCard(entry)) {
+        std::string path = entry.find('/') == std::string::npos ? RootDir() + entry : entry;
+        // Linux names may hold the wildcard characters: a file of that very name is taken as it is.
+        platform::FindRecord rec;
+        if (IsWildCard(entry) && !platform::FindFile(path, rec)) {
             wildcards.push_back(entry);
             continue;
         }
-        std::string path = entry.find('/') == std::string::npos ? RootDir() + entry : entry;
         if (IsInExcludeList(path)) continue;
-        platform::FindRecord rec;
         if (!platform::FindFile(path, rec)) {
             if (OnNoSuchFile) OnNoSuchFile(this, path);
             continue;
@@ -469,6 +470,8 @@ bool TZipWriter::AddFileToZip(const std::string& entry) {
         return false;
     }
 
+    // An added entry has no extra field, whatever OnStartZip set: no bytes would follow the lengths.
+    header.local_extra_length = header.central_extra_length = 0;
     bool encrypt = !isFolder && !Password.empty();
     checkEntryLimits(path, header, isFolder ? 0 : header.uncompressed_size + (encrypt ? kCryptHeadSize : 0));
     if (!isFolder) {

@@ -56,7 +56,7 @@ TEST(FolvioZip, AnEmptyFolderGivesTheEndRecordAlone) {
 
 TEST(FolvioZip, OptionsShapeTheArchive) {
     TempDir dir;
-    for (const char* f : {"docs/a.txt", "docs/b.log", "docs/sub/c.txt", "docs/sub/deeper/d.txt"})
+    for (const char* f : {"docs/a.txt", "docs/b.log", "docs/sub/c.txt", "docs/sub/deeper/d.txt", "we<1>/f.txt"})
         testsupport::writeFile(dir / f, f);
     struct Case {
         const char* args;
@@ -70,6 +70,7 @@ TEST(FolvioZip, OptionsShapeTheArchive) {
         {"-r 'docs/*.txt'", {"docs/a.txt", "docs/sub/", "docs/sub/c.txt", "docs/sub/deeper/", "docs/sub/deeper/d.txt"}},
         {"--root docs docs/sub/c.txt ./docs/a.txt", {"a.txt", "sub/c.txt"}},
         {"-9 -n '*.txt' docs/a.txt", {"docs/a.txt"}},
+        {"'we<1>'", {"we<1>/f.txt"}},  // a folder whose name holds wildcard characters
     };
     int n = 0;
     for (const Case& c : cases) {
@@ -102,6 +103,8 @@ TEST(FolvioZip, ExitCodes) {
         {"-P '' out.zip a.txt", 7, "empty password"},
         {"partial.zip a.txt nothing.txt", 1, "nothing.txt: no such file"},
         {"fine.zip a.txt", 0, "1 entries written"},
+        {"nofolder.zip a.txt nowhere/", 1, "left out nowhere/: no such folder"},
+        {"nosearch.zip a.txt 'nowhere/*.txt'", 1, "left out nowhere/*.txt: no such folder"},
     };
     for (const Case& c : cases) {
         CommandResult r = folvioZip(dir.path(), c.args);
@@ -111,6 +114,7 @@ TEST(FolvioZip, ExitCodes) {
     EXPECT_EQ(testsupport::readFile(dir / "existing.zip"), "keep");
     EXPECT_FALSE(fs::exists(dir / "missing"));
     EXPECT_EQ(namesIn(dir / "partial.zip"), std::vector<std::string>{"a.txt"});
+    EXPECT_EQ(namesIn(dir / "nofolder.zip"), std::vector<std::string>{"a.txt"});  // no entry for a folder not there
 }
 
 TEST(FolvioZip, HelpExplainsEveryOption) {

@@ -95,6 +95,18 @@ TEST_F(Walker, WildcardFoldersAreSearchedButNotReturned) {
     EXPECT_EQ(walk(dir.slashed() + "Nothing*", "*", true, dir.slashed()), std::vector<std::string>{});
 }
 
+// Linux folder names may hold the wildcard characters: a start folder that exists is walked as it
+// is named, not taken for a pattern that finds nothing or other folders.
+TEST(WalkerNames, FoldersNamedWithWildcardCharactersAreWalkedAsTheyAre) {
+    for (const char* name : {"we<1>", "q?d", "a*b", "p|q", "x<y"}) {
+        TempDir dir;
+        testsupport::writeFile(dir / name / "s/f.txt", "f");
+        testsupport::writeFile(dir / "qxd/other.txt", "o");
+        std::string start = dir.slashed() + name;
+        EXPECT_EQ(sorted(walk(start, "*", true, start + "/")), (std::vector<std::string>{"s/", "s/f.txt"})) << name;
+    }
+}
+
 TEST_F(Walker, MissingAndUnlistableFolders) {
     EXPECT_TRUE(walk((dir / "missing").string(), "*", true, "").empty());
     testsupport::FaultyFileSystem faulty;

@@ -246,6 +246,23 @@ TEST(ZipWriter, ExplicitFilesMissingFilesAndDuplicates) {
     EXPECT_EQ(std::string(arc.find("Readme")->data.begin(), arc.find("Readme")->data.end()), "mixed");
 }
 
+// Linux names may hold the wildcard characters: files and backed-up folders so named are packed.
+TEST(ZipWriter, NamesWithWildcardCharactersArePackedAsTheyAre) {
+    for (const char* name : {"we<1>", "q?d", "a*b", "p|q"}) {
+        TempDir dir;
+        testsupport::writeFile(dir / name / "s/f.txt", "f");
+        testsupport::writeFile(dir / name / "odd?name<1>.txt", "o");
+        testsupport::writeFile(dir / "qxd/other.txt", "x");
+        Job job(dir);
+        EXPECT_EQ(job.packFolder(dir / name), 3) << name;
+        EXPECT_EQ(readArchive(job.archive).names(), (std::vector<std::string>{"odd?name<1>.txt", "s/", "s/f.txt"})) << name;
+        fs::remove(job.archive);
+        job.w.FilesList = {(dir / name / "odd?name<1>.txt").string()};
+        EXPECT_EQ(job.w.Zip(), 1) << name;
+        EXPECT_EQ(readArchive(job.archive).names(), std::vector<std::string>{"odd?name<1>.txt"}) << name;
+    }
+}
+
 TEST(ZipWriter, ExcludeAndNoCompressLists) {
     TempDir dir;
     for (const char* f : {"data/keep.txt", "data/skip.LOG", "data/scratch/x.txt", "data/y.jpg"})
@@ -324,6 +341,33 @@ TEST(ZipWriter, SkippingAtStartZipTakesTheFileOutOfTheTotal) {
     EXPECT_EQ(job.w.Zip(), 1);
     EXPECT_EQ(readArchive(job.archive).names(), std::vector<std::string>{"a"});
     EXPECT_EQ(job.total, (std::vector<int>{100, 100}));  // 1000 of the 1000 bytes that remain
+}
+
+// The header OnStartZip may change is still written as a consistent record: an added entry has
+// no extra field, and a comment length always comes with that many bytes.
+TEST(ZipWriter, FieldsChangedAtStartZipKeepTheRecordsConsistent) {
+    struct Case {
+        const char* name;
+        std::function<void(TZipHeaderInfo&)> change;
+        const char* comment;  // as a reader sees it
+    } cases[] = {
+        {"a local extra length", [](TZipHeaderInfo& h) { h.local_extra_length = 4; }, ""},
+        {"a central extra length", [](TZipHeaderInfo& h) { h.central_extra_length = 4; }, ""},
+        {"a comment length without a comment", [](TZipHeaderInfo& h) { h.file_comment_length = 3; }, "000000"},
+        {"a comment", [](TZipHeaderInfo& h) { h.filecomment = "note", h.file_comment_length = 4; }, "6e6f7465"},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        testsupport::writeFile(dir / "data/a.txt", "some text");
+        Job job(dir);
+        job.w.OnStartZip = [&](TZipReader*, const std::string&, TZipHeaderInfo& header, bool&) { c.change(header); };
+        EXPECT_EQ(job.packFolder(dir / "data"), 1) << c.name;
+        testsupport::CommandResult r = testsupport::runCommand(
+            "/usr/bin/python3 -c 'import sys,zipfile; z=zipfile.ZipFile(sys.argv[1]); i=z.infolist()[0]; "
+            "print(z.testzip(), i.extra.hex(), i.comment.hex(), z.read(i).decode())' " +
+            testsupport::shellQuote(job.archive));
+        EXPECT_EQ(r.output, "None  " + std::string(c.comment) + " some text\n") << c.name;
+    }
 }
 
 // Every way a job can fail or be cancelled leaves no archive and an empty FilesList.
