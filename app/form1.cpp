@@ -174,6 +174,15 @@ TForm1::TForm1(const QStringList& arguments, QWidget* parent) : QMainWindow(pare
     ZipWriter1.OnTotalPercentDone = [this](TZipReader*, int Percent) { ZipWriter1TotalPercentDone(Percent); };
     ZipWriter1.OnZipComplete = [this](TZipReader*, int FileCount) { ZipWriter1ZipComplete(FileCount); };
     ZipWriter1.ProcessMessages = [this] { ProcessMessages(); };
+    // A destination inside the folder being packed holds the archive the new one replaces: it
+    // stays until the new one is complete, and must not be packed into it.
+    ZipWriter1.OnStartZip = [this](TZipReader*, const std::string& FName, TZipHeaderInfo& ZipHeader, bool& Skip) {
+        platform::FileStatus status;
+        if (replacedArchive_ && ZipHeader.uncompressed_size == replacedArchive_->size &&
+            platform::fileSystem().stat(FName, status) == 0 && status.device == replacedArchive_->device &&
+            status.inode == replacedArchive_->inode)
+            Skip = true;
+    };
     KwKeey1.SetProgrammID(11);
     KwKeey1.Schluessel = "vantorel";
 
@@ -701,6 +710,11 @@ void TForm1::packFolder(const std::string& folder, const std::string& destinatio
     // once it is complete: a failed or cancelled run leaves the earlier archive as it was.
     RemoveOnExit temporary{platform::CreateTemporaryFile(destination, ".folvio-")};
     platform::DeleteFile(temporary.path);  // the name stays reserved by its random part; the writer makes it anew
+
+    platform::FileStatus replaced;
+    replacedArchive_.reset();
+    if (platform::fileSystem().stat(archivePath, replaced) == 0 && replaced.kind == platform::FileKind::Regular)
+        replacedArchive_ = replaced;
 
     ZipWriter1.Password = KwKeey1.Decode(KwReg1.Pop("Password"));
     ZipWriter1.SetZipName(temporary.path);

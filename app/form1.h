@@ -5,6 +5,7 @@
 #include "components/kwhtml.h"
 #include "components/kwkeey.h"
 #include "components/kwreg.h"
+#include "platform/filesystem.h"
 #include "zip/zipwriter.h"
 
 #include <QElapsedTimer>
@@ -14,6 +15,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -188,6 +190,8 @@ private:
     void packFolder(const std::string& folder, const std::string& destination, const std::string& name);
 
     QElapsedTimer messagesClock_;
+    // The archive the folder being packed will replace; the writer leaves it out should the folder hold it.
+    std::optional<platform::FileStatus> replacedArchive_;
     // SpeedButton5Click has not returned yet (RunBusy is cleared earlier, by Cancel).
     bool runHandlerActive_ = false;
 

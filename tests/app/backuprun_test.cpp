@@ -488,6 +488,24 @@ TEST_F(BackupRunTest, LaterRunsWriteNoEmptyArchivesUnderEarlierNames) {
     EXPECT_EQ(apptest::zipEntries(dest / "2005_03_17_b.zip"), entriesWith("data"));
 }
 
+TEST_F(BackupRunTest, AnArchiveInsideItsOwnFolderIsNotPackedIntoItsSuccessor) {
+    // The destination lies in the folder backed up: the archive the run replaces must not end up
+    // inside the new one, or every run would carry all earlier ones along.
+    const std::string home = folder("Home");
+    const fs::path inner = src / "Home/backup";
+    fs::create_directories(inner);
+    const Lines expected = {"backup/", "file.txt=data", "sub/", "sub/inner.txt=inner"};
+    showWith({home});
+    for (int pass = 1; pass <= 2; ++pass) {
+        SCOPED_TRACE(pass);
+        form().SetItemChecked(0, true);
+        form().SetDestination(inner.string() + "/");
+        run();
+        EXPECT_TRUE(boxes.asked.empty());
+        EXPECT_EQ(apptest::zipEntries(inner / "home.zip"), expected);
+    }
+}
+
 TEST_F(BackupRunTest, ExitDuringARunLetsItFinishAndCloseIsRefused) {
     showWith({folder("A"), folder("B")});
     bool closed = true;
