@@ -143,6 +143,28 @@ Bytes samples(size_t n, uint32_t seed) {
     return out;
 }
 
+// Every three-letter string over 16 letters exactly once (a de Bruijn sequence): no match anywhere.
+Bytes noRepeatedTriples() {
+    constexpr int k = 16, n = 3;
+    int a[k * n] = {};
+    Bytes out;
+    auto extend = [&](auto&& self, int t, int p) -> void {
+        if (t > n) {
+            if (n % p == 0)
+                for (int j = 1; j <= p; j++) out.push_back(static_cast<uint8_t>('a' + a[j]));
+            return;
+        }
+        a[t] = a[t - p];
+        self(self, t + 1, p);
+        for (int j = a[t - p] + 1; j < k; j++) {
+            a[t] = j;
+            self(self, t + 1, t);
+        }
+    };
+    extend(extend, 1, 1);
+    return out;
+}
+
 Bytes concat(std::initializer_list<Bytes> parts) {
     Bytes out;
     for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
@@ -241,6 +263,7 @@ INSTANTIATE_TEST_SUITE_P(AllLevels, DeflateRoundTrip,
 
 // Pins the compressed bytes (CRC-32 and length) of fixed inputs at every level, so that a change
 // of the matcher, the block choice or the bit output that alters any byte is caught.
+// The values agree with a separate, plain model of the algorithm written from its description.
 TEST(Deflate, CompressedBytesArePinnedAtEveryLevel) {
     struct Pin {
         const char* input;
@@ -253,6 +276,8 @@ TEST(Deflate, CompressedBytesArePinnedAtEveryLevel) {
         {"samples", samples(100000, 16)},
         {"mutated copies", mutatedCopies(100000, 17)},
         {"mixed", concat({text(40000, 12), testsupport::randomBytes(40000, 13), Bytes(5000, 'z'), logLines(60000, 14)})},
+        {"short text, fixed codes", text(60, 31)},
+        {"no matches, two forced distance codes", noRepeatedTriples()},
     };
     const std::vector<Pin> pins = {
         {"log", 1, 0xbcf98fe2u, 42166},
@@ -291,6 +316,10 @@ TEST(Deflate, CompressedBytesArePinnedAtEveryLevel) {
         {"mixed", 7, 0x5c61692cu, 62948},
         {"mixed", 8, 0x9c2dabf3u, 62800},
         {"mixed", 9, 0x9c2dabf3u, 62800},
+        {"short text, fixed codes", 1, 0xbaa96dbeu, 44},
+        {"short text, fixed codes", 9, 0xbaa96dbeu, 44},
+        {"no matches, two forced distance codes", 1, 0x09d17dbfu, 2096},
+        {"no matches, two forced distance codes", 9, 0x09d17dbfu, 2096},
     };
     auto work = std::make_unique<TDeflateBuffers>();
     TDeflater deflater;
