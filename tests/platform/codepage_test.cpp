@@ -1,5 +1,7 @@
 #include "platform/codepage.h"
 
+#include "testsupport.h"
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -17,6 +19,16 @@ TEST(Codepage, EveryOemByteRoundTripsThroughUtf8) {
         ASSERT_TRUE(AnsiToOem(ansi, back)) << b;
         EXPECT_EQ(back, oem) << b;
     }
+}
+
+// Python's cp437 codec, written by others, gives every byte's character: the table must agree.
+TEST(Codepage, EveryOemByteDecodesAsPythonsCp437Codec) {
+    const testsupport::CommandResult python = testsupport::runCommand(
+        "/usr/bin/python3 -c \"import sys; sys.stdout.buffer.write(bytes(range(256)).decode('cp437').encode('utf-8'))\"");
+    ASSERT_EQ(python.exitCode, 0) << python.output;
+    std::string all;
+    for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
+    EXPECT_EQ(OemToAnsi(all), python.output);
 }
 
 struct Mapping {
