@@ -24,7 +24,8 @@ struct FindRecord {
     uint32_t attributes = 0;  // the fa* bits
     uint64_t size = 0;        // bytes, for a regular file (or a link to one)
     int64_t time = 0;         // last write, seconds since the epoch
-    FileKind kind = FileKind::Missing;  // what the name leads to, links followed; Symlink when dangling
+    FileKind kind = FileKind::Missing;  // what the name leads to, links followed; Symlink when dangling,
+                                        // Other when a listed entry could not be examined
     bool isLink = false;      // the entry itself is a symbolic link
 };
 

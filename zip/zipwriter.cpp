@@ -1,6 +1,7 @@
 #include "zip/zipwriter.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 
 #include "platform/codepage.h"
@@ -378,8 +379,10 @@ bool TZipWriter::openInput(const std::string& path, platform::FileStatus& status
     platform::FileSystem& fs = platform::fileSystem();
     for (;;) {
         platform::FileStatus link, target;
-        if (fs.lstat(path, link) != 0) return false;  // gone: no file of that path
-        bool regular = fs.stat(path, target) == 0 && target.kind == platform::FileKind::Regular;
+        // Gone: no file of that path. One that is there but cannot be examined is reported below.
+        const int missing = fs.lstat(path, link);
+        if (missing == -ENOENT || missing == -ENOTDIR) return false;
+        bool regular = missing == 0 && fs.stat(path, target) == 0 && target.kind == platform::FileKind::Regular;
         if (!regular && link.kind == platform::FileKind::Directory) return false;  // a folder, not a file
         if (regular) {
             // Only regular files are opened: a named pipe would block, a device could act.

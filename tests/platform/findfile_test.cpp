@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <map>
 #include <sys/stat.h>
 
 #include "faultyfilesystem.h"
@@ -68,6 +69,27 @@ TEST(FindFile, ListingsReturnEveryEntryOnceThenStayExhausted) {
     EXPECT_EQ(seen, (std::vector<std::string>{"a", "b", "c"}));
     EXPECT_NE(listing.Next(rec), 0);
     EXPECT_NE(listing.Next(rec), 0);
+}
+
+TEST(FindFile, ListedEntriesThatCannotBeExaminedAreReturnedNotDropped) {
+    testsupport::TempDir dir;
+    for (const char* name : {"gone", "locked", "long", ".hidden", "plain"}) testsupport::writeFile(dir / name, "x");
+    testsupport::FaultyFileSystem faulty;
+    faulty.statErrors[(dir / "gone").string()] = ENOENT;  // vanished since the listing was read
+    faulty.statErrors[(dir / "locked").string()] = EACCES;
+    faulty.statErrors[(dir / "long").string()] = ENAMETOOLONG;
+    faulty.statErrors[(dir / ".hidden").string()] = EACCES;
+    ScopedFileSystem use(faulty);
+    DirectoryListing listing(dir.path().string());
+    std::map<std::string, std::pair<FileKind, uint32_t>> seen;
+    FindRecord rec;
+    for (int r = listing.First(rec); r == 0; r = listing.Next(rec)) seen[rec.name] = {rec.kind, rec.attributes};
+    EXPECT_EQ(seen, (std::map<std::string, std::pair<FileKind, uint32_t>>{
+                        {".hidden", {FileKind::Other, faHidden}},
+                        {"locked", {FileKind::Other, 0}},
+                        {"long", {FileKind::Other, 0}},
+                        {"plain", {FileKind::Regular, faArchive}},
+                    }));
 }
 
 TEST(FindFile, AFolderThatCannotBeListedIsExhaustedFromTheStart) {

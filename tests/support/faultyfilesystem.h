@@ -19,6 +19,7 @@ public:
     std::map<std::string, int> openErrors;         // path -> errno returned by open
     std::map<std::string, uint64_t> readErrorAfter;  // path -> bytes readable before EIO
     std::map<std::string, int> listErrors;         // folder -> errno returned by the listing
+    std::map<std::string, int> statErrors;         // path -> errno returned by stat and lstat
     std::map<std::string, int64_t> startOffset;    // path -> position a new file reports it starts at
     std::optional<uint64_t> writeBudget;           // bytes all writes together may still put on disk
     std::set<std::string> closeErrors;             // paths whose close reports EIO
@@ -70,6 +71,14 @@ public:
     int64_t seek(int fd, int64_t offset, int whence) override {
         int64_t r = PosixFileSystem::seek(fd, whence == SEEK_SET ? offset - shift(fd) : offset, whence);
         return r < 0 ? r : r + shift(fd);
+    }
+    int stat(const std::string& path, platform::FileStatus& status) override {
+        if (auto it = statErrors.find(path); it != statErrors.end()) return -it->second;
+        return PosixFileSystem::stat(path, status);
+    }
+    int lstat(const std::string& path, platform::FileStatus& status) override {
+        if (auto it = statErrors.find(path); it != statErrors.end()) return -it->second;
+        return PosixFileSystem::lstat(path, status);
     }
     int rename(const std::string& from, const std::string& to) override {
         if (auto it = renameErrors.find(folderOf(from)); it != renameErrors.end()) return -it->second;

@@ -1,7 +1,9 @@
 #include "zip/zipwriter.h"
 
 #include <algorithm>
+#include <climits>
 #include <filesystem>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -521,6 +523,40 @@ TEST(ZipWriter, OnlyRegularFilesAreOpened) {
     EXPECT_EQ(skipped, (std::vector<std::string>{d + "dangling", d + "device", d + "pipe", d + "sock", d + "sublink"}));
     for (const std::string& p : watch.opened)
         EXPECT_TRUE(p == d + "real.txt" || p == d + "alias.txt" || p == job.archive) << p;
+}
+
+TEST(ZipWriter, EntriesBeyondThePathLimitAreReportedNotLostSilently) {
+    TempDir dir;
+    fs::create_directory(dir / "data");
+    // A chain of long folder names, made relative to each folder, until paths pass PATH_MAX; each holds f.txt.
+    const std::string name(200, 'd');
+    std::string path = (dir / "data").string();
+    size_t reachable = 0;  // the f.txt whose path the system still takes
+    int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(fd, 0);
+    for (; path.size() < PATH_MAX + 400; path += "/" + name) {
+        int file = openat(fd, "f.txt", O_WRONLY | O_CREAT, 0644);
+        ASSERT_GE(file, 0);
+        close(file);
+        if ((path + "/f.txt").size() < PATH_MAX) ++reachable;
+        ASSERT_EQ(mkdirat(fd, name.c_str(), 0755), 0);
+        int sub = openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY);
+        close(fd);
+        ASSERT_GE(sub, 0);
+        fd = sub;
+    }
+    close(fd);
+
+    Job job(dir);
+    job.packFolder(dir / "data");
+    size_t packedFiles = 0;
+    for (const std::string& n : readArchive(job.archive).names()) packedFiles += n.size() >= 5 && n.ends_with("f.txt");
+    EXPECT_EQ(packedFiles, reachable);
+    ASSERT_FALSE(job.skipped.empty()) << "what lies beyond the limit was left out without a word";
+    for (size_t i = 0; i < job.skipped.size(); ++i) {
+        EXPECT_GE(job.skipped[i].size(), size_t(PATH_MAX));
+        EXPECT_EQ(job.reasons[i], TSkipReason::srFileOpenError);
+    }
 }
 
 TEST(ZipWriter, AReadErrorFailsTheJobNamingTheFile) {
