@@ -47,6 +47,30 @@ TEST_F(DosTime, MomentsOutside1980To2099GiveZero) {
     EXPECT_EQ(platform::DateTimeToDosDateTime(4102444799), dos(2099, 12, 31, 23, 59, 58));
 }
 
+TEST_F(DosTime, BrokenDownTimesKeepEveryFieldInItsRange) {
+    struct Case {
+        const char* name;
+        int year, month, day, hour, minute, second;
+        uint32_t expected;
+    } cases[] = {
+        {"odd second", 2016, 12, 31, 23, 59, 59, dos(2016, 12, 31, 23, 59, 58)},
+        {"leap second", 2016, 12, 31, 23, 59, 60, dos(2016, 12, 31, 23, 59, 58)},
+        {"last moment", 2107, 12, 31, 23, 59, 59, dos(2107, 12, 31, 23, 59, 58)},
+    };
+    for (const Case& c : cases) {
+        std::tm local{};
+        local.tm_year = c.year - 1900;
+        local.tm_mon = c.month - 1;
+        local.tm_mday = c.day;
+        local.tm_hour = c.hour;
+        local.tm_min = c.minute;
+        local.tm_sec = c.second;
+        uint32_t value = 0;
+        ASSERT_TRUE(platform::DosDateTimeFromLocal(local, value)) << c.name;
+        EXPECT_EQ(value, c.expected) << c.name;
+    }
+}
+
 TEST_F(DosTime, LocalTimeIsUsed) {
     testsupport::ScopedEnv tz("TZ", "CET-1");
     tzset();
