@@ -1,5 +1,7 @@
 #include "platform/environment.h"
 
+#include "platform/registry.h"
+
 #include <pwd.h>
 #include <unistd.h>
 
@@ -65,15 +67,17 @@ fs::path configHome() { return absoluteFromEnv("XDG_CONFIG_HOME").value_or(homeD
 fs::path dataHome() { return absoluteFromEnv("XDG_DATA_HOME").value_or(homeDir() / ".local" / "share"); }
 fs::path cacheHome() { return absoluteFromEnv("XDG_CACHE_HOME").value_or(homeDir() / ".cache"); }
 
-std::string shellFolder(std::string_view name) {
+std::string shellFolder(std::string_view asked) {
+    // Shell-folder names are registry value names, which compare ignoring ASCII case.
+    const std::string name = foldName(asked);
     // Unset user folders fall back as the desktop's own lookup does: the desktop to ~/Desktop, others to ~.
-    if (name == "Desktop") return withOneSlash(userDir("XDG_DESKTOP_DIR").value_or(homeDir() / "Desktop"));
-    if (name == "Personal") return withOneSlash(userDir("XDG_DOCUMENTS_DIR").value_or(homeDir()));
-    if (name == "AppData") return withOneSlash(dataHome());
-    if (name == "Cache") return withOneSlash(cacheHome());
-    if (name == "Startup") return withOneSlash(configHome() / "autostart");
-    if (name == "Fonts") return withOneSlash(dataHome() / "fonts");
-    if (name == "Programs" || name == "Start Menu") return withOneSlash(dataHome() / "applications");
+    if (name == "desktop") return withOneSlash(userDir("XDG_DESKTOP_DIR").value_or(homeDir() / "Desktop"));
+    if (name == "personal") return withOneSlash(userDir("XDG_DOCUMENTS_DIR").value_or(homeDir()));
+    if (name == "appdata") return withOneSlash(dataHome());
+    if (name == "cache") return withOneSlash(cacheHome());
+    if (name == "startup") return withOneSlash(configHome() / "autostart");
+    if (name == "fonts") return withOneSlash(dataHome() / "fonts");
+    if (name == "programs" || name == "start menu") return withOneSlash(dataHome() / "applications");
     return "";
 }
 

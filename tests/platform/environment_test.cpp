@@ -34,7 +34,9 @@ TEST(ShellFolder, ComesFromTheXdgFoldersWithOneTrailingSlash) {
         {"start menu", {}, {}, {}, "Start Menu", home + "/.local/share/applications/"},
         {"no equivalent", {}, {}, {}, "Favorites", ""},
         {"quick launch", {}, {}, {}, "Quick Launch", ""},
-        {"names are exact", {}, {}, {}, "desktop", ""},
+        {"names ignore letter case, as registry value names do", {}, {}, {}, "desktop", home + "/Desktop/"},
+        {"start menu in capitals", {}, {}, {}, "START MENU", home + "/.local/share/applications/"},
+        {"only ASCII letters fold", {}, {}, {}, "Fonts\xC3\xA9", ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
