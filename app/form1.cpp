@@ -183,6 +183,12 @@ TForm1::TForm1(const QStringList& arguments, QWidget* parent) : QMainWindow(pare
             status.inode == replacedArchive_->inode)
             Skip = true;
     };
+    // The window leaves a file it cannot open out of the archive without a word; a scheduled run's
+    // log should still say which files its backup lacks.
+    ZipWriter1.OnSkippingFile = [](TZipReader*, TSkipReason Reason, const std::string& FName, int, bool&) {
+        if (Reason == TSkipReason::srFileOpenError)
+            std::fprintf(stderr, "folvio: left out %s: it cannot be opened\n", FName.c_str());
+    };
     KwKeey1.SetProgrammID(11);
     KwKeey1.Schluessel = "vantorel";
 

@@ -130,6 +130,19 @@ TEST_F(BackupRunTest, EachCheckedFolderGetsItsArchiveAndLosesItsCheckMark) {
     EXPECT_TRUE(form().isVisible());
 }
 
+TEST_F(BackupRunTest, AFileThatCannotBeOpenedIsLeftOutAndNamedOnStderr) {
+    const std::string a = folder("A", "first");
+    const fs::path fifo = src / "A/pipe";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    showWith({a});
+    testing::internal::CaptureStderr();
+    run();
+    const std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(boxes.asked.empty());
+    EXPECT_EQ(apptest::zipEntries(dest / "a.zip"), entriesWith("first"));
+    EXPECT_NE(log.find("folvio: left out " + fifo.string() + ": it cannot be opened\n"), std::string::npos) << log;
+}
+
 TEST_F(BackupRunTest, FoldersWithTheSameLastPartShareAPlainNameAndNumberDatedOnes) {
     struct Case {
         const char* name;
