@@ -177,11 +177,7 @@ TForm1::TForm1(const QStringList& arguments, QWidget* parent) : QMainWindow(pare
     // A destination inside the folder being packed holds the archive the new one replaces: it
     // stays until the new one is complete, and must not be packed into it.
     ZipWriter1.OnStartZip = [this](TZipReader*, const std::string& FName, TZipHeaderInfo& ZipHeader, bool& Skip) {
-        platform::FileStatus status;
-        if (replacedArchive_ && ZipHeader.uncompressed_size == replacedArchive_->size &&
-            platform::fileSystem().stat(FName, status) == 0 && status.device == replacedArchive_->device &&
-            status.inode == replacedArchive_->inode)
-            Skip = true;
+        if (replacedArchive_ && platform::IsSameFile(FName, ZipHeader.uncompressed_size, *replacedArchive_)) Skip = true;
     };
     // The window leaves a file it cannot open out of the archive without a word; a scheduled run's
     // log should still say which files its backup lacks.

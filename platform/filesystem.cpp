@@ -159,6 +159,12 @@ bool DeleteFile(const std::string& path) { return fileSystem().unlink(path) == 0
 
 bool RenameFile(const std::string& from, const std::string& to) { return fileSystem().rename(from, to) == 0; }
 
+bool IsSameFile(const std::string& path, uint64_t size, const FileStatus& known) {
+    FileStatus status;
+    return size == known.size && fileSystem().stat(path, status) == 0 && status.device == known.device &&
+           status.inode == known.inode;
+}
+
 void SyncFolderOf(const std::string& path) {
     const size_t slash = path.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);

@@ -106,6 +106,9 @@ bool FileExists(const std::string& path);       // a regular file
 bool DirectoryExists(const std::string& path);  // a folder
 bool DeleteFile(const std::string& path);       // true when it was removed
 bool RenameFile(const std::string& from, const std::string& to);
+// Whether path is the file known describes (same device and inode). size is path's size as listed:
+// only a file of known's size can be it, so only those cost a look.
+bool IsSameFile(const std::string& path, uint64_t size, const FileStatus& known);
 // Has the folder that holds path written its entries to the disk, so that a file created or
 // renamed there survives a power cut; best effort.
 void SyncFolderOf(const std::string& path);

@@ -348,11 +348,7 @@ void TZipWriter::ExpandFilesList() {
 
 bool TZipWriter::isArchive(const std::string& path, uint64_t size) const {
     if (path == ZipName()) return true;
-    // Only a file of the archive's size can be it; only those cost a look at their identity.
-    if (!FUpdateMode || size != FArchiveStatus.size) return false;
-    platform::FileStatus status;
-    return platform::fileSystem().stat(path, status) == 0 && status.device == FArchiveStatus.device &&
-           status.inode == FArchiveStatus.inode;
+    return FUpdateMode && platform::IsSameFile(path, size, FArchiveStatus);
 }
 
 std::string TZipWriter::StoredFolderPart(const std::string& path) const {
