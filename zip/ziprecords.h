@@ -92,9 +92,11 @@ public:
     bool GetIsEncrypted() const { return general_purpose_flag & 1; }
     bool GetHasDescriptor() const { return general_purpose_flag & 8; }
     bool GetHasComment() const { return file_comment_length > 0; }
-    uint32_t GetLocalSize() const { return LocalFixedSize + filename_length + local_extra_length; }
+    uint32_t GetLocalSize() const {
+        return static_cast<uint32_t>(LocalFixedSize + filename_length + local_extra_length);
+    }
     uint32_t GetCentralSize() const {
-        return CentralFixedSize + filename_length + central_extra_length + file_comment_length;
+        return static_cast<uint32_t>(CentralFixedSize + filename_length + central_extra_length + file_comment_length);
     }
 
     // Sets local_header_offset to the stream position, then writes the local header and name.
