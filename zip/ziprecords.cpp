@@ -5,17 +5,6 @@
 #include "platform/dostime.h"
 #include "zip/ziperrors.h"
 
-// Constant-initialised to the standard values, so they hold before any other code runs.
-uint32_t LOCSIG = 0x04034B50;
-uint32_t CENTSIG = 0x02014B50;
-uint32_t ENDSIG = 0x06054B50;
-
-void setZipSignatures(uint32_t loc, uint32_t cent, uint32_t end) {
-    LOCSIG = loc ? loc : 0x04034B50;
-    CENTSIG = cent ? cent : 0x02014B50;
-    ENDSIG = end ? end : 0x06054B50;
-}
-
 namespace {
 
 constexpr std::array<uint32_t, 256> makeCrcTable() {

@@ -11,12 +11,10 @@
 
 #include "zip/bufferedstream.h"
 
-// Record signatures, set to the standard values when the module starts.
-extern uint32_t LOCSIG;
-extern uint32_t CENTSIG;
-extern uint32_t ENDSIG;
-// Sets the signatures; 0 stands for the standard value of each.
-void setZipSignatures(uint32_t loc, uint32_t cent, uint32_t end);
+// Record signatures: local header, central header, end of the central directory.
+constexpr uint32_t LOCSIG = 0x04034B50;
+constexpr uint32_t CENTSIG = 0x02014B50;
+constexpr uint32_t ENDSIG = 0x06054B50;
 
 // Little-endian fields read from the bytes of a record.
 inline uint16_t GetLE16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
