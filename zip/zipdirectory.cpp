@@ -107,7 +107,7 @@ void ReadZipDirectory(TStream& in, bool oemConvert, TSortedZip& entries, TEndCen
     if (uint64_t{end.total_entries} * TZipHeaderInfo::CentralFixedSize > end.central_size)
         throw EIncompleteZip("the end record claims more entries than the central directory holds");
 
-    TSortedZip names(TZipSortMode::ByName, false);
+    TSortedZipView names(TZipSortMode::ByName);
     uint64_t at = end.central_offset;
     for (uint32_t i = 0; i < end.total_entries; ++i) {
         const std::string which = "central header " + std::to_string(i + 1);
@@ -150,8 +150,8 @@ void ReadZipDirectory(TStream& in, bool oemConvert, TSortedZip& entries, TEndCen
         if (uint64_t{rec->local_header_offset} + TZipHeaderInfo::LocalFixedSize + rec->compressed_size > end.central_offset)
             throw EIncompleteZip("the data of \"" + name + "\" run into the central directory");
         if (entries.Find(*rec)) throw EIncompleteZip("two entries start at the same place");
-        names.Add(rec.get());  // raises "Duplicate Object index" for a second entry of the same name
-        entries.Add(rec.release());
+        names.Add(*rec);  // raises "Duplicate Object index" for a second entry of the same name
+        entries.Add(std::move(rec));
         at = next;
     }
 

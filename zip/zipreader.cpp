@@ -3,7 +3,7 @@
 #include "zip/zipdirectory.h"
 #include "zip/ziperrors.h"
 
-TZipReader::TZipReader() : FZipContents(std::make_unique<TSortedZip>(TZipSortMode::ByNone, true)) {}
+TZipReader::TZipReader() : FZipContents(std::make_unique<TSortedZip>(TZipSortMode::ByNone)) {}
 
 TZipReader::~TZipReader() = default;
 

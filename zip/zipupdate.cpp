@@ -110,7 +110,7 @@ void TZipWriter::MergeExisting() {
                 flushRun();
                 FZipHeader = CreateNewZipHeader();
                 if (AddFileToZip(spec)) {
-                    addRecord(FZipHeader.release(), spec, true);
+                    addRecord(std::move(FZipHeader), spec, true);
                     continue;
                 }
                 // Nothing could be added in its place (the file is gone, cannot be opened, or was
@@ -122,7 +122,7 @@ void TZipWriter::MergeExisting() {
         auto copy = std::make_unique<TZipHeaderInfo>(entry);
         copy->selected = 0;
         MoveFile(*copy, limit);
-        addRecord(copy.release(), std::string(), false);
+        addRecord(std::move(copy), std::string(), false);
     }
 
     flushRun();

@@ -133,8 +133,8 @@ int TZipWriter::ProcessFiles() {
     KeepZipOpen = true;
     SetSortMode(TZipSortMode::ByNone);
     FDisposeList.clear();
-    FNameList = std::make_unique<TSortedZip>(TZipSortMode::ByName, false);
-    FPositionList = std::make_unique<TSortedZip>(TZipSortMode::ByNone, true);
+    FNameList = std::make_unique<TSortedZipView>(TZipSortMode::ByName);
+    FPositionList = std::make_unique<TSortedZip>(TZipSortMode::ByNone);
     FNewEndCentral.Clear();
     FEntriesCount = 0;
     FCentralBytes = 0;
@@ -191,7 +191,7 @@ int TZipWriter::ProcessFiles() {
             if (stopNow) throw EUserCanceled(kUserCanceledZip);
             for (size_t i = 0; i < FilesList.size(); ++i) {
                 FZipHeader = CreateNewZipHeader();
-                if (AddFileToZip(FilesList[i])) addRecord(FZipHeader.release(), FilesList[i], true);
+                if (AddFileToZip(FilesList[i])) addRecord(std::move(FZipHeader), FilesList[i], true);
                 FZipHeader.reset();
             }
         }
@@ -226,13 +226,12 @@ int TZipWriter::ProcessFiles() {
     return FEntriesCount;
 }
 
-void TZipWriter::addRecord(TZipHeaderInfo* record, const std::string& path, bool added) {
+void TZipWriter::addRecord(std::unique_ptr<TZipHeaderInfo> record, const std::string& path, bool added) {
     if (added) ++FEntriesCount;
     ++FNewEndCentral.entries_this_disk;
     ++FNewEndCentral.total_entries;
     FCentralBytes += record->GetCentralSize();
-    FPositionList->Add(record);  // the position list owns the record
-    FNameList->Add(record);
+    FNameList->Add(FPositionList->Add(std::move(record)));  // the position list owns the record
     if (added && Dispose) FDisposeList.push_back(path);
 }
 
@@ -267,6 +266,7 @@ void TZipWriter::finishFailedJob() {
     FDeflateBuffers.reset();
     FInStream.reset();
     FOutStream.reset();  // closes quietly; the file goes next
+    FNameList.reset();  // the view goes before the records it points at
     FPositionList.reset();
     if (FOutCreated) platform::DeleteFile(FOutFileName);
     FOutCreated = false;
@@ -277,10 +277,10 @@ void TZipWriter::ExpandFilesList() {
     FBytesDone = 0;
     // Freshening takes only files whose stored name is already in the archive: a name index of
     // the in-memory directory serves the lookups.
-    TSortedZip names(TZipSortMode::ByName, false);
+    TSortedZipView names(TZipSortMode::ByName);
     if (ZipAction == TZipAction::zaFreshen)
         for (size_t i = 0; i < FZipContents->Count(); ++i)
-            if (!names.Find(*FZipContents->Items(i))) names.Add(FZipContents->Items(i));
+            if (!names.Find(*FZipContents->Items(i))) names.Add(*FZipContents->Items(i));
     auto inDirectory = [&](const std::string& path) {
         TZipHeaderInfo key;
         key.Setfilename(afterLastSlash(path));

@@ -178,7 +178,7 @@ private:
     void finishFailedJob();
     // Puts a record just written into both lists and the end record's counts; an added one
     // (not a copied one) is counted in the job's result and its source path may be disposed.
-    void addRecord(TZipHeaderInfo* record, const std::string& path, bool added);
+    void addRecord(std::unique_ptr<TZipHeaderInfo> record, const std::string& path, bool added);
     void openTemporaryOutput(const std::string& archive, const platform::FileStatus& existing);
     void writeCentralDirectory();
     // Copies count bytes from the existing archive's current position to the output.
@@ -212,7 +212,7 @@ private:
     platform::FileStatus FArchiveStatus;  // the existing archive as its directory was read
     std::unique_ptr<TBufferedFileStream> FInStream;
     std::unique_ptr<TZipHeaderInfo> FZipHeader;
-    std::unique_ptr<TSortedZip> FNameList;
+    std::unique_ptr<TSortedZipView> FNameList;  // a view of the records FPositionList owns
     std::unique_ptr<TSortedZip> FPositionList;
     TEndCentral FNewEndCentral;
     uint32_t FCrc = 0xFFFFFFFF;

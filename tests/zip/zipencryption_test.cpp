@@ -51,7 +51,7 @@ struct Stored {
 
 std::vector<Stored> entries(const std::string& archive) {
     TBufferedFileStream in(archive, TFileMode::fmOpenRead);
-    TSortedZip list(TZipSortMode::ByNone, true);
+    TSortedZip list(TZipSortMode::ByNone);
     TEndCentral end;
     ReadZipDirectory(in, true, list, end);
     std::string bytes = testsupport::readFile(archive);
