@@ -16,8 +16,6 @@
 
 namespace {
 
-constexpr uint32_t kDescriptorSig = 0x08074B50;
-
 std::string folderOf(const std::string& path) {
     size_t slash = path.rfind('/');
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
@@ -85,7 +83,7 @@ void TZipWriter::MergeExisting() {
     for (size_t i = 0; i < count; ++i) {
         TZipHeaderInfo& entry = *FZipContents->Items(i);
         const uint64_t limit = i + 1 < count ? FZipContents->Items(i + 1)->local_header_offset : FEndCentral.central_offset;
-        if (entry.integrity_status == 2) continue;  // known bad: dropped
+        if (entry.integrity_status == kIntegrityBad) continue;  // dropped
         const std::string name = entry.directory() + entry.filename();
         bool matched = false;
         if (FDeleteMode && entry.selected) {
@@ -135,12 +133,13 @@ void TZipWriter::MergeExisting() {
 void TZipWriter::MoveFile(TZipHeaderInfo& record, uint64_t limit) {
     const std::string& name = record.StoredName();
     uint8_t local[TZipHeaderInfo::LocalFixedSize];
+    TZipHeaderInfo stored;  // the fields of the old local header
     const int64_t at = record.local_header_offset;
     if (FZipStream->Seek(at, TSeekOrigin::soBeginning) != at || FZipStream->Read(local, sizeof local) != sizeof local ||
-        GetLE32(local) != LOCSIG)
+        !stored.LoadLocalFromBuffer(local))
         throw EIncompleteZip("the local header of \"" + name + "\" is missing");
-    const uint16_t nameLength = GetLE16(local + 26), extraLength = GetLE16(local + 28);
-    const uint64_t dataEnd = at + TZipHeaderInfo::LocalFixedSize + nameLength + extraLength + record.compressed_size;
+    const uint16_t nameLength = stored.filename_length, extraLength = stored.local_extra_length;
+    const uint64_t dataEnd = at + stored.GetLocalSize() + record.compressed_size;
 
     TZipHeaderInfo header = record;
     uint64_t descriptor = 0;
@@ -148,16 +147,15 @@ void TZipWriter::MoveFile(TZipHeaderInfo& record, uint64_t limit) {
         // The data descriptor after the data (with or without its signature) comes along, and
         // the local header keeps the values it had, as a reader of such an entry expects them.
         uint8_t d[8];
-        if (dataEnd + 12 > limit || FZipStream->Seek(static_cast<int64_t>(dataEnd), TSeekOrigin::soBeginning) !=
-                                        static_cast<int64_t>(dataEnd) ||
+        if (dataEnd + kDataDescriptorSize > limit ||
+            FZipStream->Seek(static_cast<int64_t>(dataEnd), TSeekOrigin::soBeginning) != static_cast<int64_t>(dataEnd) ||
             FZipStream->Read(d, sizeof d) != sizeof d)
             throw EIncompleteZip("the data descriptor of \"" + name + "\" is missing");
-        if (GetLE32(d) == kDescriptorSig && GetLE32(d + 4) == record.crc32) descriptor = 16;
-        else if (GetLE32(d) == record.crc32) descriptor = 12;
-        else throw EIncompleteZip("the data descriptor of \"" + name + "\" does not match its entry");
-        header.crc32 = GetLE32(local + 14);
-        header.compressed_size = GetLE32(local + 18);
-        header.uncompressed_size = GetLE32(local + 22);
+        descriptor = record.DataDescriptorSize(d);
+        if (descriptor == 0) throw EIncompleteZip("the data descriptor of \"" + name + "\" does not match its entry");
+        header.crc32 = stored.crc32;
+        header.compressed_size = stored.compressed_size;
+        header.uncompressed_size = stored.uncompressed_size;
     }
     if (dataEnd + descriptor > limit) throw EIncompleteZip("the data of \"" + name + "\" run into what follows them");
 

@@ -20,8 +20,6 @@ constexpr size_t kPrePassChunk = 8192;
 constexpr uint32_t kCryptHeadSize = 12;
 // Reads of a file that keeps changing between the CRC pre-pass and the data before giving up.
 constexpr int kEncryptAttempts = 3;
-// General-purpose flag bits 1 and 2, which the compressor sets from the level.
-constexpr uint16_t kCompressionFlagBits = 6;
 
 std::string trimmed(const std::string& s) {
     size_t b = s.find_first_not_of(" \t\r\n");
@@ -246,7 +244,7 @@ void TZipWriter::writeCentralDirectory() {
         // A copied entry's central extra field comes from its old central header.
         extra.resize(record.central_extra_length);
         if (!extra.empty()) {
-            int64_t at = int64_t{record.central_header_offset} + TZipHeaderInfo::CentralFixedSize + record.filename_length;
+            const auto at = static_cast<int64_t>(record.GetCentralExtraPosition());
             if (!FZipStream || FZipStream->Seek(at, TSeekOrigin::soBeginning) != at ||
                 FZipStream->Read(extra.data(), extra.size()) != extra.size())
                 throw EIncompleteZip("cannot read the extra field of \"" + record.StoredName() + "\"");
@@ -432,8 +430,8 @@ bool TZipWriter::AddFileToZip(const std::string& entry) {
         }
         header.uncompressed_size = header.compressed_size = 0;
         header.crc32 = 0;
-        header.compression_method = 0;
-        header.internal_attributes = 0;
+        header.compression_method = kMethodStored;
+        header.internal_attributes = kInternalBinary;
     } else {
         if (!openInput(path, status)) return false;
         header.external_attributes = platform::AttributesOf(status, afterLastSlash(path));
@@ -449,7 +447,7 @@ bool TZipWriter::AddFileToZip(const std::string& entry) {
     if (OEMConvert) path = platform::OemFilter(path);
     header.Setfilename(isFolder ? std::string() : afterLastSlash(path));
     header.local_header_offset = static_cast<uint32_t>(FOutStream->Position());
-    if (!isFolder) header.internal_attributes = 2;  // not yet known
+    if (!isFolder) header.internal_attributes = kInternalUnknown;
     header.disk_number_start = 0;
     if (FStorePaths) header.Setdirectory(StoredFolderPart(path));
     // A folder entry without a folder part (no paths stored, or the root folder itself) would
@@ -476,8 +474,8 @@ bool TZipWriter::AddFileToZip(const std::string& entry) {
     if (!isFolder) {
         header.crc32 = 0xFFFFFFFF;
         header.compressed_size = 0;
-        header.compression_method = 8;
-        header.general_purpose_flag &= 0xFFFE;  // not encrypted (yet)
+        header.compression_method = kMethodDeflated;
+        header.general_purpose_flag &= ~kFlagEncrypted;  // not yet
     }
     header.SaveLocalToStream(*FOutStream);
 
@@ -505,9 +503,9 @@ bool TZipWriter::AddFileToZip(const std::string& entry) {
         FFileBytesRead = 0;
         rewindInput();
         FOutStream->Seek(dataStart, TSeekOrigin::soBeginning);
-        header.compression_method = 8;
-        header.internal_attributes = 2;
-        header.general_purpose_flag &= ~kCompressionFlagBits;
+        header.compression_method = kMethodDeflated;
+        header.internal_attributes = kInternalUnknown;
+        header.general_purpose_flag &= ~kFlagDeflateOptions;
     }
 
     // The entry describes the bytes actually read, also when the file shrank while it was read
@@ -515,7 +513,7 @@ bool TZipWriter::AddFileToZip(const std::string& entry) {
     header.uncompressed_size = static_cast<uint32_t>(FFileBytesRead);
     header.crc32 = ~FCrc;
     if (encrypt) {
-        header.general_purpose_flag |= 1;
+        header.general_purpose_flag |= kFlagEncrypted;
         header.compressed_size += kCryptHeadSize;
     }
     int64_t resume = FOutStream->Position();
@@ -594,8 +592,8 @@ void TZipWriter::storeFile() {
     uint64_t start = FBytesWritten;
     for (uint16_t n; (n = file_read(buffer, kCopyChunk)) != 0;) zfwrite(buffer, 1, n);
     header.compressed_size = static_cast<uint32_t>(FBytesWritten - start);
-    header.compression_method = 0;
-    header.internal_attributes = 0;
+    header.compression_method = kMethodStored;
+    header.internal_attributes = kInternalBinary;
 }
 
 uint16_t TZipWriter::file_read(uint8_t* buffer, uint16_t count) {
