@@ -44,11 +44,13 @@ int TZipWriter::DeleteEntries() {
     }
 }
 
-uint32_t TZipWriter::FileDate(const std::string& path) {
+uint32_t TZipWriter::FileDate(const std::string& path, uint64_t* size) {
     platform::FindRecord rec;
     std::string name = path.size() > 1 && path.back() == '/' ? path.substr(0, path.size() - 1) : path;
     uint32_t dos = 0xFFFFFFFF;
-    if (platform::FindFile(name, rec) && !platform::FileTimeToDosDateTime(rec.time, dos)) dos = 0xFFFFFFFF;
+    const bool found = platform::FindFile(name, rec);
+    if (found && !platform::FileTimeToDosDateTime(rec.time, dos)) dos = 0xFFFFFFFF;
+    if (size) *size = found ? rec.size : 0;
     return GoodTimeStamp(dos);
 }
 
@@ -86,6 +88,7 @@ void TZipWriter::MergeExisting() {
         if (entry.integrity_status == kIntegrityBad) continue;  // dropped
         const std::string name = entry.directory() + entry.filename();
         bool matched = false;
+        uint64_t fileSize = 0;
         if (FDeleteMode && entry.selected) {
             entry.selected = 0;
             if (removed(name)) continue;
@@ -96,11 +99,11 @@ void TZipWriter::MergeExisting() {
                 // A wildcard pattern goes on matching further entries, also after a Skip.
                 if (!IsWildCard(spec)) used[j] = true;
                 if (removed(name)) continue;
-            } else if (ZipAction != TZipAction::zaReplace && GoodTimeStamp(entry.last_mod_datetime) >= FileDate(spec)) {
+            } else if (ZipAction != TZipAction::zaReplace &&
+                       GoodTimeStamp(entry.last_mod_datetime) >= FileDate(spec, &fileSize)) {
                 // The entry is at least as new as the file: it stays, and the file is done.
                 used[j] = true;
-                platform::FindRecord rec;
-                if (platform::FindFile(spec, rec)) FTotalBytes -= static_cast<double>(rec.size);
+                FTotalBytes -= static_cast<double>(fileSize);
                 if (Dispose) FDisposeList.push_back(spec);
             } else {
                 used[j] = true;

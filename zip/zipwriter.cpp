@@ -124,10 +124,23 @@ std::unique_ptr<TZipHeaderInfo> TZipWriter::CreateNewZipHeader() const {
 
 int TZipWriter::ProcessFiles() {
     if (trimmed(ZipName()).empty()) return 0;
+    const SavedSettings saved = startJob();
+    // Whatever way the job ends: settings back, the name list gone, FilesList empty.
+    Finally restore([&] { endJob(saved); });
+    try {
+        writeJob();
+        commitJob();
+    } catch (...) {
+        finishFailedJob();
+        throw;
+    }
+    finishSucceededJob();
+    return FEntriesCount;
+}
 
+TZipWriter::SavedSettings TZipWriter::startJob() {
+    const SavedSettings saved{FSortMode, KeepZipOpen};
     FCancel = false;
-    TZipSortMode savedSortMode = FSortMode;
-    bool savedKeepZipOpen = KeepZipOpen;
     KeepZipOpen = true;
     SetSortMode(TZipSortMode::ByNone);
     FDisposeList.clear();
@@ -142,72 +155,71 @@ int TZipWriter::ProcessFiles() {
     FTotalBytes = FBytesDone = 0;
     FKernelCopy = true;
     FRun = {};
+    return saved;
+}
 
-    // Whatever way the job ends: settings back, the name list gone, FilesList empty.
-    Finally restore([&] {
-        KeepZipOpen = savedKeepZipOpen;
-        SetSortMode(savedSortMode);
-        FNameList.reset();
-        FZipHeader.reset();
-        FilesList.clear();
-        FDisposeList.clear();
-        if (!KeepZipOpen) FZipStream.reset();
-    });
+void TZipWriter::endJob(const SavedSettings& saved) {
+    KeepZipOpen = saved.keepZipOpen;
+    SetSortMode(saved.sortMode);
+    FNameList.reset();
+    FZipHeader.reset();
+    FilesList.clear();
+    FDisposeList.clear();
+    if (!KeepZipOpen) FZipStream.reset();
+}
 
-    try {
-        if (MultiZipInfo.MultiMode != TMultiMode::mmNone)
-            throw EZipError("Spanned and blocked archives are not supported");
+void TZipWriter::writeJob() {
+    if (MultiZipInfo.MultiMode != TMultiMode::mmNone) throw EZipError("Spanned and blocked archives are not supported");
 
-        // An existing archive is read first: freshening looks its names up while expanding, and
-        // an archive that cannot be read fails the job before anything is walked or written.
-        platform::FileStatus existing;
-        FUpdateMode = platform::fileSystem().stat(ZipName(), existing) == 0;
-        if (FUpdateMode) {
-            OpenZip();
-            if (!FZipStream->Status(FArchiveStatus)) throw EIncompleteZip("the status of the archive cannot be read");
-        }
-
-        if (!FDeleteMode && !FilesList.empty()) ExpandFilesList();
-
-        FCopyBuffer = std::make_unique<uint8_t[]>(kCopyChunk);
-        if (FPackLevel > 0 && !FDeleteMode) FDeflateBuffers = std::make_unique<TDeflateBuffers>();
-        if (FUpdateMode) {
-            openTemporaryOutput(ZipName(), existing);
-            FNewEndCentral = FEndCentral;  // the comment comes along as it is stored
-            FNewEndCentral.entries_this_disk = FNewEndCentral.total_entries = 0;
-            MergeExisting();
-        } else {
-            FOutFileName = ZipName();
-            FOutStream = std::make_unique<TBufferedFileStream>(FOutFileName, TFileMode::fmCreateNew);
-            FOutCreated = true;
-        }
-
-        if (!FDeleteMode && !FilesList.empty()) {
-            bool stopNow = false;
-            if (OnStartZipInfo)
-                OnStartZipInfo(this, static_cast<int>(FilesList.size()), FTotalBytes, FNewEndCentral, stopNow);
-            if (stopNow) throw EUserCanceled(kUserCanceledZip);
-            for (size_t i = 0; i < FilesList.size(); ++i) {
-                FZipHeader = CreateNewZipHeader();
-                if (AddFileToZip(FilesList[i])) addRecord(std::move(FZipHeader), FilesList[i], true);
-                FZipHeader.reset();
-            }
-        }
-
-        writeCentralDirectory();
-        FCopyBuffer.reset();
-        FDeflateBuffers.reset();
-        // A replacement must be on the disk before it takes the old archive's place.
-        bool closed = FOutStream->Close(FlushFilesOnClose || FUpdateMode);
-        FOutStream.reset();
-        if (!closed) throw ENotEnoughRoom();
-        if (FUpdateMode) MoveTempFile();
-    } catch (...) {
-        finishFailedJob();
-        throw;
+    // An existing archive is read first: freshening looks its names up while expanding, and
+    // an archive that cannot be read fails the job before anything is walked or written.
+    platform::FileStatus existing;
+    FUpdateMode = platform::fileSystem().stat(ZipName(), existing) == 0;
+    if (FUpdateMode) {
+        OpenZip();
+        if (!FZipStream->Status(FArchiveStatus)) throw EIncompleteZip("the status of the archive cannot be read");
     }
 
-    // The job succeeded.
+    if (!FDeleteMode && !FilesList.empty()) ExpandFilesList();
+
+    FCopyBuffer = std::make_unique<uint8_t[]>(kCopyChunk);
+    if (FPackLevel > 0 && !FDeleteMode) FDeflateBuffers = std::make_unique<TDeflateBuffers>();
+    if (FUpdateMode) {
+        openTemporaryOutput(ZipName(), existing);
+        FNewEndCentral = FEndCentral;  // the comment comes along as it is stored
+        FNewEndCentral.entries_this_disk = FNewEndCentral.total_entries = 0;
+        MergeExisting();
+    } else {
+        FOutFileName = ZipName();
+        FOutStream = std::make_unique<TBufferedFileStream>(FOutFileName, TFileMode::fmCreateNew);
+        FOutCreated = true;
+    }
+
+    if (!FDeleteMode && !FilesList.empty()) {
+        bool stopNow = false;
+        if (OnStartZipInfo) OnStartZipInfo(this, static_cast<int>(FilesList.size()), FTotalBytes, FNewEndCentral, stopNow);
+        if (stopNow) throw EUserCanceled(kUserCanceledZip);
+        for (size_t i = 0; i < FilesList.size(); ++i) {
+            FZipHeader = CreateNewZipHeader();
+            if (AddFileToZip(FilesList[i])) addRecord(std::move(FZipHeader), FilesList[i], true);
+            FZipHeader.reset();
+        }
+    }
+
+    writeCentralDirectory();
+}
+
+void TZipWriter::commitJob() {
+    FCopyBuffer.reset();
+    FDeflateBuffers.reset();
+    // A replacement must be on the disk before it takes the old archive's place.
+    bool closed = FOutStream->Close(FlushFilesOnClose || FUpdateMode);
+    FOutStream.reset();
+    if (!closed) throw ENotEnoughRoom();
+    if (FUpdateMode) MoveTempFile();
+}
+
+void TZipWriter::finishSucceededJob() {
     for (const std::string& path : FDisposeList) {
         bool skip = false;
         if (OnDisposeFile) OnDisposeFile(this, path, skip);
@@ -221,7 +233,6 @@ int TZipWriter::ProcessFiles() {
     if (platform::fileSystem().stat(ZipName(), archive) == 0) RememberZipStatus(archive);
     else FHaveDirectory = false;
     if (OnTotalPercentDone) OnTotalPercentDone(this, 100);
-    return FEntriesCount;
 }
 
 void TZipWriter::addRecord(std::unique_ptr<TZipHeaderInfo> record, const std::string& path, bool added) {
@@ -369,22 +380,32 @@ std::string TZipWriter::StoredNameOf(const std::string& spec) const {
     return (FStorePaths ? StoredFolderPart(path) : std::string()) + afterLastSlash(path);
 }
 
-bool TZipWriter::openInput(const std::string& path, platform::FileStatus& status) {
+// What a path leads to before it is opened: regular files only are opened, for a named pipe
+// could block and a device could act on being opened.
+TZipWriter::InputKind TZipWriter::examineInput(const std::string& path) {
     platform::FileSystem& fs = platform::fileSystem();
+    platform::FileStatus target, link;
+    const int error = fs.stat(path, target);
+    if (error == 0 && target.kind == platform::FileKind::Regular) return InputKind::Regular;
+    if (error == 0 && target.kind != platform::FileKind::Directory) return InputKind::Refused;
+    // Rare ways only: the path itself tells a folder from a link to one, and a vanished file
+    // from a link that leads nowhere.
+    const int own = fs.lstat(path, link);
+    if (own == -ENOENT || own == -ENOTDIR) return InputKind::Gone;
+    return own == 0 && link.kind == platform::FileKind::Directory ? InputKind::Gone : InputKind::Refused;
+}
+
+bool TZipWriter::openInput(const std::string& path, platform::FileStatus& status) {
     for (;;) {
-        platform::FileStatus link, target;
-        // Gone: no file of that path. One that is there but cannot be examined is reported below.
-        const int missing = fs.lstat(path, link);
-        if (missing == -ENOENT || missing == -ENOTDIR) return false;
-        bool regular = missing == 0 && fs.stat(path, target) == 0 && target.kind == platform::FileKind::Regular;
-        if (!regular && link.kind == platform::FileKind::Directory) return false;  // a folder, not a file
-        if (regular) {
-            // Only regular files are opened: a named pipe would block, a device could act.
+        const InputKind kind = examineInput(path);
+        if (kind == InputKind::Gone) return false;  // no file of that path: no event
+        if (kind == InputKind::Regular) {
             try {
                 FInStream = std::make_unique<TBufferedFileStream>(path, TFileMode::fmOpenRead);
             } catch (const platform::EFileError&) {
                 FInStream.reset();
             }
+            // The status of the file opened is the one the entry describes.
             if (FInStream && FInStream->Status(status) && status.kind == platform::FileKind::Regular) return true;
             FInStream.reset();
         }
@@ -413,38 +434,61 @@ void TZipWriter::checkEntryLimits(const std::string& path, const TZipHeaderInfo&
 }
 
 bool TZipWriter::AddFileToZip(const std::string& entry) {
-    TZipHeaderInfo& header = *FZipHeader;
     FFileBytesRead = 0;
-    std::string path = entry;
-    bool isFolder = !path.empty() && path.back() == '/';
+    const bool isFolder = !entry.empty() && entry.back() == '/';
     Finally closeInput([this] { FInStream.reset(); });
-    platform::FileStatus status;
+    if (isFolder) describeFolder(entry);
+    else if (!openFile(entry)) return false;
 
+    const std::string path = OEMConvert ? platform::OemFilter(entry) : entry;
+    if (!nameEntry(path, isFolder)) return false;
+
+    TZipHeaderInfo& header = *FZipHeader;
+    const bool encrypt = !isFolder && !Password.empty();
+    writeFirstHeader(path, isFolder, encrypt);
     if (isFolder) {
-        platform::FindRecord rec;
-        if (platform::DirectoryExists(path) && platform::FindFile(path.substr(0, path.size() - 1), rec)) {
-            header.last_mod_datetime = dosTimeOf(rec.time);
-            header.external_attributes = rec.attributes;
-        } else {
-            header.last_mod_datetime = platform::NowAsDosDateTime();
-        }
-        header.uncompressed_size = header.compressed_size = 0;
-        header.crc32 = 0;
-        header.compression_method = kMethodStored;
-        header.internal_attributes = kInternalBinary;
-    } else {
-        if (!openInput(path, status)) return false;
-        header.external_attributes = platform::AttributesOf(status, afterLastSlash(path));
-        header.last_mod_datetime = dosTimeOf(status.mtime);
-        if (status.size > kZipMaxFileSize)
-            throw EZipLimit("The file \"" + path + "\" is too large for a ZIP archive: it has " +
-                            std::to_string(status.size) + " bytes, and an entry holds at most " +
-                            std::to_string(kZipMaxFileSize));
-        header.uncompressed_size = static_cast<uint32_t>(status.size);
-        FFileReadLimit = status.size;
+        if (OnEndZip) OnEndZip(this, path, 0, 0, 0);
+        return true;
     }
+    packWithRetry(encrypt);
+    const uint32_t archiveSize = patchHeader(encrypt);
+    FInStream.reset();
+    if (OnEndZip) OnEndZip(this, path, header.uncompressed_size, header.compressed_size, archiveSize);
+    return true;
+}
 
-    if (OEMConvert) path = platform::OemFilter(path);
+void TZipWriter::describeFolder(const std::string& path) {
+    TZipHeaderInfo& header = *FZipHeader;
+    // One look at the folder: its time and attributes when it is there, else the time of now.
+    platform::FindRecord rec;
+    if (platform::FindFile(path.substr(0, path.size() - 1), rec) && rec.kind == platform::FileKind::Directory) {
+        header.last_mod_datetime = dosTimeOf(rec.time);
+        header.external_attributes = rec.attributes;
+    } else {
+        header.last_mod_datetime = platform::NowAsDosDateTime();
+    }
+    header.uncompressed_size = header.compressed_size = 0;
+    header.crc32 = 0;
+    header.compression_method = kMethodStored;
+    header.internal_attributes = kInternalBinary;
+}
+
+bool TZipWriter::openFile(const std::string& path) {
+    TZipHeaderInfo& header = *FZipHeader;
+    platform::FileStatus status;
+    if (!openInput(path, status)) return false;
+    header.external_attributes = platform::AttributesOf(status, afterLastSlash(path));
+    header.last_mod_datetime = dosTimeOf(status.mtime);
+    if (status.size > kZipMaxFileSize)
+        throw EZipLimit("The file \"" + path + "\" is too large for a ZIP archive: it has " + std::to_string(status.size) +
+                        " bytes, and an entry holds at most " + std::to_string(kZipMaxFileSize));
+    header.uncompressed_size = static_cast<uint32_t>(status.size);
+    FFileReadLimit = status.size;
+    return true;
+}
+
+bool TZipWriter::nameEntry(const std::string& path, bool isFolder) {
+    TZipHeaderInfo& header = *FZipHeader;
     header.Setfilename(isFolder ? std::string() : afterLastSlash(path));
     header.local_header_offset = static_cast<uint32_t>(FOutStream->Position());
     if (!isFolder) header.internal_attributes = kInternalUnknown;
@@ -466,10 +510,13 @@ bool TZipWriter::AddFileToZip(const std::string& entry) {
         if (!isFolder) FTotalBytes -= header.uncompressed_size;
         return false;
     }
+    return true;
+}
 
+void TZipWriter::writeFirstHeader(const std::string& path, bool isFolder, bool encrypt) {
+    TZipHeaderInfo& header = *FZipHeader;
     // An added entry has no extra field, whatever OnStartZip set: no bytes would follow the lengths.
     header.local_extra_length = header.central_extra_length = 0;
-    bool encrypt = !isFolder && !Password.empty();
     checkEntryLimits(path, header, isFolder ? 0 : header.uncompressed_size + (encrypt ? kCryptHeadSize : 0));
     if (!isFolder) {
         header.crc32 = 0xFFFFFFFF;
@@ -478,12 +525,10 @@ bool TZipWriter::AddFileToZip(const std::string& entry) {
         header.general_purpose_flag &= ~kFlagEncrypted;  // not yet
     }
     header.SaveLocalToStream(*FOutStream);
+}
 
-    if (isFolder) {
-        if (OnEndZip) OnEndZip(this, path, 0, 0, 0);
-        return true;
-    }
-
+void TZipWriter::packWithRetry(bool encrypt) {
+    TZipHeaderInfo& header = *FZipHeader;
     // With a password the whole file is read once first for its CRC, which the encryption
     // header checks. A file that changed between the two reads would leave the header checking
     // a CRC the data do not have: the entry is then taken again from its start.
@@ -495,7 +540,7 @@ bool TZipWriter::AddFileToZip(const std::string& entry) {
         }
         FCrc = 0xFFFFFFFF;
         packFile();
-        if (!encrypt || ~FCrc == header.crc32) break;
+        if (!encrypt || ~FCrc == header.crc32) return;
         if (attempt == kEncryptAttempts)
             throw EZipReadError("The file \"" + FInStream->FileName() +
                                 "\" kept changing while it was read; it cannot be encrypted");
@@ -507,7 +552,10 @@ bool TZipWriter::AddFileToZip(const std::string& entry) {
         header.internal_attributes = kInternalUnknown;
         header.general_purpose_flag &= ~kFlagDeflateOptions;
     }
+}
 
+uint32_t TZipWriter::patchHeader(bool encrypt) {
+    TZipHeaderInfo& header = *FZipHeader;
     // The entry describes the bytes actually read, also when the file shrank while it was read
     // (reads never go past the size it had when opened).
     header.uncompressed_size = static_cast<uint32_t>(FFileBytesRead);
@@ -516,15 +564,11 @@ bool TZipWriter::AddFileToZip(const std::string& entry) {
         header.general_purpose_flag |= kFlagEncrypted;
         header.compressed_size += kCryptHeadSize;
     }
-    int64_t resume = FOutStream->Position();
+    const int64_t resume = FOutStream->Position();
     FOutStream->Seek(header.local_header_offset, TSeekOrigin::soBeginning);
     header.SaveLocalToStream(*FOutStream);
     FOutStream->Seek(resume, TSeekOrigin::soBeginning);
-
-    FInStream.reset();
-    if (OnEndZip)
-        OnEndZip(this, path, header.uncompressed_size, header.compressed_size, static_cast<uint32_t>(resume));
-    return true;
+    return static_cast<uint32_t>(resume);
 }
 
 void TZipWriter::packFile() {

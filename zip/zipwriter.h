@@ -138,8 +138,9 @@ public:
     // Renames source over destination in one step; false (error: the negated errno) when the
     // system refused.
     bool DoRenameCopy(const std::string& source, const std::string& destination, int& error);
-    // The last-write time of a file or folder as a repaired DOS date and time (GoodTimeStamp).
-    static uint32_t FileDate(const std::string& path);
+    // The last-write time of a file or folder as a repaired DOS date and time (GoodTimeStamp);
+    // with size, also the file's size (0 for a folder or when there is nothing of that path).
+    static uint32_t FileDate(const std::string& path, uint64_t* size = nullptr);
 
 protected:
     // The stored copy and the copy of existing entries move this many bytes a step.
@@ -164,6 +165,35 @@ protected:
     void CheckForCancel();
 
 private:
+    struct SavedSettings {
+        TZipSortMode sortMode;
+        bool keepZipOpen;
+    };
+    // The steps of a job: set-up (settings put aside for the job), writing the archive,
+    // committing it (closed and put in place), and the end of a job that succeeded, that
+    // failed, and of every job.
+    SavedSettings startJob();
+    void writeJob();
+    void commitJob();
+    void finishSucceededJob();
+    void finishFailedJob();
+    void endJob(const SavedSettings& saved);
+
+    // The steps of adding one entry: the fields of a folder entry, or the file opened and
+    // checked against the limits (false: left out); its name, the duplicate check and
+    // OnStartZip (false: left out); the first local header; the data, taken again while an
+    // encrypted file changes under the CRC pre-pass; the local header patched with the final
+    // CRC and sizes (returns the archive's size after the entry).
+    void describeFolder(const std::string& path);
+    bool openFile(const std::string& path);
+    bool nameEntry(const std::string& path, bool isFolder);
+    void writeFirstHeader(const std::string& path, bool isFolder, bool encrypt);
+    void packWithRetry(bool encrypt);
+    uint32_t patchHeader(bool encrypt);
+
+    enum class InputKind { Regular, Gone, Refused };
+    // Gone: nothing of that path, or a folder; Refused: there but not to be opened (reported).
+    static InputKind examineInput(const std::string& path);
     bool openInput(const std::string& path, platform::FileStatus& status);
     void packFile();
     void storeFile();
@@ -175,7 +205,6 @@ private:
     // Raises EZipLimit when count more bytes at the output position would take the archive past 4 GiB.
     void checkArchiveRoom(uint64_t count);
     void checkEntryLimits(const std::string& path, const TZipHeaderInfo& header, uint64_t dataBytes);
-    void finishFailedJob();
     // Puts a record just written into both lists and the end record's counts; an added one
     // (not a copied one) is counted in the job's result and its source path may be disposed.
     void addRecord(std::unique_ptr<TZipHeaderInfo> record, const std::string& path, bool added);
