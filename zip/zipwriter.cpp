@@ -7,7 +7,6 @@
 #include "platform/codepage.h"
 #include "platform/dostime.h"
 #include "platform/findfile.h"
-#include "platform/securerandom.h"
 #include "zip/wildcard.h"
 #include "zip/ziperrors.h"
 #include "zip/zipsearch.h"
@@ -17,7 +16,7 @@ namespace {
 // The CRC pre-pass of an encrypted file reads this many bytes a step.
 constexpr size_t kPrePassChunk = 8192;
 // The encryption header in front of an encrypted entry's data.
-constexpr uint32_t kCryptHeadSize = 12;
+constexpr uint32_t kCryptHeadSize = TTraditionalCipher::HeaderSize;
 // Reads of a file that keeps changing between the CRC pre-pass and the data before giving up.
 constexpr int kEncryptAttempts = 3;
 
@@ -602,25 +601,10 @@ void TZipWriter::rewindInput() {
         throw EZipReadError("Cannot read the file \"" + FInStream->FileName() + "\" again from its start");
 }
 
-uint8_t TZipWriter::zencode(uint8_t c) {
-    uint8_t k = decrypt_byte();
-    update_keys(c);
-    return c ^ k;
-}
-
-void TZipWriter::encrypt_buff(uint8_t* buffer, size_t length) {
-    for (size_t i = 0; i < length; ++i) buffer[i] = zencode(buffer[i]);
-}
-
 void TZipWriter::CryptHead(const std::string& password) {
-    Init_Keys(password);
-    uint8_t head[kCryptHeadSize];
-    // Ten unpredictable bytes, then the two check bytes a reader tests the password with.
-    platform::SecureRandomBytes(head, kCryptHeadSize - 2);
-    head[10] = static_cast<uint8_t>(FZipHeader->crc32 >> 16);
-    head[11] = static_cast<uint8_t>(FZipHeader->crc32 >> 24);
-    encrypt_buff(head, kCryptHeadSize);
-    if (FOutStream->Write(head, kCryptHeadSize) != kCryptHeadSize) throw ENotEnoughRoom();
+    uint8_t head[TTraditionalCipher::HeaderSize];
+    FCipher.MakeHeader(password, FZipHeader->crc32, head);
+    if (FOutStream->Write(head, sizeof head) != sizeof head) throw ENotEnoughRoom();
 }
 
 int64_t TZipWriter::Deflate() {
@@ -664,7 +648,7 @@ size_t TZipWriter::zfwrite(uint8_t* buffer, size_t size, size_t count) {
     // With a password the block is encrypted here, in place, before it is written.
     if (!Password.empty()) {
         if (OnEncrypt) OnEncrypt(this, buffer, n, Password);
-        else encrypt_buff(buffer, n);
+        else FCipher.encrypt_buff(buffer, n);
     }
     checkArchiveRoom(n);
     if (FOutStream->Write(buffer, n) != n) throw ENotEnoughRoom();

@@ -12,6 +12,7 @@
 #include "zip/bufferedstream.h"
 #include "zip/deflate.h"
 #include "zip/sortedzip.h"
+#include "zip/tradcipher.h"
 #include "zip/zipreader.h"
 #include "zip/ziprecords.h"
 
@@ -100,6 +101,7 @@ public:
     TDisposeEvent OnDisposeFile;
     TZipComplete OnZipComplete;
 
+private:
     // Reads up to count bytes of the current file (never past the size it had when opened);
     // 0 at its end. Reports progress and runs the bytes through the CRC register. A read error
     // raises EZipReadError naming the file.
@@ -115,14 +117,7 @@ public:
     bool IsInExcludeList(const std::string& path) const;
     bool IsInNoCompressList(const std::string& fileName) const;
 
-    // The entry record of the file being added.
-    TZipHeaderInfo& CurrentHeader() { return *FZipHeader; }
-
-    // The cipher's side of the writer: one byte encrypted (key stream, then the key step with
-    // the plain byte), a buffer encrypted in place, and the 12-byte encryption header of the
-    // current entry (ten random bytes, then bits 16 to 31 of its CRC) written to the archive.
-    uint8_t zencode(uint8_t c);
-    void encrypt_buff(uint8_t* buffer, size_t length);
+    // Writes the 12-byte encryption header of the current entry to the archive.
     void CryptHead(const std::string& password);
 
     // The folder for a temporary archive when the archive's own folder cannot take one: TempPath
@@ -142,7 +137,6 @@ public:
     // with size, also the file's size (0 for a folder or when there is nothing of that path).
     static uint32_t FileDate(const std::string& path, uint64_t* size = nullptr);
 
-protected:
     // The stored copy and the copy of existing entries move this many bytes a step.
     static constexpr uint16_t kCopyChunk = 32768;
     // Copies of existing entries inside the kernel move this many bytes a step.
@@ -164,7 +158,6 @@ protected:
     // Lets the host's handlers run and raises EUserCanceled when a cancel was asked for.
     void CheckForCancel();
 
-private:
     struct SavedSettings {
         TZipSortMode sortMode;
         bool keepZipOpen;
@@ -256,4 +249,5 @@ private:
     std::unique_ptr<uint8_t[]> FCopyBuffer;  // the stored copy's block, also the CRC pre-pass and entry copies
     std::unique_ptr<TDeflateBuffers> FDeflateBuffers;  // the compressor's work buffers, per job
     TDeflater FDeflater;  // the fixed code tables, computed once per writer
+    TTraditionalCipher FCipher;  // the keys of the entry being encrypted
 };
