@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "platform/assert.h"
+#include "zip/ziprecords.h"
 
 namespace maxdeflate {
 
@@ -68,7 +69,7 @@ uint8_t* Compressor::Input(size_t size) {
 }
 
 uint16_t Compressor::classify(const uint8_t* data, size_t size) {
-    uint16_t flag = 0, attributes = 2, method = 8;
+    uint16_t flag = 0, attributes = kInternalUnknown, method = kMethodDeflated;
     MemoryHost host(data, size);
     try {
         classifier_.Deflate(*classifierBuffers_, kMarkLevel, host, {flag, attributes, method});

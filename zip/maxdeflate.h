@@ -29,8 +29,6 @@ constexpr int kLevel = 10;
 // Entries up to this size are compressed at the maximum level, in memory; larger ones at level 9.
 // The maximum level holds the entry and its compressed form at once: at most twice this much.
 constexpr uint64_t kBufferLimit = uint64_t{128} << 20;
-// General-purpose flag bits of a maximum-level entry, as of a level-9 one: "maximum compression".
-constexpr uint16_t kFlagBits = 2;
 
 struct Result {
     bool stored = false;                // the entry did not shrink: its bytes go in as they are (method 0)
