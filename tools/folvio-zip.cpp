@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/filesystem.h"
-#include "zip/wildcard.h"
+#include "platform/wildcard.h"
 #include "zip/ziperrors.h"
 #include "zip/zipwriter.h"
 
