@@ -7,8 +7,12 @@ include(GNUInstallDirs)
 # desktop file name Qt reports to the window manager.
 set(FOLVIO_APP_ID "org.marvane.Folvio")
 set(FOLVIO_COPYRIGHT "Copyright (C) 2026 Marvane")
-# The package's share/doc folder (Debian names it after the package).
-set(FOLVIO_DOC_NAME "folvio")
+# The Debian packages, one per install component (cmake/packaging.cmake); each has its
+# share/doc folder named after it, the program's holds the README the window links to.
+set(FOLVIO_PACKAGE_RUNTIME "folvio")
+set(FOLVIO_PACKAGE_DEVELOPMENT "libmarvane-components-dev")
+set(FOLVIO_PACKAGE_GALLERY "folvio-gallery")
+set(FOLVIO_DOC_NAME ${FOLVIO_PACKAGE_RUNTIME})
 
 file(RELATIVE_PATH FOLVIO_BINDIR_TO_DATADIR ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_DATADIR})
 if(IS_ABSOLUTE "${FOLVIO_BINDIR_TO_DATADIR}" OR FOLVIO_BINDIR_TO_DATADIR STREQUAL "")
