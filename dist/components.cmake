@@ -5,8 +5,6 @@ include(CMakePackageConfigHelpers)
 
 set(FOLVIO_INSTALL_INCLUDEDIR ${CMAKE_INSTALL_INCLUDEDIR}/marvane)
 set(FOLVIO_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/MarvaneComponents)
-set(FOLVIO_INSTALL_DESIGNERDIR ${QT6_INSTALL_PLUGINS}/designer
-  CACHE STRING "Where Qt Designer looks for plugins, relative to the prefix (Qt's plugin folder)")
 
 # The libraries offered, with the names other programs use; everything they link of ours goes along.
 set(offered folvio_components:Components folvio_components_qt:ComponentsQt folvio_controls:Controls)
@@ -141,5 +139,7 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/MarvaneComponentsConfig.cmake
   DESTINATION ${FOLVIO_INSTALL_CMAKEDIR} COMPONENT Development)
 
 if(TARGET folvio_designer_plugin)
+  set(FOLVIO_INSTALL_DESIGNERDIR ${QT6_INSTALL_PLUGINS}/designer
+    CACHE STRING "Where Qt Designer looks for plugins, relative to the prefix (Qt's plugin folder)")
   install(TARGETS folvio_designer_plugin LIBRARY DESTINATION ${FOLVIO_INSTALL_DESIGNERDIR} COMPONENT Development)
 endif()
