@@ -13,6 +13,7 @@ version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 arch=$(dpkg --print-architecture)
 
 root=$(mktemp -d /tmp/folvio-chroot.XXXXXX)
+chmod 755 "$root"  # the chroot's own users (_apt, man) walk it
 cleanup() {
   umount "$root/proc" 2>/dev/null || true
   rm -rf "$root"
@@ -29,9 +30,10 @@ cp "$source"/tests/install/consumer/* "$root/tmp/consumer/"
 
 chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root DEBIAN_FRONTEND=noninteractive \
   VERSION="$version" ARCH="$arch" /bin/bash -euo pipefail -c '
-    apt-get update -q >/dev/null
+    trap "echo FAILED; tail -n 30 /tmp/apt.log" ERR
+    apt-get update -q >/tmp/apt.log 2>&1
     echo "== apt install ./folvio_${VERSION}_${ARCH}.deb"
-    apt-get install -y -q "/tmp/debs/folvio_${VERSION}_${ARCH}.deb" >/tmp/apt.log
+    apt-get install -y -q "/tmp/debs/folvio_${VERSION}_${ARCH}.deb" >>/tmp/apt.log 2>&1
     folvio-zip --version | head -n 1
     folvio --version | head -n 1
     mkdir -p /tmp/docs/sub && echo one >/tmp/docs/a.txt && echo two >/tmp/docs/sub/b.txt
@@ -40,12 +42,12 @@ chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root DEB
     status=0; folvio -autostartclose 2>/tmp/err || status=$?
     grep -q "Cannot open file /root/.config/marvane/folvio/data.mvo" /tmp/err && [ "$status" = 1 ] &&
       [ ! -e /usr/bin/data.mvo ] && echo "folvio keeps its list in ~/.config/marvane/folvio"
-    apt-get install -y -q man-db >/dev/null
+    apt-get install -y -q man-db >>/tmp/apt.log 2>&1
     man folvio-zip 2>/dev/null | grep -q "^NAME" && echo "man folvio-zip shows the manual"
     echo "== apt install the development and gallery packages, build a consumer"
     apt-get install -y -q "/tmp/debs/libmarvane-components-dev_${VERSION}_${ARCH}.deb" \
-      "/tmp/debs/folvio-gallery_${VERSION}_${ARCH}.deb" >>/tmp/apt.log
-    apt-get install -y -q --no-install-recommends cmake g++ make >>/tmp/apt.log
+      "/tmp/debs/folvio-gallery_${VERSION}_${ARCH}.deb" >>/tmp/apt.log 2>&1
+    apt-get install -y -q --no-install-recommends cmake g++ make >>/tmp/apt.log 2>&1
     cmake -S /tmp/consumer -B /tmp/consumer-build >/dev/null && cmake --build /tmp/consumer-build >/dev/null
     mkdir -p /tmp/registry
     MARVANE_REGISTRY_DIR=/tmp/registry QT_QPA_PLATFORM=offscreen /tmp/consumer-build/consumer 2>/dev/null
