@@ -4,6 +4,7 @@
 # Exits non-zero when anything fails.
 #   FOLVIO_FUZZ_SECONDS  seconds per fuzz target (default 30; 0 skips fuzzing)
 #   FOLVIO_SKIP_SANITIZE=1 skips the sanitizer build (local iteration only; CI runs it)
+#   FOLVIO_PACKAGE_CHECK=1 also builds the Debian packages and runs lintian on them (about a minute)
 set -euo pipefail
 cd "$(dirname "$0")"
 root=$(pwd)
@@ -18,6 +19,11 @@ echo "== Release build and tests"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DFOLVIO_WERROR=ON >/dev/null
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs"
+
+if [ "${FOLVIO_PACKAGE_CHECK:-0}" = 1 ]; then
+  echo "== Debian packages and lintian"
+  scripts/check-package.sh build
+fi
 
 if [ "${FOLVIO_SKIP_SANITIZE:-0}" != 1 ]; then
   echo "== Core tests under AddressSanitizer and UndefinedBehaviorSanitizer"

@@ -1,5 +1,6 @@
 #include "app/folderlistfile.h"
 
+#include "app/installlayout.h"
 #include "components/kwreg.h"
 #include "platform/atomicfile.h"
 #include "platform/environment.h"
@@ -26,7 +27,8 @@ std::string ProgramDir() {
 }
 
 std::string FilePath(const std::string& programDir) {
-    if (!programDir.empty() && ::access(programDir.c_str(), W_OK) == 0) {
+    // An installed program keeps the list per user even where it could write to its bin folder (as root).
+    if (!programDir.empty() && !installlayout::IsInstalled(programDir) && ::access(programDir.c_str(), W_OK) == 0) {
         return programDir.back() == '/' ? programDir + kFileName : programDir + "/" + kFileName;
     }
     return (platform::configHome() / "marvane" / "folvio" / kFileName).string();

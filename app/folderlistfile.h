@@ -13,8 +13,9 @@ inline constexpr char kFileName[] = "data.mvo";
 // otherwise the folder of the running executable.
 std::string ProgramDir();
 
-// The list file's path: in programDir when that folder is writable, otherwise (an installed
-// program) in the per-user folder $XDG_CONFIG_HOME/marvane/folvio/, for reading and writing alike.
+// The list file's path: in programDir when that folder is writable and not the bin folder of an
+// installation, otherwise in the per-user folder $XDG_CONFIG_HOME/marvane/folvio/, for reading
+// and writing alike. An installed program never writes beside its binary, not even as root.
 std::string FilePath(const std::string& programDir);
 
 // The lines of a text. CR LF, a lone CR and a lone LF each end a line (LF CR ends two); a break

@@ -3,6 +3,7 @@
 #include "app/folderlistfile.h"
 #include "app/form2.h"
 #include "app/form3.h"
+#include "app/installlayout.h"
 #include "app/msgbox.h"
 #include "app/pictures.h"
 #include "app/program.h"
@@ -387,8 +388,8 @@ std::string TForm1::ListFilePath() const { return folderlist::FilePath(AppDir); 
 
 std::string TForm1::HomeAddress() const {
     const std::string programDir = TKwReg::AppDir();
-    for (const char* relative : {"README.md", "../share/doc/marvane-folvio/README.md"}) {
-        const std::filesystem::path readme = std::filesystem::path(programDir) / relative;
+    for (const std::string& candidate : {programDir + "README.md", installlayout::DocFile(programDir, "README.md")}) {
+        const std::filesystem::path readme = candidate;
         std::error_code ec;
         if (platform::FileExists(readme.string())) return std::filesystem::weakly_canonical(readme, ec).string();
     }

@@ -1,4 +1,5 @@
 #include "app/form3.h"
+#include "app/pictures.h"
 
 #include "app/form1.h"
 #include "app/msgbox.h"
@@ -24,7 +25,7 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent) {
 
     Image1 = new QLabel(this);
     Image1->setObjectName("Image1");
-    Image1->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(32, 32));
+    Image1->setPixmap(pictures::WarningPixmap(32));
     Image1->setGeometry(12, 12, 32, 32);
 
     auto wrapped = [this](const char* name, const char* text, int top, int height) {

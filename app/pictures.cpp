@@ -1,7 +1,11 @@
 #include "app/pictures.h"
 
+#include <QApplication>
+#include <QIconEngine>
 #include <QPainter>
 #include <QPainterPath>
+#include <QStyle>
+#include <QStyleOption>
 
 #include <functional>
 
@@ -25,10 +29,74 @@ QPixmap paint(int size, const Painting& painting) {
     return pixmap;
 }
 
+// The highest pixel ratio of the screens: a picture painted at it is sharp on every screen.
+qreal screenScale() { return qGuiApp ? qGuiApp->devicePixelRatio() : 1.0; }
+
+// A picture of `size` logical pixels, painted at the screens' pixel ratio.
+QPixmap paintForScreen(int size, const Painting& painting) {
+    const qreal scale = screenScale();
+    QPixmap pixmap = paint(qRound(size * scale), painting);
+    pixmap.setDevicePixelRatio(scale);
+    return pixmap;
+}
+
+// An icon painted afresh at every size and pixel ratio it is drawn at, so that it never shows
+// a bitmap scaled up; the disabled and selected forms come from the style, as for any icon.
+class PaintedIconEngine final : public QIconEngine {
+public:
+    PaintedIconEngine(Painting painting, QList<QSize> sizes) : painting_(std::move(painting)), sizes_(std::move(sizes)) {}
+
+    QIconEngine* clone() const override { return new PaintedIconEngine(painting_, sizes_); }
+    QString key() const override { return QStringLiteral("FolvioPainted"); }
+    QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override { return sizes_; }
+    QSize actualSize(const QSize& size, QIcon::Mode, QIcon::State) override {
+        const int side = qMin(size.width(), size.height());
+        return QSize(side, side);
+    }
+
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override {
+        const qreal scale = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
+        const QSize side = actualSize(rect.size(), mode, state);
+        QPixmap pixmap = painted(qRound(side.width() * scale), mode);
+        pixmap.setDevicePixelRatio(scale);
+        painter->drawPixmap(QRect(rect.topLeft() + QPoint((rect.width() - side.width()) / 2, (rect.height() - side.height()) / 2), side),
+                            pixmap);
+    }
+
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
+        return painted(actualSize(size, mode, state).width(), mode);
+    }
+
+    QPixmap scaledPixmap(const QSize& size, QIcon::Mode mode, QIcon::State state, qreal scale) override {
+#if QT_VERSION >= QT_VERSION_CHECK(6, 8, 0)
+        const int pixels = qRound(actualSize(size, mode, state).width() * scale);  // the size is in logical pixels
+#else
+        Q_UNUSED(scale);
+        const int pixels = actualSize(size, mode, state).width();  // the size is in device pixels already
+#endif
+        return painted(pixels, mode);
+    }
+
+private:
+    QPixmap painted(int pixels, QIcon::Mode mode) const {
+        QPixmap pixmap = pictures::paint(pixels, painting_);
+        if (mode == QIcon::Normal) return pixmap;
+        if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance())) {
+            QStyleOption option;
+            option.palette = QApplication::palette();
+            return app->style()->generatedIconPixmap(mode, pixmap, &option);
+        }
+        return pixmap;
+    }
+
+    Painting painting_;
+    QList<QSize> sizes_;
+};
+
 QIcon icon(const Painting& painting, std::initializer_list<int> sizes = {16, 24, 32}) {
-    QIcon result;
-    for (int size : sizes) result.addPixmap(paint(size, painting));
-    return result;
+    QList<QSize> listed;
+    for (int size : sizes) listed.append(QSize(size, size));
+    return QIcon(new PaintedIconEngine(painting, std::move(listed)));
 }
 
 // A folder filling the grid from x0 to x1 and y0 to y1: a back with its tab and a front.
@@ -77,7 +145,9 @@ void programPainting(QPainter& p) {
 
 }  // namespace
 
-QPixmap ProgramPixmap(int size) { return paint(size, programPainting); }
+void PaintProgramIcon(QPainter& painter) { programPainting(painter); }
+
+QPixmap ProgramPixmap(int size) { return paintForScreen(size, programPainting); }
 
 QIcon ProgramIcon() { return icon(programPainting, {16, 22, 24, 32, 48, 64, 128, 256}); }
 
@@ -134,7 +204,7 @@ QIcon CancelIcon() {
 }
 
 QPixmap KeyPixmap(int size) {
-    return paint(size, [](QPainter& p) {
+    return paintForScreen(size, [](QPainter& p) {
         const QColor gold(0xe0, 0xb0, 0x30), edge(0x8a, 0x62, 0x0a);
         p.setPen(QPen(edge, 0.7));
         p.setBrush(gold);
@@ -143,9 +213,34 @@ QPixmap KeyPixmap(int size) {
         key.addRect(QRectF(6.5, 4.2, 8.5, 1.8));
         key.addRect(QRectF(11.5, 6, 1.6, 2.6));
         key.addRect(QRectF(9, 6, 1.4, 1.8));
-        p.drawPath(key.simplified());
+        // The outline of the union is found at 64 times the grid, where the ring's curve stays round.
+        const QTransform fine = QTransform::fromScale(64, 64);
+        p.drawPath(fine.inverted().map(fine.map(key).simplified()));
         p.setBrush(Qt::white);
         p.drawEllipse(QRectF(2.8, 3.3, 2.6, 2.6));
+    });
+}
+
+QPixmap WarningPixmap(int size) {
+    return paintForScreen(size, [](QPainter& p) {
+        QPainterPath triangle;  // a warning sign: a yellow triangle with rounded corners and a black mark
+        triangle.moveTo(8, 1.2);
+        triangle.lineTo(15.2, 14.3);
+        triangle.lineTo(0.8, 14.3);
+        triangle.closeSubpath();
+        p.setPen(QPen(QColor(0x20, 0x20, 0x20), 0.9, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        p.setBrush(QColor(0xff, 0xd8, 0x20));
+        p.drawPath(triangle);
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(0x10, 0x10, 0x10));
+        QPainterPath mark;
+        mark.moveTo(7.1, 5.2);
+        mark.lineTo(8.9, 5.2);
+        mark.lineTo(8.45, 10.3);
+        mark.lineTo(7.55, 10.3);
+        mark.closeSubpath();
+        p.drawPath(mark);
+        p.drawEllipse(QPointF(8, 12.1), 0.95, 0.95);
     });
 }
 

@@ -6,6 +6,7 @@
 #include "app/msgbox.h"
 #include "app/pictures.h"
 #include "app/screenshots.h"
+#include "buildinfo.h"
 
 #include <QApplication>
 
@@ -41,6 +42,10 @@ int RunProgram(int argc, char** argv) {
     const std::string first = argc > 1 ? argv[1] : "";
     const bool screenshots = first == "--screenshot";
     const TSwitches switches = ReadSwitches(first);
+    if (first == "--version") {
+        std::fputs(buildinfo::VersionText("folvio").c_str(), stdout);
+        return kExitDone;
+    }
     constexpr char kNeedsDesktop[] =
         "folvio: no display is available. Start folvio on a desktop, or with -autostartclose to run the\n"
         "backup without one (the folders, the destination and the options set beforehand).\n";
@@ -92,6 +97,9 @@ TApplicationWindows::~TApplicationWindows() = default;
 void SetUpApplication() {
     QApplication::setApplicationName("folvio");
     QApplication::setOrganizationName("Marvane");
+    QApplication::setApplicationVersion(buildinfo::kVersion);
+    // The desktop entry's id: the desktop groups the windows under the entry's name and icon.
+    QGuiApplication::setDesktopFileName(buildinfo::kAppId);
     QApplication::setWindowIcon(pictures::ProgramIcon());
 }
 

@@ -1,5 +1,7 @@
 #include "platform/dostime.h"
 
+#include <algorithm>
+
 namespace platform {
 
 bool DosDateTimeFromLocal(const std::tm& local, uint32_t& dos) {
@@ -20,6 +22,11 @@ bool FileTimeToDosDateTime(int64_t unixTime, uint32_t& dos) {
     return DosDateTimeFromLocal(local, dos);
 }
 
+uint32_t DosDateTimeOfFile(int64_t unixTime) {
+    uint32_t dos;
+    return FileTimeToDosDateTime(unixTime, dos) ? dos : 0xFFFFFFFF;
+}
+
 uint32_t DateTimeToDosDateTime(std::time_t moment) {
     std::tm local{};
     uint32_t dos = 0;
@@ -31,3 +38,14 @@ uint32_t DateTimeToDosDateTime(std::time_t moment) {
 uint32_t NowAsDosDateTime() { return DateTimeToDosDateTime(std::time(nullptr)); }
 
 }  // namespace platform
+
+uint32_t GoodTimeStamp(uint32_t value) {
+    uint32_t hour = std::min<uint32_t>((value >> 11) & 31, 23);
+    uint32_t minute = std::min<uint32_t>((value >> 5) & 63, 59);
+    uint32_t second2 = std::min<uint32_t>(value & 31, 29);
+    uint32_t date = value >> 16;
+    uint32_t day = std::max<uint32_t>(date & 31, 1);
+    uint32_t month = std::clamp<uint32_t>((date >> 5) & 15, 1, 12);
+    uint32_t year = std::min<uint32_t>(date >> 9, 2099 - 1980);
+    return (year << 25) | (month << 21) | (day << 16) | (hour << 11) | (minute << 5) | second2;
+}

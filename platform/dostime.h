@@ -14,6 +14,9 @@ bool DosDateTimeFromLocal(const std::tm& local, uint32_t& dos);
 // it cannot be converted (outside the range of DOS dates).
 bool FileTimeToDosDateTime(int64_t unixTime, uint32_t& dos);
 
+// A file's last-write time as local DOS date and time, all 32 bits set when it cannot be converted.
+uint32_t DosDateTimeOfFile(int64_t unixTime);
+
 // The local DOS date and time of a moment, 0 when its year lies outside 1980 to 2099.
 uint32_t DateTimeToDosDateTime(std::time_t moment);
 
@@ -21,3 +24,8 @@ uint32_t DateTimeToDosDateTime(std::time_t moment);
 uint32_t NowAsDosDateTime();
 
 }  // namespace platform
+
+// A DOS date and time with every field out of range pulled back into it: hour at most 23,
+// minute at most 59, two-second count at most 29, month 1 to 12, day at least 1, year at most
+// 2099. A stamp with every field in range comes back unchanged.
+uint32_t GoodTimeStamp(uint32_t dosDateTime);

@@ -1,6 +1,6 @@
 #include "platform/environment.h"
 
-#include "platform/registry.h"
+#include "platform/asciicase.h"
 
 #include <pwd.h>
 #include <unistd.h>
@@ -69,7 +69,7 @@ fs::path cacheHome() { return absoluteFromEnv("XDG_CACHE_HOME").value_or(homeDir
 
 std::string shellFolder(std::string_view asked) {
     // Shell-folder names are registry value names, which compare ignoring ASCII case.
-    const std::string name = foldName(asked);
+    const std::string name = AsciiLower(asked);
     // Unset user folders fall back as the desktop's own lookup does: the desktop to ~/Desktop, others to ~.
     if (name == "desktop") return withOneSlash(userDir("XDG_DESKTOP_DIR").value_or(homeDir() / "Desktop"));
     if (name == "personal") return withOneSlash(userDir("XDG_DOCUMENTS_DIR").value_or(homeDir()));

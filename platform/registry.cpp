@@ -1,5 +1,6 @@
 #include "platform/registry.h"
 
+#include "platform/asciicase.h"
 #include "platform/environment.h"
 #include "platform/sqlitehive.h"
 
@@ -46,12 +47,7 @@ uint32_t dwordOf(std::string_view data) {
     return value;
 }
 
-std::string foldName(std::string_view name) {
-    std::string folded(name);
-    for (char& c : folded)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return folded;
-}
+std::string foldName(std::string_view name) { return AsciiLower(name); }
 
 bool isValidKeyName(std::string_view name) {
     if (name.empty() || name.size() > kMaxKeyNameLength) return false;

@@ -10,9 +10,12 @@ packages=(
   libgtest-dev libgmock-dev libsqlite3-dev libgumbo-dev zlib1g-dev
   # the near-optimal Deflate parser of the maximum compression level
   libdeflate-dev
-  # Qt 6 widgets, tests, D-Bus and the designer plugin interface
-  qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools qt6-qpa-plugins
+  # Qt 6 widgets, tests, D-Bus and the designer plugin interface; Qt SVG writes the scalable icon
+  qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools qt6-qpa-plugins qt6-svg-dev
   libgl-dev fonts-liberation
+  # the install checks: validators of the menu entry, metainfo, manuals, units and completions;
+  # the package check (lintian) and the clean-machine check (debootstrap)
+  appstream man-db groff-base systemd bash-completion lintian debootstrap
   # interoperability readers and peers for tests and benchmarks
   zip unzip 7zip python3 python3-mido time sqlite3 desktop-file-utils
   # a private message bus for the tests of the power-off request

@@ -9,9 +9,10 @@
 #include <unistd.h>
 #include <vector>
 
+#include "buildinfo.h"
 #include "platform/filesystem.h"
+#include "platform/wildcard.h"
 #include "zip/maxdeflate.h"
-#include "zip/wildcard.h"
 #include "zip/ziperrors.h"
 #include "zip/zipwriter.h"
 
@@ -65,6 +66,7 @@ Options:
   --root DIR  store paths relative to the folder DIR (implies -r)
   -q          quiet: no progress bar and no summary
   -h, --help  show this text
+  --version   show the version
 
 Folder paths are stored without a leading "/" and without "." or ".." parts.
 On a terminal a progress bar is drawn on stderr. Ctrl+C cancels: an unfinished
@@ -97,6 +99,7 @@ struct Options {
     std::string password;
     bool hasPassword = false;
     bool askPassword = false;
+    bool version = false;
     std::string root;
     bool hasRoot = false;
     std::vector<std::string> exclude, noCompress, positional;
@@ -124,6 +127,8 @@ Options parse(int argc, char** argv, bool& help) {
             help = true;
         } else if (arg == "--max") {
             o.level = maxdeflate::kLevel;
+        } else if (arg == "--version") {
+            o.version = true;
         } else if (arg == "--replace") {
             o.action = TZipAction::zaReplace;
         } else if (arg == "--root" || arg.rfind("--root=", 0) == 0) {
@@ -280,6 +285,10 @@ int run(int argc, char** argv) {
         o = parse(argc, argv, help);
         if (help) {
             std::fputs(kHelp, stdout);
+            return kExitOk;
+        }
+        if (o.version) {
+            std::fputs(buildinfo::VersionText("folvio-zip").c_str(), stdout);
             return kExitOk;
         }
         if (o.positional.size() < 2)

@@ -55,17 +55,6 @@ const char* badName(const std::string& name) {
 
 }  // namespace
 
-uint32_t GoodTimeStamp(uint32_t value) {
-    uint32_t hour = std::min<uint32_t>((value >> 11) & 31, 23);
-    uint32_t minute = std::min<uint32_t>((value >> 5) & 63, 59);
-    uint32_t second2 = std::min<uint32_t>(value & 31, 29);
-    uint32_t date = value >> 16;
-    uint32_t day = std::max<uint32_t>(date & 31, 1);
-    uint32_t month = std::clamp<uint32_t>((date >> 5) & 15, 1, 12);
-    uint32_t year = std::min<uint32_t>(date >> 9, 2099 - 1980);
-    return (year << 25) | (month << 21) | (day << 16) | (hour << 11) | (minute << 5) | second2;
-}
-
 void ReadZipDirectory(TStream& in, bool oemConvert, TSortedZip& entries, TEndCentral& end) {
     entries.Clear();
     end.Clear();

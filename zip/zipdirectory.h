@@ -7,11 +7,6 @@
 #include "zip/sortedzip.h"
 #include "zip/ziprecords.h"
 
-// A DOS date and time with every field out of range pulled back into it: hour at most 23,
-// minute at most 59, two-second count at most 29, month 1 to 12, day at least 1, year at most
-// 2099. A stamp with every field in range comes back unchanged.
-uint32_t GoodTimeStamp(uint32_t dosDateTime);
-
 // Reads the directory of the archive in stream into entries (an owning list keyed ByNone,
 // emptied first) and end. An empty file is an archive without entries. Raises EIncompleteZip
 // for anything the writer cannot carry over safely: no end record, several disks, central

@@ -9,7 +9,7 @@
 #include "platform/codepage.h"
 #include "platform/dostime.h"
 #include "platform/findfile.h"
-#include "zip/wildcard.h"
+#include "platform/wildcard.h"
 #include "zip/zipdirectory.h"
 #include "zip/ziperrors.h"
 #include "zip/zipwriter.h"
@@ -47,11 +47,9 @@ int TZipWriter::DeleteEntries() {
 uint32_t TZipWriter::FileDate(const std::string& path, uint64_t* size) {
     platform::FindRecord rec;
     std::string name = path.size() > 1 && path.back() == '/' ? path.substr(0, path.size() - 1) : path;
-    uint32_t dos = 0xFFFFFFFF;
     const bool found = platform::FindFile(name, rec);
-    if (found && !platform::FileTimeToDosDateTime(rec.time, dos)) dos = 0xFFFFFFFF;
     if (size) *size = found ? rec.size : 0;
-    return GoodTimeStamp(dos);
+    return GoodTimeStamp(found ? platform::DosDateTimeOfFile(rec.time) : 0xFFFFFFFF);
 }
 
 void TZipWriter::MergeExisting() {

@@ -5,11 +5,11 @@
 #include <cmath>
 
 #include "platform/codepage.h"
+#include "platform/dirsearch.h"
 #include "platform/dostime.h"
 #include "platform/findfile.h"
-#include "zip/wildcard.h"
+#include "platform/wildcard.h"
 #include "zip/ziperrors.h"
-#include "zip/zipsearch.h"
 
 namespace {
 
@@ -37,11 +37,6 @@ std::string cleanFolderPart(const std::string& folder) {
     std::string out;
     for (const std::string& part : platform::LexicalParts(folder)) out.append(part).append("/");
     return out;
-}
-
-uint32_t dosTimeOf(int64_t mtime) {
-    uint32_t dos;
-    return platform::FileTimeToDosDateTime(mtime, dos) ? dos : 0xFFFFFFFF;
 }
 
 // Runs a cleanup step on every way out of a scope.
@@ -463,7 +458,7 @@ void TZipWriter::describeFolder(const std::string& path) {
     // One look at the folder: its time and attributes when it is there, else the time of now.
     platform::FindRecord rec;
     if (platform::FindFile(path.substr(0, path.size() - 1), rec) && rec.kind == platform::FileKind::Directory) {
-        header.last_mod_datetime = dosTimeOf(rec.time);
+        header.last_mod_datetime = platform::DosDateTimeOfFile(rec.time);
         header.external_attributes = rec.attributes;
     } else {
         header.last_mod_datetime = platform::NowAsDosDateTime();
@@ -479,7 +474,7 @@ bool TZipWriter::openFile(const std::string& path) {
     platform::FileStatus status;
     if (!openInput(path, status)) return false;
     header.external_attributes = platform::AttributesOf(status, afterLastSlash(path));
-    header.last_mod_datetime = dosTimeOf(status.mtime);
+    header.last_mod_datetime = platform::DosDateTimeOfFile(status.mtime);
     if (status.size > kZipMaxFileSize)
         throw EZipLimit("The file \"" + path + "\" is too large for a ZIP archive: it has " + std::to_string(status.size) +
                         " bytes, and an entry holds at most " + std::to_string(kZipMaxFileSize));

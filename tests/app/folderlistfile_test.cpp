@@ -1,4 +1,5 @@
 #include "app/folderlistfile.h"
+#include "app/installlayout.h"
 
 #include "faultyfilesystem.h"
 #include "testsupport.h"
@@ -126,6 +127,36 @@ TEST(FolderListFile, LiesBesideTheProgramOrInThePerUserFolder) {
     ScopedEnv program("MARVANE_PROGRAM_DIR", std::nullopt);
     const std::string real = folderlist::ProgramDir();
     EXPECT_EQ(real, std::filesystem::canonical("/proc/self/exe").parent_path().string() + "/");
+}
+
+// An installation: <prefix>/bin holds the program, <prefix>/share its desktop entry and documents.
+TEST(FolderListFile, AnInstalledProgramKeepsTheListPerUserEvenWhereItCouldWriteBesideItself) {
+    TempDir dir;
+    ScopedEnv config("XDG_CONFIG_HOME", (dir / "config").string());
+    const std::string perUser = (dir / "config" / "marvane" / "folvio" / "data.mvo").string();
+    struct Case {
+        const char* layout;
+        std::vector<std::string> files;  // below dir/prefix
+        bool installed;
+    };
+    const std::vector<Case> cases = {
+        {"installed", {"share/applications/org.marvane.Folvio.desktop", "share/doc/folvio/README.md"}, true},
+        {"unpacked: no desktop entry", {"bin/README.md"}, false},
+        {"another program's entry", {"share/applications/org.marvane.Other.desktop"}, false},
+        {"the entry's name a folder", {"share/applications/org.marvane.Folvio.desktop/x"}, false},
+    };
+    for (const Case& c : cases) {
+        const std::filesystem::path prefix = dir / c.layout;
+        std::filesystem::create_directories(prefix / "bin");
+        for (const std::string& file : c.files) testsupport::writeFile(prefix / file, "x");
+        const std::string bin = (prefix / "bin").string() + "/";
+        ASSERT_EQ(::access(bin.c_str(), W_OK), 0) << "the bin folder is writable, as it is to root";
+        EXPECT_EQ(installlayout::IsInstalled(bin), c.installed) << c.layout;
+        EXPECT_EQ(folderlist::FilePath(bin), c.installed ? perUser : bin + "data.mvo") << c.layout;
+        EXPECT_EQ(installlayout::DataDir(bin), c.installed ? (prefix / "share").string() + "/" : "") << c.layout;
+        EXPECT_EQ(installlayout::DocFile(bin, "README.md"), c.installed ? (prefix / "share/doc/folvio/README.md").string() : "")
+            << c.layout;
+    }
 }
 
 }  // namespace

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "zip/wildcard.h"
+#include "platform/wildcard.h"
 
 namespace {
 

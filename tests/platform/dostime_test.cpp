@@ -79,4 +79,23 @@ TEST_F(DosTime, LocalTimeIsUsed) {
     EXPECT_EQ(value, dos(2000, 1, 1, 1, 0, 0));
 }
 
+// Fields given as stored: the two-second count rather than the seconds.
+uint32_t packed(int year, int month, int day, int hour, int minute, int second2) {
+    return uint32_t(year - 1980) << 25 | uint32_t(month) << 21 | uint32_t(day) << 16 | uint32_t(hour) << 11 |
+           uint32_t(minute) << 5 | uint32_t(second2);
+}
+
+TEST(DosTimeRepair, GoodTimeStampRepairsEachFieldAlone) {
+    struct Case {
+        uint32_t given, repaired;
+    } cases[] = {
+        {packed(2024, 2, 29, 23, 59, 29), packed(2024, 2, 29, 23, 59, 29)},
+        {0, packed(1980, 1, 1, 0, 0, 0)},
+        {0xFFFFFFFF, packed(2099, 12, 31, 23, 59, 29)},
+        {packed(2030, 13, 0, 24, 60, 30), packed(2030, 12, 1, 23, 59, 29)},
+        {packed(2100, 6, 15, 12, 30, 10), packed(2099, 6, 15, 12, 30, 10)},
+    };
+    for (const Case& c : cases) EXPECT_EQ(GoodTimeStamp(c.given), c.repaired) << std::hex << c.given;
+}
+
 }  // namespace

@@ -1,6 +1,7 @@
 // The component gallery: shows each component at work, or writes a plot or a control to PNG.
 #include "galleryrender.h"
 #include "gallerywindow.h"
+#include "buildinfo.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -43,11 +44,13 @@ int main(int argc, char** argv) {
     if (headless) setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication app(argc, argv);
     QApplication::setApplicationName("folvio-gallery");
+    QApplication::setApplicationVersion(buildinfo::kVersion);
 
     QCommandLineParser cli;
     cli.setApplicationDescription("Shows the Marvane components at work; with --plot, --display, --progress or --window it "
                                   "writes a PNG instead and exits.");
     cli.addHelpOption();
+    cli.addVersionOption();
     const QCommandLineOption plot("plot", "Write a plot to <file>.", "file");
     const QCommandLineOption expression({"e", "expression"}, "Expression in x to plot (repeatable).", "text");
     const QCommandLineOption step("step", "Sampling step in x units.", "step");

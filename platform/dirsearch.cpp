@@ -1,7 +1,7 @@
-#include "zip/zipsearch.h"
+#include "platform/dirsearch.h"
 
 #include "platform/filesystem.h"
-#include "zip/wildcard.h"
+#include "platform/wildcard.h"
 
 TSearchData::TSearchData(const std::string& folder, const std::string& mask)
     : Path(folder), Mask(mask), listing_(folder) {

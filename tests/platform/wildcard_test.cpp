@@ -1,4 +1,4 @@
-#include "zip/wildcard.h"
+#include "platform/wildcard.h"
 
 #include <gtest/gtest.h>
 

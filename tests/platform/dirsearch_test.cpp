@@ -1,4 +1,4 @@
-#include "zip/zipsearch.h"
+#include "platform/dirsearch.h"
 
 #include <algorithm>
 #include <filesystem>

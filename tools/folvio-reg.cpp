@@ -1,4 +1,5 @@
 // folvio-reg: query, add, delete, export and import registry keys and values from the command line.
+#include "buildinfo.h"
 #include "platform/atomicfile.h"
 #include "platform/regfile.h"
 #include "platform/registry.h"
@@ -26,6 +27,7 @@ constexpr const char* kHelp = R"(Usage:
   folvio-reg delete KEY [/v NAME] [/f]
   folvio-reg export KEY FILE [/y]
   folvio-reg import FILE
+  folvio-reg --help | --version
 
 Reads and writes the registry that holds the settings of Marvane Folvio and its components.
 
@@ -326,6 +328,10 @@ int main(int argc, char** argv) {
     const std::string first = lower(argv[1]);
     if (first == "--help" || first == "-h" || first == "/?" || first == "help") {
         std::cout << kHelp;
+        return kDone;
+    }
+    if (first == "--version") {
+        std::cout << buildinfo::VersionText("folvio-reg");
         return kDone;
     }
     try {

@@ -1,19 +1,14 @@
-#include "zip/wildcard.h"
+#include "platform/wildcard.h"
 
 #include <bitset>
 #include <cstdint>
 #include <vector>
 
+#include "platform/asciicase.h"
+
 namespace {
 
 using CharSet = std::bitset<256>;
-
-std::string lowered(std::string_view s) {
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
 
 uint8_t byteAt(const std::string& s, size_t i) { return static_cast<uint8_t>(s[i]); }
 
@@ -23,7 +18,7 @@ uint8_t byteAt(const std::string& s, size_t i) { return static_cast<uint8_t>(s[i
 class Matcher {
 public:
     Matcher(std::string_view pattern, std::string_view text)
-        : p_(lowered(pattern)), t_(lowered(text)) {}
+        : p_(platform::AsciiLower(pattern)), t_(platform::AsciiLower(text)) {}
 
     int match(size_t i, size_t j);
     int afterStar(size_t i, size_t j, const CharSet* restriction);
