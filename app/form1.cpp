@@ -36,6 +36,9 @@ namespace {
 
 constexpr char kFolderDialogTitle[] = "Browser for the folder you want to be backed up";
 constexpr char kConfirmation[] = "Confirmation";
+// The stored "PackLevel" texts: level 9, and the maximum level. Any other text is level 9.
+constexpr char kDefaultPackLevel[] = "9";
+constexpr char kMaximumPackLevel[] = "10";
 
 QFrame* panel(QWidget* parent, const char* name, int height) {
     auto* frame = new QFrame(parent);
@@ -300,6 +303,10 @@ void TForm1::buildOptions() {
         a.add(box, {8, y, box->sizeHint().width() + 4, 20});
         y += 21;
     }
+    // The compression option sits beside the short password option, in line with the destination.
+    CheckBox5 = checkBox(Panel3, "CheckBox5", "Maximum Compression (smaller, slower)");
+    const int x5 = std::max(x1, 8 + CheckBox2->sizeHint().width() + 4 + 16);
+    a.add(CheckBox5, {x5, 62, CheckBox5->sizeHint().width() + 4, 20});
 }
 
 void TForm1::buildProgress() {
@@ -349,6 +356,7 @@ void TForm1::connectHandlers() {
     on(CheckBox2, &QCheckBox::toggled, &TForm1::CheckBox2Click);
     on(CheckBox3, &QCheckBox::toggled, &TForm1::CheckBox3Click);
     on(CheckBox4, &QCheckBox::toggled, &TForm1::CheckBox4Click);
+    on(CheckBox5, &QCheckBox::toggled, &TForm1::CheckBox5Click);
     on(Exit1, &QAction::triggered, &TForm1::Exit1Click);
     on(AutoStartTimer, &QTimer::timeout, &TForm1::AutoStartTimerTimer);
     Label6->installEventFilter(this);
@@ -511,6 +519,13 @@ void TForm1::CheckBox4Click() {
     KwReg1.Push("AutoName", CheckBox4->isChecked() ? "1" : "");
 }
 
+void TForm1::CheckBox5Click() {
+    if (Loading) return;
+    KwReg1.Push("PackLevel", CheckBox5->isChecked() ? kMaximumPackLevel : kDefaultPackLevel);
+}
+
+int TForm1::PackLevel() const { return CheckBox5->isChecked() ? maxdeflate::kLevel : 9; }
+
 // Start-up and closing.
 
 void TForm1::FormCreate(const QStringList& arguments) {
@@ -532,6 +547,7 @@ void TForm1::FormShow() {
     CheckBox2->setChecked(!KwReg1.Pop("Password").empty());
     CheckBox3->setChecked(KwReg1.Pop("AutoShutdown") == "1");
     CheckBox4->setChecked(KwReg1.Pop("AutoName") == "1");
+    CheckBox5->setChecked(KwReg1.Pop("PackLevel") == kMaximumPackLevel);
     Loading = false;
     if (AutoStart) AutoStartTimer->start();
 }
@@ -584,7 +600,7 @@ void TForm1::SpeedButton5Click() {
 }
 
 backup::RunEnd TForm1::backupRun() {
-    const backup::RunEnd end = BackupRun.Execute({Destination(), CheckBox1->isChecked(), CheckBox4->isChecked()});
+    const backup::RunEnd end = BackupRun.Execute({Destination(), CheckBox1->isChecked(), CheckBox4->isChecked(), PackLevel()});
     if (end != backup::RunEnd::Completed) return end;
     if (KwReg1.Pop("AutoShutdown") == "1" && Form3) {
         Form3->SecondsLeft = 60;
@@ -679,6 +695,6 @@ void TForm1::SetRunning(bool running) {
     SpeedButton5->setVisible(!running);
     SpeedButton3->setVisible(running);
     for (QWidget* w : std::initializer_list<QWidget*>{SpeedButton1, SpeedButton2, SpeedButton4, CheckBox1, CheckBox2,
-                                                      CheckBox3, CheckBox4})
+                                                      CheckBox3, CheckBox4, CheckBox5})
         w->setEnabled(!running);
 }

@@ -106,6 +106,7 @@ public:
     QCheckBox* CheckBox2;       // password: "Password"
     QCheckBox* CheckBox3;       // switch off when done: "AutoShutdown"
     QCheckBox* CheckBox4;       // dated archive names: "AutoName"
+    QCheckBox* CheckBox5;       // maximum compression: "PackLevel" ("9", or "10" for the maximum)
     // Progress.
     QFrame* Panel4;
     QLabel* Label3;
@@ -147,6 +148,7 @@ public:
     void CheckBox2Click();
     void CheckBox3Click();
     void CheckBox4Click();
+    void CheckBox5Click();
     void AutoStartTimerTimer();
     void SpeedButton5Click();
     void SpeedButton3Click();
@@ -159,6 +161,8 @@ public:
     // The destination folder as shown in Edit1, byte for byte.
     std::string Destination() const;
     void SetDestination(const std::string& folder);
+    // The writer's PackLevel for every folder of a run: 9, or the maximum level when CheckBox5 is checked.
+    int PackLevel() const;
     // Switches between the idle and the running state of the window.
     void SetRunning(bool running) override;
     // The folder list's save question, asked only when the list changed: Yes saves, No goes on

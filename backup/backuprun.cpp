@@ -80,6 +80,7 @@ RunEnd Run::Execute(const Options& options) {
         if (host_.FolderChecked(i)) ++checkedCount;
     if (checkedCount < 1) return RunEnd::NotStarted;
 
+    packLevel_ = options.packLevel;
     // Without a destination the archives would land wherever the process happens to be.
     const std::string destination = options.destination;
     if (destination.empty()) throw std::runtime_error("Please choose a destination folder with \"Browse ...\" first");
@@ -167,7 +168,7 @@ FolderResult Run::packFolder(int index, const std::string& folder, const std::st
     writer_.SetStorePaths(true);
     writer_.SetRelativePaths(true);
     writer_.SetRootDir(rootDirOf(folder));
-    writer_.SetPackLevel(9);
+    writer_.SetPackLevel(packLevel_);
     writer_.Zip();
 
     if (const int error = platform::fileSystem().rename(temporary.path, archivePath); error < 0)

@@ -27,6 +27,7 @@ struct Options {
     std::string destination;   // the folder the archives go to, normally ending in "/"
     bool deleteFirst = false;  // empty the destination first, after the deletion question
     bool datedNames = false;   // name the archives after the date, with a free number
+    int packLevel = 9;         // the writer's PackLevel for every folder: 9, or 10 for the maximum level
 };
 
 // What became of one checked folder that was packed.
@@ -106,6 +107,7 @@ private:
     Host& host_;
     bool active_ = false;
     bool cancelled_ = false;
+    int packLevel_ = 9;  // the run's level, taken from its options when it starts
     std::vector<FolderResult> results_;
     // The archive the folder being packed will replace; the writer leaves it out should the folder hold it.
     std::optional<platform::FileStatus> replacedArchive_;

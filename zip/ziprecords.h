@@ -30,7 +30,7 @@ constexpr uint16_t kMethodDeflated = 8;
 
 // General-purpose flag bits.
 constexpr uint16_t kFlagEncrypted = 0x0001;       // traditional encryption
-constexpr uint16_t kFlagDeflateMaximum = 0x0002;  // Deflate at levels 8 and 9
+constexpr uint16_t kFlagDeflateMaximum = 0x0002;  // Deflate at levels 8 to 10
 constexpr uint16_t kFlagDeflateFast = 0x0004;     // Deflate at levels 1 and 2
 constexpr uint16_t kFlagDeflateOptions = kFlagDeflateMaximum | kFlagDeflateFast;
 constexpr uint16_t kFlagDataDescriptor = 0x0008;  // CRC and sizes follow the data

@@ -81,7 +81,7 @@ void TZipWriter::SetStoreVolumes(bool value) {
     if (value) FStorePaths = true;
 }
 
-void TZipWriter::SetPackLevel(int value) { FPackLevel = value < 0 ? 0 : (value > 9 ? 9 : value); }
+void TZipWriter::SetPackLevel(int value) { FPackLevel = std::clamp(value, 0, maxdeflate::kLevel); }
 
 int TZipWriter::Zip() {
     int count = ProcessFiles();
@@ -206,6 +206,7 @@ void TZipWriter::writeJob() {
 void TZipWriter::commitJob() {
     FCopyBuffer.reset();
     FDeflateBuffers.reset();
+    FMaxCompressor.reset();
     // A replacement must be on the disk before it takes the old archive's place.
     bool closed = FOutStream->Close(FlushFilesOnClose || FUpdateMode);
     FOutStream.reset();
@@ -267,6 +268,7 @@ void TZipWriter::writeCentralDirectory() {
 void TZipWriter::finishFailedJob() {
     FCopyBuffer.reset();
     FDeflateBuffers.reset();
+    FMaxCompressor.reset();
     FInStream.reset();
     FOutStream.reset();  // closes quietly; the file goes next
     FNameList.reset();  // the view goes before the records it points at
@@ -568,6 +570,7 @@ uint32_t TZipWriter::patchHeader(bool encrypt) {
 void TZipWriter::packFile() {
     TZipHeaderInfo& header = *FZipHeader;
     if (FPackLevel == 0 || IsInNoCompressList(header.filename())) storeFile();
+    else if (FPackLevel == maxdeflate::kLevel && FFileReadLimit <= MaximumLevelLimit) packMaximum();
     else header.compressed_size = static_cast<uint32_t>(Deflate());
 }
 
@@ -605,8 +608,54 @@ void TZipWriter::CryptHead(const std::string& password) {
 int64_t TZipWriter::Deflate() {
     TZipHeaderInfo& header = *FZipHeader;
     if (!FDeflateBuffers) FDeflateBuffers = std::make_unique<TDeflateBuffers>();  // level raised mid-job
-    return FDeflater.Deflate(*FDeflateBuffers, FPackLevel, *this,
+    // Above its limit the maximum level packs as level 9 does.
+    return FDeflater.Deflate(*FDeflateBuffers, std::min(FPackLevel, 9), *this,
                              {header.general_purpose_flag, header.internal_attributes, header.compression_method});
+}
+
+void TZipWriter::packMaximum() {
+    TZipHeaderInfo& header = *FZipHeader;
+    header.general_purpose_flag |= kFlagDeflateMaximum;  // as level 9 sets it
+    if (FAbandonedTask) {
+        // Memory stays within one entry's worth: a compression given up earlier ends first.
+        while (!FAbandonedTask->WaitFor(std::chrono::milliseconds(kMaxWaitSlice))) CheckForCancel();
+        FAbandonedTask.reset();
+    }
+    if (!FMaxCompressor) FMaxCompressor = std::make_shared<maxdeflate::Compressor>();
+
+    // One sequential read of the whole file (never past the size it had when opened), with the
+    // progress, the CRC and the yields of every read.
+    const size_t limit = static_cast<size_t>(FFileReadLimit);
+    uint8_t* data = FMaxCompressor->Input(limit);
+    size_t size = 0;
+    for (uint16_t n = 1; size < limit && n != 0; size += n)
+        n = file_read(data + size, static_cast<uint16_t>(std::min<size_t>(kCopyChunk, limit - size)));
+
+    const maxdeflate::Result result = compressMaximum(size);
+    header.internal_attributes = result.internal_attributes;
+    header.compression_method = result.stored ? kMethodStored : kMethodDeflated;
+    uint8_t* out = result.stored ? data : FMaxCompressor->Output();
+    const size_t count = result.stored ? size : result.size;
+    for (size_t done = 0; done < count;) {
+        const size_t step = std::min<size_t>(kCopyChunk, count - done);
+        zfwrite(out + done, 1, step);
+        done += step;
+    }
+    header.compressed_size = static_cast<uint32_t>(count);
+}
+
+maxdeflate::Result TZipWriter::compressMaximum(size_t size) {
+    if (size < maxdeflate::kTaskThreshold) return FMaxCompressor->Compress(size);
+    // A large entry takes seconds: it is compressed on a thread of its own while this one keeps
+    // the host's message loop running, and a cancel does not wait for it.
+    auto task = std::make_unique<maxdeflate::Task>(FMaxCompressor, size);
+    try {
+        while (!task->WaitFor(std::chrono::milliseconds(kMaxWaitSlice))) CheckForCancel();
+    } catch (...) {
+        FAbandonedTask = std::move(task);
+        throw;
+    }
+    return task->Get();
 }
 
 void TZipWriter::storeFile() {

@@ -11,6 +11,7 @@
 #include "platform/filesystem.h"
 #include "zip/bufferedstream.h"
 #include "zip/deflate.h"
+#include "zip/maxdeflate.h"
 #include "zip/sortedzip.h"
 #include "zip/tradcipher.h"
 #include "zip/zipreader.h"
@@ -73,7 +74,9 @@ public:
     bool StoreVolumes() const { return FStoreVolumes; }
     void SetStoreVolumes(bool value);  // true also sets StorePaths
     int PackLevel() const { return FPackLevel; }
-    void SetPackLevel(int value);  // clamped into 0..9
+    // Clamped into 0..10; 10 (maxdeflate::kLevel) is the maximum level, level 9 for files above
+    // MaximumLevelLimit.
+    void SetPackLevel(int value);
 
     bool Recurse = false;
     TZipAction ZipAction = TZipAction::zaUpdate;
@@ -88,6 +91,8 @@ public:
     bool Store83Names = false;  // Linux has no short names: changes nothing
     bool FlushFilesOnClose = false;
     TMultiZipInfo MultiZipInfo;
+    // Files up to this size are packed at the maximum level in memory; larger ones at level 9.
+    uint64_t MaximumLevelLimit = maxdeflate::kBufferLimit;
 
     TOnRecursingFile OnRecursingFile;
     TNoSuchFileEvent OnNoSuchFile;
@@ -141,6 +146,8 @@ private:
     static constexpr uint16_t kCopyChunk = 32768;
     // Copies of existing entries inside the kernel move this many bytes a step.
     static constexpr size_t kKernelCopyChunk = 1 << 20;
+    // While a large entry is compressed at the maximum level the host gets its turn this often (ms).
+    static constexpr int kMaxWaitSlice = 5;
 
     int ProcessFiles();
     // Carries the entries of the existing archive over into the output, as ZipAction or delete
@@ -190,6 +197,9 @@ private:
     bool openInput(const std::string& path, platform::FileStatus& status);
     void packFile();
     void storeFile();
+    // The maximum level: the whole file read into memory, compressed, then written (or stored).
+    void packMaximum();
+    maxdeflate::Result compressMaximum(size_t size);
     uint32_t crcPrePass();
     // Raise EZipReadError naming the file being added: after a failed read of it, and when it
     // cannot be taken back to its start for a second read.
@@ -249,5 +259,8 @@ private:
     std::unique_ptr<uint8_t[]> FCopyBuffer;  // the stored copy's block, also the CRC pre-pass and entry copies
     std::unique_ptr<TDeflateBuffers> FDeflateBuffers;  // the compressor's work buffers, per job
     TDeflater FDeflater;  // the fixed code tables, computed once per writer
+    std::shared_ptr<maxdeflate::Compressor> FMaxCompressor;  // the maximum level's buffers, per job
+    // A maximum-level compression left to finish alone by a cancel; the next one waits for it.
+    std::unique_ptr<maxdeflate::Task> FAbandonedTask;
     TTraditionalCipher FCipher;  // the keys of the entry being encrypted
 };

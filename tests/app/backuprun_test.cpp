@@ -135,6 +135,33 @@ TEST_F(BackupRunTest, EachPackedFolderLosesItsCheckMarkAndTheWindowEndsIdle) {
     EXPECT_TRUE(form().isVisible());
 }
 
+// "PackLevel" "10" packs every folder of the run at the maximum level: smaller archives that
+// readers still take, with the same entries as at level 9.
+TEST_F(BackupRunTest, MaximumCompressionPacksEveryFolderSmaller) {
+    std::string source;
+    for (int i = 0; source.size() < 120000; ++i)
+        source += "  total_" + std::to_string(i % 83) + " += weight(" + std::to_string(i % 29) + ");";  // one line: the lister splits at line feeds
+    const std::string a = folder("A", source), b = folder("B", source + "tail");
+    std::map<std::string, uintmax_t> nine;
+    for (const char* level : {"9", "10"}) {
+        SCOPED_TRACE(level);
+        restart();
+        showWith({a, b}, {{"PackLevel", level}});
+        run();
+        EXPECT_TRUE(boxes.asked.empty());
+        EXPECT_TRUE(apptest::zipEntries(dest / "a.zip") == entriesWith(source));
+        EXPECT_TRUE(apptest::zipEntries(dest / "b.zip") == entriesWith(source + "tail"));
+        EXPECT_TRUE(apptest::unzipTests(dest / "a.zip"));
+        EXPECT_TRUE(apptest::unzipTests(dest / "b.zip"));
+        for (const char* name : {"a.zip", "b.zip"}) {
+            const uintmax_t size = fs::file_size(dest / name);
+            if (nine.count(name)) EXPECT_LT(size, nine[name]) << name;
+            else nine[name] = size;
+        }
+        expectIdle();
+    }
+}
+
 TEST_F(BackupRunTest, AFileThatCannotBeOpenedIsLeftOutAndNamedOnStderr) {
     const std::string a = folder("A", "first");
     const fs::path fifo = src / "A/pipe";

@@ -42,6 +42,7 @@ TEST_F(MainWindowTest, EveryControlHasItsNameAndCaption) {
         {"CheckBox2", "Use &Password"},
         {"CheckBox3", "Shutdown &Windows when done"},
         {"CheckBox4", "Autoname Files with &Date  (including overwrite protection!)"},
+        {"CheckBox5", "Maximum Compression (smaller, slower)"},
         {"Label3", "Current File :"},
         {"SpeedButton5", "&Start ZIP"},
         {"SpeedButton3", "&Cancel"},
@@ -98,6 +99,12 @@ TEST_F(MainWindowTest, LayoutKeepsTheDesignSizesAndTheBarsFollowTheWidth) {
     EXPECT_EQ(f.ProgressBar1->width(), width1 + 100);
     EXPECT_EQ(f.ProgressBar2->width(), width2 + 100);
     EXPECT_EQ(f.SpeedButton5->geometry().left(), startButton.left() + 100);
+    // The compression option sits in the panel beside the short options, clear of every other one.
+    const QRect box5 = f.CheckBox5->geometry();
+    EXPECT_TRUE(QRect(QPoint(0, 0), f.Panel3->size()).contains(box5)) << "inside its panel";
+    for (QCheckBox* other : {f.CheckBox1, f.CheckBox2, f.CheckBox3, f.CheckBox4})
+        EXPECT_FALSE(box5.intersects(other->geometry())) << other->objectName().toStdString();
+    EXPECT_FALSE(box5.intersects(f.Edit1->geometry()));
     EXPECT_EQ(f.Panel4->height(), 71) << "only the folder list grows in height";
 
     f.resize(300, 200);
@@ -112,6 +119,7 @@ TEST_F(MainWindowTest, ShowingLoadsTheListChecksEveryFolderAndPutsTheSettingsBac
         store.Push("DestDir", "/backups/");
         store.Push("DeleteFiles", "1");
         store.Push("AutoName", "1");
+        store.Push("PackLevel", "10");
     }
     form().ListModified = true;
     show();
@@ -124,6 +132,8 @@ TEST_F(MainWindowTest, ShowingLoadsTheListChecksEveryFolderAndPutsTheSettingsBac
     EXPECT_FALSE(form().CheckBox2->isChecked());
     EXPECT_FALSE(form().CheckBox3->isChecked());
     EXPECT_TRUE(form().CheckBox4->isChecked());
+    EXPECT_TRUE(form().CheckBox5->isChecked());
+    EXPECT_EQ(form().PackLevel(), maxdeflate::kLevel);
     EXPECT_FALSE(form().Loading);
     EXPECT_TRUE(boxes.asked.empty());
 }
@@ -159,6 +169,7 @@ TEST_F(MainWindowTest, LoadingKeepsTheOptionHandlersStill) {
         store.Push("AutoShutdown", "yes");  // not "1": the box stays unchecked and nothing is rewritten
         store.Push("AutoName", "1");
         store.Push("Password", "\x7f\x80");
+        store.Push("PackLevel", "12");  // not "10": level 9, and the text stays
     }
     bool dialogShown = false;
     QTimer watcher;
@@ -175,17 +186,22 @@ TEST_F(MainWindowTest, LoadingKeepsTheOptionHandlersStill) {
     EXPECT_EQ(pop("Password"), "\x7f\x80");
     EXPECT_EQ(pop("AutoShutdown"), "yes");
     EXPECT_EQ(pop("AutoName"), "1");
+    EXPECT_FALSE(form().CheckBox5->isChecked());
+    EXPECT_EQ(form().PackLevel(), 9);
+    EXPECT_EQ(pop("PackLevel"), "12");
     EXPECT_EQ(pop("DeleteFiles"), "") << "an unchanged box runs no handler";
 
     form().Loading = true;
     form().CheckBox3->setChecked(true);
     form().CheckBox4->setChecked(false);
+    form().CheckBox5->setChecked(true);
     form().CheckBox2->setChecked(false);
     form().CheckBox1->setChecked(true);
     form().Loading = false;
     EXPECT_EQ(pop("AutoShutdown"), "yes");
     EXPECT_EQ(pop("AutoName"), "1");
     EXPECT_EQ(pop("Password"), "\x7f\x80");
+    EXPECT_EQ(pop("PackLevel"), "12");
     EXPECT_EQ(pop("DeleteFiles"), "1") << "the deletion option is stored even while loading";
 }
 
@@ -202,6 +218,7 @@ TEST_F(MainWindowTest, EachOptionStoresItsOwnTexts) {
         {form().CheckBox1, "DeleteFiles", "1", "0"},
         {form().CheckBox3, "AutoShutdown", "1", ""},
         {form().CheckBox4, "AutoName", "1", ""},
+        {form().CheckBox5, "PackLevel", "10", "9"},
     };
     for (const Case& c : cases) {
         c.box->click();
@@ -422,7 +439,7 @@ TEST_F(MainWindowTest, SetRunningSwapsStartForCancelAndLocksTheInputs) {
     EXPECT_TRUE(form().SpeedButton3->isVisible());
     for (QWidget* w : std::initializer_list<QWidget*>{form().SpeedButton1, form().SpeedButton2, form().SpeedButton4,
                                                       form().CheckBox1, form().CheckBox2, form().CheckBox3,
-                                                      form().CheckBox4})
+                                                      form().CheckBox4, form().CheckBox5})
         EXPECT_FALSE(w->isEnabled()) << w->objectName().toStdString();
     EXPECT_TRUE(form().CheckListBox1->isEnabled()) << "check marks stay clickable during a run";
     form().SetRunning(false);

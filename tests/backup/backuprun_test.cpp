@@ -173,6 +173,25 @@ TEST_F(BackupRunTest, EachCheckedFolderGetsItsArchiveAndTheHostHearsEveryStep) {
     EXPECT_FALSE(run.Cancelled());
 }
 
+// The options' level holds for every folder of the run; the default is level 9.
+TEST_F(BackupRunTest, ThePackLevelOfTheOptionsPacksEveryFolder) {
+    std::string text;
+    for (int i = 0; text.size() < 60000; ++i) text += "  sum_" + std::to_string(i % 71) + " += rate(" + std::to_string(i % 23) + ");";
+    list({folder("A", text), folder("B", text + "b")});
+    std::vector<int> levels;
+    writer.OnStartZipInfo = [&](TZipReader*, int, double, TEndCentral&, bool&) { levels.push_back(writer.PackLevel()); };
+    EXPECT_EQ(run.Execute(options()), RunEnd::Completed);
+    const uintmax_t nine = fs::file_size(dest / "a.zip");
+    backup::Options maximum = options();
+    maximum.packLevel = maxdeflate::kLevel;
+    list({folder("A", text), folder("B", text + "b")});
+    EXPECT_EQ(run.Execute(maximum), RunEnd::Completed);
+    EXPECT_EQ(levels, (std::vector<int>{9, 9, maxdeflate::kLevel, maxdeflate::kLevel}));
+    EXPECT_LT(fs::file_size(dest / "a.zip"), nine);
+    EXPECT_TRUE(testsupport::zipEntries(dest / "a.zip") == entriesWith(text));
+    EXPECT_TRUE(testsupport::zipEntries(dest / "b.zip") == entriesWith(text + "b"));
+}
+
 TEST_F(BackupRunTest, NothingCheckedDoesNothingAndAsksNothing) {
     list({folder("A")});
     host.items[0].checked = false;

@@ -70,6 +70,7 @@ TEST(FolvioZip, OptionsShapeTheArchive) {
         {"-r 'docs/*.txt'", {"docs/a.txt", "docs/sub/", "docs/sub/c.txt", "docs/sub/deeper/", "docs/sub/deeper/d.txt"}},
         {"--root docs docs/sub/c.txt ./docs/a.txt", {"a.txt", "sub/c.txt"}},
         {"-9 -n '*.txt' docs/a.txt", {"docs/a.txt"}},
+        {"--max -r 'docs/*.txt'", {"docs/a.txt", "docs/sub/", "docs/sub/c.txt", "docs/sub/deeper/", "docs/sub/deeper/d.txt"}},
         {"'we<1>'", {"we<1>/f.txt"}},  // a folder whose name holds wildcard characters
     };
     int n = 0;
@@ -80,6 +81,23 @@ TEST(FolvioZip, OptionsShapeTheArchive) {
         EXPECT_EQ(r.output, "") << c.args;  // quiet
         EXPECT_EQ(namesIn(dir / archive), c.names) << c.args;
     }
+}
+
+TEST(FolvioZip, MaxPacksSmallerThanNineAndReadersAcceptIt) {
+    TempDir dir;
+    std::string text;
+    for (int i = 0; text.size() < 200000; ++i)
+        text += "    value_" + std::to_string(i % 91) + " = lookup(table, " + std::to_string(i % 17) + ");\n";
+    testsupport::writeFile(dir / "docs/source.c", text);
+    testsupport::writeBytes(dir / "docs/noise.bin", testsupport::randomBytes(50000, 8));
+    ASSERT_EQ(folvioZip(dir.path(), "-q -9 nine.zip docs").exitCode, 0);
+    CommandResult r = folvioZip(dir.path(), "-q --max max.zip docs");
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_LT(fs::file_size(dir / "max.zip"), fs::file_size(dir / "nine.zip"));
+    CommandResult unzip = testsupport::runCommand("unzip -t " + shellQuote((dir / "max.zip").string()));
+    EXPECT_EQ(unzip.exitCode, 0) << unzip.output;
+    CommandResult sevenZip = testsupport::runCommand("7zz t " + shellQuote((dir / "max.zip").string()));
+    EXPECT_NE(sevenZip.output.find("Everything is Ok"), std::string::npos) << sevenZip.output;
 }
 
 TEST(FolvioZip, ExitCodes) {
@@ -121,7 +139,8 @@ TEST(FolvioZip, HelpExplainsEveryOption) {
     CommandResult r = testsupport::runCommand(FOLVIO_ZIP_BIN " --help");
     EXPECT_EQ(r.exitCode, 0);
     for (const char* option : {"-r", "-0", "-9", "-D", "-j", "-x PATTERN", "-n PATTERN", "--root DIR", "-q", "255", "-u",
-                               "-f", "--replace", "-d ARCHIVE PATTERN", "-P PASSWORD", "seen by other users", "-e"})
+                               "-f", "--replace", "-d ARCHIVE PATTERN", "-P PASSWORD", "seen by other users", "-e", "--max",
+                               "128 MiB"})
         EXPECT_NE(r.output.find(option), std::string::npos) << option;
 }
 

@@ -10,7 +10,7 @@ namespace {
 namespace fs = std::filesystem;
 
 // The tree packed as the backup application packs a folder, stored and at compressing levels
-// (1 greedy, 6 and 9 lazy), and read back by other programs.
+// (1 greedy, 6 and 9 lazy, 10 the maximum level), and read back by other programs.
 class Interop : public ::testing::TestWithParam<int> {};
 
 TEST_P(Interop, AwkwardTreeIsReadBackByOtherReaders) {
@@ -38,6 +38,6 @@ TEST_P(Interop, AwkwardTreeIsReadBackByOtherReaders) {
     testsupport::checkArchiveWithReaders(dir / "backup.zip", root, GetParam());
 }
 
-INSTANTIATE_TEST_SUITE_P(Levels, Interop, ::testing::Values(0, 1, 6, 9));
+INSTANTIATE_TEST_SUITE_P(Levels, Interop, ::testing::Values(0, 1, 6, 9, 10));
 
 }  // namespace

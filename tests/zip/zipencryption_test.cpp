@@ -114,7 +114,8 @@ TEST_P(Encryption, ThreeReadersOpenTheEntriesWithThePasswordOnly) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Passwords, Encryption,
-                         ::testing::Values(Case{"x", 0}, Case{kLongPassword, 0}, Case{"x", 9}, Case{kLongPassword, 9}),
+                         ::testing::Values(Case{"x", 0}, Case{kLongPassword, 0}, Case{"x", 9}, Case{kLongPassword, 9},
+                                           Case{"x", 10}, Case{kLongPassword, 10}),
                          [](const auto& info) {
                              return (info.param.password.size() == 1 ? "OneByte" : "Long") + std::string("Level") +
                                     std::to_string(info.param.level);
@@ -191,7 +192,7 @@ TEST_P(EncryptionHeader, AFileChangedBetweenItsTwoReadsIsTakenAgain) {
     EXPECT_EQ(fs::file_size(archive), 30 + 10 + e[0].compressed + 46 + 10 + 22u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Levels, EncryptionHeader, ::testing::Values(0, 9));
+INSTANTIATE_TEST_SUITE_P(Levels, EncryptionHeader, ::testing::Values(0, 9, 10));
 
 TEST(EncryptionEvents, OnEncryptTakesTheDataButNotTheHeader) {
     TempDir dir;

@@ -11,7 +11,9 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include "deflateinputs.h"
 #include "faultyfilesystem.h"
+#include "rawinflate.h"
 #include "testsupport.h"
 #include "zip/ziperrors.h"
 
@@ -578,10 +580,13 @@ TEST(ZipWriter, AReadErrorFailsTheJobNamingTheFile) {
 TEST(ZipWriter, FilesThatChangeSizeWhileTakenStayConsistent) {
     TempDir dir;
     Bytes original = testsupport::randomBytes(50000, 6);
+    for (int level : {0, maxdeflate::kLevel})
     for (long change : {-30000L, -50000L, +20000L}) {
+        SCOPED_TRACE("level " + std::to_string(level));
         testsupport::writeBytes(dir / "data/moving", original);
         TempDir out;
         Job job(out);
+        job.w.SetPackLevel(level);
         job.w.OnStartZip = [&](TZipReader*, const std::string& name, TZipHeaderInfo&, bool&) {
             if (change < 0) fs::resize_file(name, original.size() + change);
             else testsupport::writeBytes(name, testsupport::randomBytes(original.size() + change, 9));
@@ -733,7 +738,7 @@ TEST(ZipWriter, PropertiesAndTheirCouplings) {
     w.SetStoreVolumes(true);
     EXPECT_TRUE(w.StorePaths());
     w.SetPackLevel(12);
-    EXPECT_EQ(w.PackLevel(), 9);
+    EXPECT_EQ(w.PackLevel(), maxdeflate::kLevel);
     w.SetPackLevel(-1);
     EXPECT_EQ(w.PackLevel(), 0);
 }
@@ -760,6 +765,119 @@ TEST(ZipWriter, TheDirectoryStaysForTheSameNameOnly) {
     EXPECT_EQ(job.w.ZipContents().Count(), 1u);
     job.w.SetZipName((dir / "OUT.zip").string());  // another file on Linux
     EXPECT_EQ(job.w.ZipContents().Count(), 0u);
+}
+
+// The maximum level.
+
+// A tree for the maximum level: text large enough to be compressed on a thread of its own, short
+// text, random bytes that no compression shrinks, an empty file and a binary file.
+fs::path makeMaximumTree(const TempDir& dir) {
+    using namespace deflateinputs;
+    const fs::path data = dir / "data";
+    testsupport::writeBytes(data / "large.txt", concat({text(400000, 1), logLines(200000, 2)}));
+    testsupport::writeBytes(data / "short.txt", text(3000, 3));
+    testsupport::writeBytes(data / "sub/random.bin", testsupport::randomBytes(150000, 4));
+    testsupport::writeFile(data / "sub/empty", "");
+    testsupport::writeBytes(data / "sub/records.bin", roundTripInputs().back().data);
+    return data;
+}
+
+Archive packAt(const TempDir& dir, const fs::path& data, int level, uint64_t limit = maxdeflate::kBufferLimit) {
+    Job job(dir);
+    job.w.SetPackLevel(level);
+    job.w.MaximumLevelLimit = limit;
+    job.packFolder(data);
+    return readArchive(job.archive);
+}
+
+TEST(ZipWriter, TheMaximumLevelIsSmallerAndKeepsLevelNinesFlagsAndMarks) {
+    TempDir dir, nineDir;
+    const fs::path data = makeMaximumTree(dir);
+    const Archive max = packAt(dir, data, maxdeflate::kLevel), nine = packAt(nineDir, data, 9);
+    ASSERT_EQ(max.names(), nine.names());
+    for (const Entry& e : max.entries) {
+        SCOPED_TRACE(e.name);
+        const Entry& n = *nine.find(e.name);
+        EXPECT_EQ(e.flag, n.flag);
+        EXPECT_EQ(e.internal, n.internal) << "the text/binary mark of level 9";
+        EXPECT_EQ(e.crc, n.crc);
+        EXPECT_EQ(e.size, n.size);
+        if (e.name.back() == '/') continue;
+        EXPECT_EQ(e.flag, 2);
+        const Bytes file = testsupport::readBytes(data / e.name);
+        if (e.name == "sub/random.bin" || e.name == "sub/empty") {
+            EXPECT_EQ(e.method, 0) << "an entry that does not shrink is stored";
+            EXPECT_EQ(e.data, file);
+            continue;
+        }
+        EXPECT_EQ(e.method, 8);
+        EXPECT_LT(e.compressed, n.compressed);
+        EXPECT_TRUE(testsupport::inflateRaw(e.data.data(), e.data.size()) == file);
+    }
+}
+
+// Above the limit an entry is packed by level 9 of our compressor: the same bytes, header and all.
+TEST(ZipWriter, AboveItsLimitTheMaximumLevelIsLevelNineByteForByte) {
+    TempDir dir, nineDir, allDir;
+    const fs::path data = makeMaximumTree(dir);
+    const Archive nine = packAt(nineDir, data, 9);
+    const uint64_t limit = 100000;  // large.txt, random.bin and records.bin are above it
+    const Archive max = packAt(dir, data, maxdeflate::kLevel, limit);
+    int above = 0;
+    for (const Entry& e : max.entries) {
+        SCOPED_TRACE(e.name);
+        const Entry& n = *nine.find(e.name);
+        if (e.size <= limit) continue;
+        ++above;
+        EXPECT_EQ(e.flag, n.flag);
+        EXPECT_EQ(e.method, n.method);
+        EXPECT_EQ(e.internal, n.internal);
+        EXPECT_EQ(e.crc, n.crc);
+        EXPECT_EQ(e.compressed, n.compressed);
+        EXPECT_EQ(e.data, n.data);
+    }
+    EXPECT_EQ(above, 3);
+    EXPECT_LT(max.find("short.txt")->compressed, nine.find("short.txt")->compressed) << "below it, the maximum level";
+    // With no entry below the limit but the empty one the whole archive is level 9's.
+    packAt(allDir, data, maxdeflate::kLevel, 0);
+    EXPECT_EQ(testsupport::readBytes(allDir / "out.zip"), testsupport::readBytes(nineDir / "out.zip"));
+}
+
+// A cancel while a large entry is compressed does not wait for the compression; the next job
+// starts after it.
+TEST(ZipWriter, ACancelDuringAMaximumLevelCompressionLeavesAtOnce) {
+    TempDir dir;
+    const fs::path data = makeMaximumTree(dir);
+    Job job(dir);
+    job.w.SetPackLevel(maxdeflate::kLevel);
+    bool read = false;
+    int waits = 0;
+    job.w.OnFilePercentDone = [&](TZipReader*, int percent) { read = percent == 100; };
+    job.w.ProcessMessages = [&] {
+        if (read && ++waits == 2) job.w.CancelTheOperation();  // the second turn while it compresses
+    };
+    job.w.FilesList = {(data / "large.txt").string()};
+    EXPECT_THROW(job.w.Zip(), EUserCanceled);
+    expectCleanFailure(job, "cancel");
+    job.w.ProcessMessages = nullptr;
+    job.w.OnFilePercentDone = nullptr;
+    EXPECT_EQ(job.packFolder(data), 6);
+    const Archive after = readArchive(job.archive);
+    const Entry* large = after.find("large.txt");
+    ASSERT_NE(large, nullptr);
+    EXPECT_TRUE(testsupport::inflateRaw(large->data.data(), large->data.size()) == testsupport::readBytes(data / "large.txt"));
+}
+
+TEST(ZipWriter, AReadErrorAtTheMaximumLevelFailsTheJob) {
+    TempDir dir;
+    const fs::path data = makeMaximumTree(dir);
+    Job job(dir);
+    job.w.SetPackLevel(maxdeflate::kLevel);
+    testsupport::FaultyFileSystem faulty;
+    faulty.readErrorAfter[(data / "large.txt").string()] = 300000;
+    platform::ScopedFileSystem use(faulty);
+    EXPECT_THROW(job.packFolder(data), EZipReadError);
+    expectCleanFailure(job, "read error");
 }
 
 }  // namespace
