@@ -3,7 +3,10 @@
 #include "platform/regfile.h"
 #include "platform/registry.h"
 
+#include <unistd.h>
+
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -19,6 +22,9 @@ namespace {
 constexpr int kDone = 0;
 constexpr int kNotFound = 1;  // also: the operation failed or was cancelled
 constexpr int kUsage = 2;
+
+// The file name that stands for standard input (import) or standard output (export).
+constexpr const char* kStandardStream = "-";
 
 constexpr const char* kHelp = R"(Usage:
   folvio-reg query  KEY [/v NAME]
@@ -39,7 +45,10 @@ Reads and writes the registry that holds the settings of Marvane Folvio and its 
   /y       overwrite the export file without asking
 The argument after /v, /t and /d is taken as it stands, even when it begins with "/".
 export writes the key and everything below it as REGEDIT4 text; import reads such a file back,
-every byte of every value included.
+every byte of every value included. FILE may be a pipe or /dev/stdin too; "-" is standard output
+for export (which then prints the text alone) and standard input for import:
+  folvio-reg export 'HKCU\Software\Marvane' - | gzip >marvane.reg.gz
+  gunzip -c marvane.reg.gz | folvio-reg import -
 
 Example: set the folder the backups go to, for an unattended machine:
   folvio-reg add 'HKCU\Software\Marvane\Folvio' /v DestDir /d /backups/ /f
@@ -289,6 +298,16 @@ int exportKey(const Command& c) {
         if (e.code() == RegistryError::Code::NotFound) return notFound();
         throw;
     }
+    if (file == kStandardStream) {
+        // Standard output carries the file alone, so that it can be piped into another program.
+        const std::string text = platform::formatRegFile(keys);
+        std::cout.write(text.data(), static_cast<std::streamsize>(text.size())).flush();
+        if (!std::cout) {
+            std::cerr << "ERROR: cannot write to standard output\n";
+            return kNotFound;
+        }
+        return kDone;
+    }
     std::error_code ec;
     if (!c.overwriteFile && std::filesystem::exists(file, ec) && !confirm("File " + file + " exists, overwrite it"))
         return cancelled();
@@ -302,9 +321,19 @@ int exportKey(const Command& c) {
 int importFile(const Command& c) {
     allow(c, 1, false, false, false, false);
     const std::string& file = c.operands[0];
-    const std::optional<std::string> text = platform::readFileContent(file);
+    // Any stream will do: a file, a pipe, /dev/stdin, a process substitution, or "-".
+    std::optional<std::string> text;
+    int error = 0;
+    if (file == kStandardStream) {
+        std::string content;
+        error = -platform::readAllFrom(STDIN_FILENO, content);
+        if (error == 0) text = std::move(content);
+    } else {
+        text = platform::readStreamContent(file, error);
+    }
     if (!text) {
-        std::cerr << "ERROR: cannot read " << file << "\n";
+        std::cerr << "ERROR: cannot read " << (file == kStandardStream ? "standard input" : file) << ": "
+                  << std::strerror(error) << "\n";
         return kNotFound;
     }
     try {

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+namespace fs = std::filesystem;
 using platform::Hive;
 using platform::RegKey;
 using platform::RegValue;
@@ -170,6 +171,40 @@ TEST_F(FolvioRegTest, ExportAndImportAreLossless) {
     auto folder = reg({"import", dir.path().string()});  // a folder is no registry file
     EXPECT_EQ(folder.exitCode, 1);
     EXPECT_NE(folder.output.find("ERROR: cannot read " + dir.path().string()), std::string::npos) << folder.output;
+}
+
+TEST_F(FolvioRegTest, ImportReadsPipesAndStandardInputAndExportWritesToIt) {
+    {
+        RegKey key = RegKey::create(Hive::CurrentUser, "Software\\Marvane\\Folvio");
+        key.writeText("DestDir", "/srv/backups/");
+        key.write("Raw", platform::REG_BINARY, std::string("\0\x01\xFF", 3));
+    }
+    const auto before = platform::readKeyTree(Hive::CurrentUser, "Software\\Marvane");
+    auto exported = reg({"export", "HKCU\\Software\\Marvane", "-"});
+    ASSERT_EQ(exported.exitCode, 0) << exported.output;
+    EXPECT_EQ(exported.output, platform::formatRegFile(before)) << "standard output holds the file and nothing else";
+
+    // Each command hands the exported text to an import into a second registry.
+    const std::string tool = shellQuote(FOLVIO_REG);
+    const fs::path copy = dir / "copy";
+    const std::string text = "printf %s " + shellQuote(exported.output) + " | ";
+    const std::string importer = "MARVANE_REGISTRY_DIR=" + shellQuote(copy.string()) + " " + tool;
+    const std::vector<std::pair<const char*, std::string>> cases = {
+        {"import -", text + importer + " import -"},
+        {"import /dev/stdin", text + importer + " import /dev/stdin"},
+        {"export - piped into import -", tool + " export 'HKCU\\Software\\Marvane' - | " + importer + " import -"},
+    };
+    for (const auto& [what, command] : cases) {
+        SCOPED_TRACE(what);
+        fs::remove_all(copy);
+        auto r = runCommand(command);
+        EXPECT_EQ(r.exitCode, 0) << r.output;
+        ScopedEnv other("MARVANE_REGISTRY_DIR", copy.string());
+        EXPECT_EQ(testsupport::errorOf([&] { EXPECT_EQ(platform::readKeyTree(Hive::CurrentUser, "Software\\Marvane"), before); }),
+                  "no error");
+    }
+    auto empty = runCommand(tool + " import - </dev/null");
+    EXPECT_EQ(empty.exitCode, 1) << "an empty stream is no registry file: " << empty.output;
 }
 
 TEST_F(FolvioRegTest, ProcessesWritingAtOnceLoseNothing) {
