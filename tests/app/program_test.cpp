@@ -153,6 +153,27 @@ TEST_F(UnattendedProgramTest, WithoutADisplayOnlyTheCloseSwitchRuns) {
     }
 }
 
+TEST_F(UnattendedProgramTest, HelpPrintsTheUsageOnStandardOutputWithOrWithoutADisplay) {
+    struct Case {
+        const char* name;
+        std::string arguments, environment;
+    };
+    const std::vector<Case> cases = {
+        {"--help without a display", "--help", ""},
+        {"-h without a display", "-h", ""},
+        {"--help on a platform that draws", "--help", "QT_QPA_PLATFORM=offscreen"},
+    };
+    for (const Case& c : cases) {
+        // Standard error is dropped: the usage belongs on standard output.
+        const testsupport::CommandResult r = folvio(c.arguments + " 2>/dev/null", c.environment);
+        EXPECT_EQ(r.exitCode, 0) << c.name << "\n" << r.output;
+        for (const char* part : {"Usage: folvio", "-autostartclose", "/autostart", "Exit status", "FOLVIO_NO_SHUTDOWN",
+                                 "MARVANE_REGISTRY_DIR"})
+            EXPECT_NE(r.output.find(part), std::string::npos) << c.name << ": " << part << "\n" << r.output;
+    }
+    EXPECT_TRUE(fs::is_empty(dest)) << "no run started";
+}
+
 TEST_F(UnattendedProgramTest, ARunThatCannotPackEndsWithStatusOneAndSaysWhyOnStderr) {
     writeFile(dir / "src/A/a.txt", "a");
     struct Case {
