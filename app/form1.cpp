@@ -540,12 +540,16 @@ void TForm1::FormShow() {
 
     msgbox::Guarded([&] { Button2Click(); });  // a missing list is reported; the settings still load
     ListModified = false;
-    SetDestination(KwReg1.Pop("DestDir"));
-    CheckBox1->setChecked(KwReg1.PopCheckBox("DeleteFiles", false));
-    for (int i = 0; i < ItemCount(); ++i) SetItemChecked(i, true);
-    CheckBox2->setChecked(!KwReg1.Pop("Password").empty());
-    CheckBox3->setChecked(KwReg1.Pop("AutoShutdown") == "1");
-    CheckBox4->setChecked(KwReg1.Pop("AutoName") == "1");
+    for (int i = 0; i < ItemCount(); ++i) SetItemChecked(i, true);  // whatever the store holds
+    // A store that cannot be read is reported and the auto-start still armed: the run then fails
+    // on the same error, so that an unattended program ends instead of waiting for nobody.
+    msgbox::Guarded([&] {
+        SetDestination(KwReg1.Pop("DestDir"));
+        CheckBox1->setChecked(KwReg1.PopCheckBox("DeleteFiles", false));
+        CheckBox2->setChecked(!KwReg1.Pop("Password").empty());
+        CheckBox3->setChecked(KwReg1.Pop("AutoShutdown") == "1");
+        CheckBox4->setChecked(KwReg1.Pop("AutoName") == "1");
+    });
     Loading = false;
     if (AutoStart) AutoStartTimer->start();
 }
@@ -638,6 +642,9 @@ TForm1::RunEnd TForm1::backupRun() {
         if (ItemChecked(i)) ++checkedCount;
     if (checkedCount < 1) return RunEnd::NotStarted;
 
+    // A store that cannot be read (a damaged hive) fails the run by its own error, not by the
+    // empty settings it left in the window.
+    KwReg1.Pop("DestDir");
     // Without a destination the archives would land wherever the process happens to be.
     const std::string destination = Destination();
     if (destination.empty()) throw std::runtime_error("Please choose a destination folder with \"Browse ...\" first");

@@ -32,6 +32,7 @@ constexpr const char* kHelp = R"(Usage:
   folvio-reg delete KEY [/v NAME] [/f]
   folvio-reg export KEY FILE [/y]
   folvio-reg import FILE
+  folvio-reg repair [HIVE]
 
 Reads and writes the registry that holds the settings of Marvane Folvio and its components.
 
@@ -49,6 +50,11 @@ every byte of every value included. FILE may be a pipe or /dev/stdin too; "-" is
 for export (which then prints the text alone) and standard input for import:
   folvio-reg export 'HKCU\Software\Marvane' - | gzip >marvane.reg.gz
   gunzip -c marvane.reg.gz | folvio-reg import -
+
+A damaged hive is never replaced behind your back: every command then fails, naming it. repair
+(HKCU when no HIVE is given) saves every key and value that can still be read into a fresh hive
+in its place, and keeps the damaged file beside it as HIVE.db.damaged-DATE-TIME; keys and values
+whose parent key was lost come back below HIVE\Recovered. A sound hive is left alone.
 
 Example: set the folder the backups go to, for an unattended machine:
   folvio-reg add 'HKCU\Software\Marvane\Folvio' /v DestDir /d /backups/ /f
@@ -345,6 +351,37 @@ int importFile(const Command& c) {
     return done();
 }
 
+std::string counted(size_t n, const char* one, const char* many) { return std::to_string(n) + " " + (n == 1 ? one : many); }
+
+int repair(const Command& c) {
+    if (c.operands.size() > 1) throw UsageError{"repair takes at most one operand"};
+    allow(c, c.operands.size(), false, false, false, false);
+    Hive hive = Hive::CurrentUser;
+    if (!c.operands.empty()) {
+        std::optional<Hive> named = platform::parseHiveName(c.operands[0]);
+        if (!named) throw UsageError{"unknown hive '" + c.operands[0] + "': it is HKCU or HKLM"};
+        hive = *named;
+    }
+    const std::string file = platform::hiveFile(hive).string();
+    const platform::HiveRepair result = platform::repairHive(hive);
+    if (!result.damaged) {
+        std::cout << "The registry hive " << file << " is sound; nothing was changed.\n";
+        return kDone;
+    }
+    std::cout << "The registry hive " << file << " was damaged (" << result.reason << "): ";
+    if (result.values == 0 && result.keys == 0) {
+        std::cout << "no value could be saved; a fresh hive is in its place";
+    } else {
+        std::cout << counted(result.values, "value", "values") << " in " << counted(result.keys, "key", "keys")
+                  << (result.values == 1 ? " was" : " were") << " saved into a fresh hive in its place";
+        if (result.orphans > 0)
+            std::cout << " (" << result.orphans << " below " << platform::hiveName(hive)
+                      << "\\Recovered, as their key was lost)";
+    }
+    std::cout << ", and the damaged copy is kept as " << result.keptAs.string() << ".\n";
+    return kDone;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -364,6 +401,7 @@ int main(int argc, char** argv) {
         if (c.verb == "delete") return remove(c);
         if (c.verb == "export") return exportKey(c);
         if (c.verb == "import") return importFile(c);
+        if (c.verb == "repair") return repair(c);
         throw UsageError{"unknown command '" + std::string(argv[1]) + "'"};
     } catch (const UsageError& e) {
         std::cerr << "ERROR: " << e.message << "\nType 'folvio-reg --help' for usage.\n";

@@ -153,6 +153,25 @@ TEST_F(UnattendedProgramTest, WithoutADisplayOnlyTheCloseSwitchRuns) {
     }
 }
 
+TEST_F(UnattendedProgramTest, ADamagedHiveFailsTheRunByNameAndStaysForRepair) {
+    writeFile(dir / "src/A/a.txt", "a");
+    listFolders({"A"});
+    setting("DestDir", dest.string() + "/");
+    const fs::path hive = dir / "registry" / "HKEY_CURRENT_USER.db";
+    writeFile(hive, "damaged\n");
+    const testsupport::CommandResult r = folvio("-autostartclose");
+    EXPECT_EQ(r.exitCode, 1) << r.output;
+    const std::string said = "the registry hive " + hive.string() + " is damaged";
+    EXPECT_NE(r.output.find(said), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("folvio-reg repair"), std::string::npos) << r.output;
+    EXPECT_EQ(r.output.find("Please choose a destination folder"), std::string::npos) << "not an empty setting: " << r.output;
+    EXPECT_EQ(r.output.find("no folder is checked"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find(said, r.output.find(said) + 1), std::string::npos) << "the run itself fails on it: " << r.output;
+    EXPECT_TRUE(fs::is_empty(dest));
+    EXPECT_EQ(testsupport::readFile(hive), "damaged\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "registry"), fs::directory_iterator()), 1);
+}
+
 TEST_F(UnattendedProgramTest, HelpPrintsTheUsageOnStandardOutputWithOrWithoutADisplay) {
     struct Case {
         const char* name;

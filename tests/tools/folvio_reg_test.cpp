@@ -207,6 +207,40 @@ TEST_F(FolvioRegTest, ImportReadsPipesAndStandardInputAndExportWritesToIt) {
     EXPECT_EQ(empty.exitCode, 1) << "an empty stream is no registry file: " << empty.output;
 }
 
+TEST_F(FolvioRegTest, ADamagedHiveFailsInOneLineUntilRepairSavesWhatIsLeft) {
+    ASSERT_EQ(reg({"add", kFolvio, "/v", "DestDir", "/d", "/srv/backups/", "/f"}).exitCode, 0);
+    const fs::path hive = platform::hiveFile(Hive::CurrentUser);
+    testsupport::writeFile(hive, "garbage\n");
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"query", kFolvio}, {"add", kFolvio, "/v", "DestDir", "/d", "/x/", "/f"}, {"export", kFolvio, "-"}}) {
+        auto r = reg(args);
+        EXPECT_EQ(r.exitCode, 1) << args[0];
+        EXPECT_EQ(r.output, "ERROR: the registry hive " + hive.string() +
+                                " is damaged (file is not a database); 'folvio-reg repair' saves what can still be read of it\n")
+            << args[0];
+    }
+    EXPECT_EQ(testsupport::readFile(hive), "garbage\n") << "never replaced by an empty hive";
+
+    auto repaired = reg({"repair"});
+    EXPECT_EQ(repaired.exitCode, 0) << repaired.output;
+    const std::string kept = hive.string() + ".damaged-";
+    const size_t at = repaired.output.find(kept);
+    ASSERT_NE(at, std::string::npos) << repaired.output;
+    const std::string keptAs = repaired.output.substr(at, repaired.output.find_first_of(".\n", at + kept.size()) - at);
+    EXPECT_EQ(repaired.output, "The registry hive " + hive.string() +
+                                   " was damaged (file is not a database): no value could be saved; a fresh hive "
+                                   "is in its place, and the damaged copy is kept as " + keptAs + ".\n");
+    EXPECT_EQ(testsupport::readFile(keptAs), "garbage\n");
+    EXPECT_EQ(reg({"query", kFolvio}).exitCode, 1) << "the fresh hive is empty";
+    EXPECT_EQ(reg({"add", kFolvio, "/v", "DestDir", "/d", "/x/", "/f"}).exitCode, 0);
+
+    auto sound = reg({"repair", "HKCU"});
+    EXPECT_EQ(sound.exitCode, 0);
+    EXPECT_EQ(sound.output, "The registry hive " + hive.string() + " is sound; nothing was changed.\n");
+    EXPECT_EQ(reg({"repair", "HKCR"}).exitCode, 2);
+    EXPECT_NE(reg({"--help"}).output.find("folvio-reg repair [HIVE]"), std::string::npos);
+}
+
 TEST_F(FolvioRegTest, ProcessesWritingAtOnceLoseNothing) {
     std::string script;
     for (const char* who : {"a", "b", "c"})
