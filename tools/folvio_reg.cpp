@@ -6,10 +6,12 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdint>
 #include <cstring>
 #include <iostream>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 using platform::Hive;
@@ -45,6 +47,8 @@ Reads and writes the registry that holds the settings of Marvane Folvio and its 
   /f       overwrite or delete without asking
   /y       overwrite the export file without asking
 The argument after /v, /t and /d is taken as it stands, even when it begins with "/".
+query shows a byte of a name or a text that a terminal cannot show (a scrambled password, a
+control byte, a byte that is no UTF-8) as \xHH and a backslash as \\; export keeps every byte.
 export writes the key and everything below it as REGEDIT4 text; import reads such a file back,
 every byte of every value included. FILE may be a pipe or /dev/stdin too; "-" is standard output
 for export (which then prints the text alone) and standard input for import:
@@ -177,8 +181,53 @@ std::optional<uint32_t> parseType(const std::string& text) {
     return std::nullopt;
 }
 
+// The length of the well-formed UTF-8 sequence of a character a terminal shows as such that
+// starts at pos, or 0: C1 controls and the invisible marks that reorder or hide text do not count.
+size_t printableSequence(std::string_view text, size_t pos) {
+    const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char b0 = byte(pos);
+    if (b0 >= 0x20 && b0 < 0x7F) return 1;
+    size_t length = 0;
+    uint32_t c = 0, least = 0;
+    if ((b0 & 0xE0) == 0xC0) length = 2, c = b0 & 0x1Fu, least = 0x80;
+    else if ((b0 & 0xF0) == 0xE0) length = 3, c = b0 & 0x0Fu, least = 0x800;
+    else if ((b0 & 0xF8) == 0xF0) length = 4, c = b0 & 0x07u, least = 0x10000;
+    else return 0;
+    if (pos + length > text.size()) return 0;
+    for (size_t i = 1; i < length; ++i) {
+        if ((byte(pos + i) & 0xC0) != 0x80) return 0;
+        c = (c << 6) | (byte(pos + i) & 0x3Fu);
+    }
+    const bool invisible = c < 0xA0 || (c >= 0x200B && c <= 0x200F) || (c >= 0x2028 && c <= 0x202E) ||
+                           (c >= 0x2066 && c <= 0x2069) || c == 0xFEFF;
+    if (c < least || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF) || invisible) return 0;
+    return length;
+}
+
+// Names and texts as query shows them on a terminal: what it can show as it is, a backslash
+// doubled, and every other byte as \xHH (a scrambled password, control bytes, bytes that are no
+// UTF-8). export keeps the bytes themselves.
+std::string escaped(std::string_view text) {
+    std::string shown;
+    for (size_t pos = 0; pos < text.size();) {
+        if (text[pos] == '\\') {
+            shown += "\\\\";
+            ++pos;
+        } else if (const size_t n = printableSequence(text, pos); n > 0) {
+            shown.append(text, pos, n);
+            pos += n;
+        } else {
+            char hex[5];
+            std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned>(static_cast<unsigned char>(text[pos])));
+            shown += hex;
+            ++pos;
+        }
+    }
+    return shown;
+}
+
 std::string shownData(const RegValue& v) {
-    if (v.isText()) return v.text();
+    if (v.isText()) return escaped(v.text());
     char buf[16];
     if (v.type == platform::REG_DWORD && v.data.size() == 4) {
         std::snprintf(buf, sizeof buf, "0x%x", platform::dwordOf(v.data));
@@ -192,8 +241,20 @@ std::string shownData(const RegValue& v) {
     return hex;
 }
 
+// A key path as query shows it: "\" between the names (which cannot hold one), each name escaped.
+std::string shownPath(std::string_view path) {
+    std::string shown;
+    for (size_t from = 0;;) {
+        const size_t slash = path.find('\\', from);
+        shown += escaped(path.substr(from, slash == std::string_view::npos ? std::string_view::npos : slash - from));
+        if (slash == std::string_view::npos) return shown;
+        shown += '\\';
+        from = slash + 1;
+    }
+}
+
 void printValue(const std::string& name, const RegValue& v) {
-    std::cout << "    " << (name.empty() ? "(Default)" : name) << "    " << typeName(v.type) << "    " << shownData(v) << "\n";
+    std::cout << "    " << (name.empty() ? "(Default)" : escaped(name)) << "    " << typeName(v.type) << "    " << shownData(v) << "\n";
 }
 
 int hexDigit(char c) {
@@ -234,7 +295,7 @@ int query(const Command& c) {
     std::optional<RegKey> open = RegKey::open(key.hive, key.path);
     if (!open) return notFound();
     const std::string stored = open->path();
-    const std::string shown = platform::hiveName(key.hive) + (stored.empty() ? "" : "\\" + stored);
+    const std::string shown = platform::hiveName(key.hive) + (stored.empty() ? "" : "\\" + shownPath(stored));
     if (c.name) {
         std::optional<RegValue> value = open->read(*c.name);
         if (!value) return notFound();
@@ -250,7 +311,7 @@ int query(const Command& c) {
     for (const std::string& name : open->valueNames())
         if (std::optional<RegValue> value = open->read(name)) printValue(name, *value);
     std::cout << "\n";
-    for (const std::string& sub : open->subkeyNames()) std::cout << shown << "\\" << sub << "\n";
+    for (const std::string& sub : open->subkeyNames()) std::cout << shown << "\\" << escaped(sub) << "\n";
     return kDone;
 }
 

@@ -71,6 +71,42 @@ TEST_F(FolvioRegTest, ArgumentsAfterSwitchesAreTakenAsTheyStand) {
     EXPECT_NE(reg({"query", kFolvio}).output.find("    Blob    REG_BINARY    00FF\n"), std::string::npos);
 }
 
+TEST_F(FolvioRegTest, QueryShowsWhatATerminalCannotShowEscapedAndExportKeepsEveryByte) {
+    struct Case {
+        const char* what;
+        std::string name, data, shownName, shownData;
+    };
+    const std::vector<Case> cases = {
+        {"plain text", "DestDir", "/srv/backups/", "DestDir", "/srv/backups/"},
+        {"UTF-8 text", "Ordner", "/home/j\xC3\xBCrgen/caf\xC3\xA9 \xE6\x96\x87/", "Ordner", "/home/j\xC3\xBCrgen/caf\xC3\xA9 \xE6\x96\x87/"},
+        {"a scrambled password", "Password", "\x01\x1B[2J\x7F\xFF\x80\x9B\xC3", "Password", "\\x01\\x1B[2J\\x7F\\xFF\\x80\\x9B\\xC3"},
+        {"a backslash", "Win", "C:\\x41", "Win", "C:\\\\x41"},
+        {"C1 controls and bidirectional overrides", "Odd", "\xC2\x9B" "1m\xE2\x80\xAE" "txt", "Odd", "\\xC2\\x9B1m\\xE2\\x80\\xAEtxt"},
+        {"a name with a tab and a line break", "tab\there\nnext", "x", "tab\\x09here\\x0Anext", "x"},
+    };
+    {
+        RegKey key = RegKey::create(Hive::CurrentUser, "Software\\Marvane\\Folvio");
+        for (const Case& c : cases) key.writeText(c.name, c.data);
+    }
+    const auto before = platform::readKeyTree(Hive::CurrentUser, "Software\\Marvane");
+    auto all = reg({"query", kFolvio});
+    ASSERT_EQ(all.exitCode, 0) << all.output;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string line = "    " + c.shownName + "    REG_SZ    " + c.shownData + "\n";
+        EXPECT_NE(all.output.find(line), std::string::npos) << all.output;
+        auto one = reg({"query", kFolvio, "/v", c.name});
+        EXPECT_EQ(one.output, "\nHKEY_CURRENT_USER\\Software\\Marvane\\Folvio\n" + line + "\n");
+    }
+    for (char ch : all.output) EXPECT_TRUE(ch == '\n' || static_cast<unsigned char>(ch) >= 0x20) << int(ch);
+
+    auto exported = reg({"export", "HKCU\\Software\\Marvane", "-"});
+    ASSERT_EQ(exported.exitCode, 0);
+    ASSERT_EQ(reg({"delete", "HKCU\\Software\\Marvane", "/f"}).exitCode, 0);
+    ASSERT_EQ(reg({"import", "-"}, exported.output).exitCode, 0);
+    EXPECT_EQ(platform::readKeyTree(Hive::CurrentUser, "Software\\Marvane"), before) << "every byte comes back";
+}
+
 TEST_F(FolvioRegTest, ExitCodes) {
     ASSERT_EQ(reg({"add", kFolvio, "/v", "DestDir", "/d", "/x/"}).exitCode, 0);
     struct Case {
