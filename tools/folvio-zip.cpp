@@ -1,4 +1,5 @@
 // folvio-zip: packs files and folders into a ZIP archive, updates one or removes entries from it.
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -194,8 +195,12 @@ bool namesMissingFolder(const std::string& spec) {
 std::string reasonFor(const std::string& path) {
     platform::FileStatus link, target;
     platform::FileSystem& fs = platform::fileSystem();
-    if (fs.lstat(path, link) != 0) return "it is gone";
+    if (const int r = fs.lstat(path, link); r != 0) {
+        if (r == -ENAMETOOLONG) return "its path is too long";
+        return r == -ENOENT || r == -ENOTDIR ? "it is gone" : platform::errorText(r);
+    }
     int r = fs.stat(path, target);
+    if (r == -ENAMETOOLONG) return "its path is too long";
     if (r != 0) return link.kind == platform::FileKind::Symlink ? "it is a link that leads nowhere" : platform::errorText(r);
     switch (target.kind) {
     case platform::FileKind::Directory: return "it is a link to a folder, which is not followed";
@@ -358,6 +363,10 @@ int run(int argc, char** argv) {
         bar.clear();
         std::fprintf(stderr, "folvio-zip: %s: %s (%s); it is unchanged\n", archive.c_str(), e.what(), e.Detail().c_str());
         return kExitFailed;
+    } catch (const EListError& e) {
+        bar.clear();
+        std::fprintf(stderr, "folvio-zip: %s; it is unchanged\n", e.what());
+        return kExitFailed;
     } catch (const std::exception& e) {
         bar.clear();
         std::fprintf(stderr, "folvio-zip: %s\n", e.what());
@@ -371,8 +380,9 @@ int run(int argc, char** argv) {
         return kExitCancelled;
     }
     if (!o.quiet) {
-        if (o.remove) std::fprintf(stderr, "folvio-zip: %d entries removed from %s\n", count, archive.c_str());
-        else std::fprintf(stderr, "folvio-zip: %d entries written to %s\n", count, archive.c_str());
+        const char* const entries = count == 1 ? "entry" : "entries";
+        if (o.remove) std::fprintf(stderr, "folvio-zip: %d %s removed from %s\n", count, entries, archive.c_str());
+        else std::fprintf(stderr, "folvio-zip: %d %s written to %s\n", count, entries, archive.c_str());
     }
     return leftOut ? kExitWarning : kExitOk;
 }

@@ -50,8 +50,12 @@ TSortedZip::~TSortedZip() { Clear(); }
 
 void TSortedZip::Add(TZipHeaderInfo* item) {
     if (!keys_.insert(item).second) {
+        // The message names the entry, so that the user can tell which one to remove.
+        const std::string which = keyMode_ == TZipSortMode::ByNone
+                                      ? "two entries start at byte " + std::to_string(item->local_header_offset)
+                                      : "two entries are named \"" + item->StoredName() + "\"";
         if (owns_) delete item;
-        throw EListError("Duplicate Object index");
+        throw EListError("Duplicate Object index: " + which);
     }
     // Records usually arrive in key order (offsets grow, names come from a sorted source).
     if (!items_.empty() && CompareZipHeaders(presentation_, *items_.back(), *item) > 0) arranged_ = false;

@@ -12,7 +12,7 @@ enum class TZipSortMode { ByName, ByFileName, ByDirectoryName, ByDate, ByCompres
 // Entry records in the order of a sort mode. The key is the mode the list was made with:
 // ByName (folder part, then file name, compared exactly: Linux names are case-sensitive) or
 // ByNone (disk number, then local header offset). Add raises EListError "Duplicate Object index"
-// for a key the list already holds. An owning list deletes its records.
+// for a key the list already holds, followed by the entry's name or place. An owning list deletes its records.
 class TSortedZip {
 public:
     TSortedZip(TZipSortMode keyMode, bool ownsObjects);

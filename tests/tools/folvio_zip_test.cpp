@@ -1,6 +1,8 @@
 #include <chrono>
 #include <csignal>
+#include <climits>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <pty.h>
@@ -102,7 +104,7 @@ TEST(FolvioZip, ExitCodes) {
         {"-d missing.zip '*.txt'", 7, "there is no archive missing.zip"},
         {"-P '' out.zip a.txt", 7, "empty password"},
         {"partial.zip a.txt nothing.txt", 1, "nothing.txt: no such file"},
-        {"fine.zip a.txt", 0, "1 entries written"},
+        {"fine.zip a.txt", 0, "1 entry written to fine.zip"},
         {"nofolder.zip a.txt nowhere/", 1, "left out nowhere/: no such folder"},
         {"nosearch.zip a.txt 'nowhere/*.txt'", 1, "left out nowhere/*.txt: no such folder"},
     };
@@ -115,6 +117,52 @@ TEST(FolvioZip, ExitCodes) {
     EXPECT_FALSE(fs::exists(dir / "missing"));
     EXPECT_EQ(namesIn(dir / "partial.zip"), std::vector<std::string>{"a.txt"});
     EXPECT_EQ(namesIn(dir / "nofolder.zip"), std::vector<std::string>{"a.txt"});  // no entry for a folder not there
+}
+
+TEST(FolvioZip, MessagesCountInTheRightNumberAndNameWhatTheyAreAbout) {
+    TempDir dir;
+    testsupport::writeFile(dir / "a.txt", "a");
+    testsupport::writeFile(dir / "b.txt", "b");
+    fs::copy_file(fs::path(FOLVIO_TEST_DATA_DIR) / "zip/duplicate-names.zip", dir / "duplicate.zip");
+    // A file whose path is longer than the system takes (PATH_MAX), deep in a folder that is
+    // packed; made level by level relative to the one above, as no single call takes the path.
+    std::string tooLong = (dir / "tree").string();
+    int fd = ::open(dir.path().c_str(), O_DIRECTORY | O_RDONLY);
+    for (int level = -1; level < 25 && fd >= 0; ++level) {
+        const std::string name = level < 0 ? "tree" : std::string(200, static_cast<char>('a' + level));
+        if (level >= 0) tooLong += "/" + name;
+        ::mkdirat(fd, name.c_str(), 0755);
+        const int next = ::openat(fd, name.c_str(), O_DIRECTORY | O_RDONLY);
+        ::close(fd);
+        fd = next;
+    }
+    ASSERT_GE(fd, 0);
+    const int file = ::openat(fd, "file.txt", O_CREAT | O_WRONLY, 0644);
+    ASSERT_GE(file, 0);
+    ::close(file);
+    ::close(fd);
+    ASSERT_GT(tooLong.size(), size_t{PATH_MAX});
+    struct Case {
+        const char* args;
+        int exitCode;
+        std::string says;
+    };
+    const std::vector<Case> cases = {
+        {"one.zip a.txt", 0, "folvio-zip: 1 entry written to one.zip\n"},
+        {"two.zip a.txt b.txt", 0, "folvio-zip: 2 entries written to two.zip\n"},
+        {"-d two.zip a.txt", 0, "folvio-zip: 1 entry removed from two.zip\n"},
+        {"duplicate.zip a.txt", 2,
+         "folvio-zip: Duplicate Object index: two entries are named \"a.txt\" in the archive \"duplicate.zip\"; it is unchanged\n"},
+        // The walk meets the limit at a folder on the way down.
+        {"deep.zip tree", 1, ": its path is too long\n"},
+    };
+    for (const Case& c : cases) {
+        CommandResult r = folvioZip(dir.path(), c.args);
+        EXPECT_EQ(r.exitCode, c.exitCode) << c.args << "\n" << r.output;
+        EXPECT_NE(r.output.find(c.says), std::string::npos) << c.args << "\n" << r.output;
+        EXPECT_EQ(r.output.find("it is gone"), std::string::npos) << c.args << "\n" << r.output;
+    }
+    testsupport::runCommand("rm -rf " + shellQuote((dir / "tree").string()));  // rm takes long paths
 }
 
 TEST(FolvioZip, HelpExplainsEveryOption) {
@@ -158,10 +206,10 @@ TEST(FolvioZip, UpdateFreshenAndReplace) {
         const char* says;
         std::vector<std::string> names;
     } cases[] = {
-        {"-f a.zip docs", "1 entries written", {"docs/a.txt", "docs/b.txt"}},
-        {"a.zip docs", "1 entries written", {"docs/a.txt", "docs/b.txt", "docs/c.txt"}},
+        {"-f a.zip docs", "1 entry written", {"docs/a.txt", "docs/b.txt"}},
+        {"a.zip docs", "1 entry written", {"docs/a.txt", "docs/b.txt", "docs/c.txt"}},
         {"-u a.zip docs", "0 entries written", {"docs/a.txt", "docs/b.txt", "docs/c.txt"}},
-        {"--replace a.zip docs/b.txt", "1 entries written", {"docs/a.txt", "docs/b.txt", "docs/c.txt"}},
+        {"--replace a.zip docs/b.txt", "1 entry written", {"docs/a.txt", "docs/b.txt", "docs/c.txt"}},
     };
     for (const Case& c : cases) {
         CommandResult r = folvioZip(dir.path(), c.args);
