@@ -11,6 +11,7 @@
 #include "controls/gradientprogressbar.h"
 #include "platform/filesystem.h"
 #include "platform/findfile.h"
+#include "platform/leftout.h"
 #include "platform/shutdown.h"
 
 #include <QAction>
@@ -180,10 +181,10 @@ TForm1::TForm1(const QStringList& arguments, QWidget* parent) : QMainWindow(pare
         if (replacedArchive_ && platform::IsSameFile(FName, ZipHeader.uncompressed_size, *replacedArchive_)) Skip = true;
     };
     // The window leaves a file it cannot open out of the archive without a word; a scheduled run's
-    // log should still say which files its backup lacks.
+    // log should still say which files its backup lacks, and why.
     ZipWriter1.OnSkippingFile = [](TZipReader*, TSkipReason Reason, const std::string& FName, int, bool&) {
         if (Reason == TSkipReason::srFileOpenError)
-            std::fprintf(stderr, "folvio: left out %s: it cannot be opened\n", FName.c_str());
+            std::fprintf(stderr, "folvio: left out %s: %s\n", FName.c_str(), platform::LeftOutReason(FName).c_str());
     };
     KwKeey1.SetProgrammID(11);
     KwKeey1.Schluessel = "vantorel";

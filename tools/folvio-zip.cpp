@@ -1,5 +1,4 @@
 // folvio-zip: packs files and folders into a ZIP archive, updates one or removes entries from it.
-#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -11,6 +10,7 @@
 #include <vector>
 
 #include "platform/filesystem.h"
+#include "platform/leftout.h"
 #include "zip/wildcard.h"
 #include "zip/ziperrors.h"
 #include "zip/zipwriter.h"
@@ -191,28 +191,6 @@ bool namesMissingFolder(const std::string& spec) {
     return !IsWildCard(folder) && !platform::DirectoryExists(folder);
 }
 
-// Why a file the writer left out could not be taken, as far as the file system tells.
-std::string reasonFor(const std::string& path) {
-    platform::FileStatus link, target;
-    platform::FileSystem& fs = platform::fileSystem();
-    if (const int r = fs.lstat(path, link); r != 0) {
-        if (r == -ENAMETOOLONG) return "its path is too long";
-        return r == -ENOENT || r == -ENOTDIR ? "it is gone" : platform::errorText(r);
-    }
-    int r = fs.stat(path, target);
-    if (r == -ENAMETOOLONG) return "its path is too long";
-    if (r != 0) return link.kind == platform::FileKind::Symlink ? "it is a link that leads nowhere" : platform::errorText(r);
-    switch (target.kind) {
-    case platform::FileKind::Directory: return "it is a link to a folder, which is not followed";
-    case platform::FileKind::Fifo: return "it is a named pipe";
-    case platform::FileKind::Socket: return "it is a socket";
-    case platform::FileKind::CharDevice:
-    case platform::FileKind::BlockDevice: return "it is a device";
-    case platform::FileKind::Regular: return "it cannot be opened for reading";
-    default: return "it is not a regular file";
-    }
-}
-
 // Shows prompt on the terminal and reads one line from it.
 bool readLine(int tty, const char* prompt, std::string& line) {
     if (write(tty, prompt, std::strlen(prompt)) < 0) return false;
@@ -340,7 +318,7 @@ int run(int argc, char** argv) {
     writer.OnSkippingFile = [&](TZipReader*, TSkipReason reason, const std::string& name, int, bool&) {
         bar.clear();
         std::string why = reason == TSkipReason::srNoOverwrite ? "an entry of that name is already in the archive"
-                                                                : reasonFor(name);
+                                                                : platform::LeftOutReason(name);
         std::fprintf(stderr, "folvio-zip: left out %s: %s\n", name.c_str(), why.c_str());
         leftOut = true;
     };
