@@ -32,6 +32,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
 
@@ -220,6 +221,7 @@ TForm1::TForm1(const QStringList& arguments, QWidget* parent) : QMainWindow(pare
     AutoStartTimer->setInterval(500);
 
     connectHandlers();
+    applyPalette();
     setMinimumSize(kDesignWidth, kDesignHeight);
     resize(kDesignWidth, kDesignHeight);
     move(276, 158);
@@ -230,11 +232,7 @@ TForm1::~TForm1() = default;
 
 void TForm1::buildHeader() {
     Panel1 = panel(this, "Panel1", 41);
-    Panel1->setAutoFillBackground(true);
-    QPalette pal = Panel1->palette();
-    pal.setColor(QPalette::Window, QColor(0xdd, 0xdd, 0xdd));
-    pal.setColor(QPalette::WindowText, QColor(0, 0, 128));
-    Panel1->setPalette(pal);
+    Panel1->setAutoFillBackground(true);  // its colours: applyPalette
     Anchors& a = anchorsOf(Panel1, {kDesignWidth, 41});
 
     Image1 = control<QLabel>(Panel1, "Image1");
@@ -250,13 +248,49 @@ void TForm1::buildHeader() {
     QFont link = font();
     link.setUnderline(true);
     Label6->setFont(link);
-    QPalette blue = Label6->palette();
-    blue.setColor(QPalette::WindowText, QColor(0, 0, 255));
-    Label6->setPalette(blue);
     Label6->setCursor(Qt::PointingHandCursor);
     Label6->setToolTip(fromBytes(HomeAddress()));
     const int w6 = textWidth(Label6, Label6->text()) + 2;
     a.add(Label6, {kDesignWidth - 10 - w6, 12, w6, 17}, Qt::TopEdge | Qt::RightEdge);
+}
+
+namespace {
+
+// A desktop palette whose windows are darker than their text.
+bool isDark(const QPalette& p) { return p.color(QPalette::Window).lightness() < p.color(QPalette::WindowText).lightness(); }
+
+int contrast(const QColor& a, const QColor& b) { return std::abs(a.lightness() - b.lightness()); }
+
+}  // namespace
+
+QColor TForm1::BarTextColor() const { return isDark(palette()) ? palette().color(QPalette::WindowText) : QColor(Qt::black); }
+
+void TForm1::applyPalette() {
+    const QPalette desktop = palette();
+    const bool dark = isDark(desktop);
+    // The header's light grey band with navy text and the blue link, on a light desktop; a dark
+    // one gets a band a shade lighter than its windows, with their text and its link colour.
+    QPalette header = desktop;
+    const QColor band = dark ? desktop.color(QPalette::Window).lighter(140) : QColor(0xdd, 0xdd, 0xdd);
+    header.setColor(QPalette::Window, band);
+    header.setColor(QPalette::WindowText, dark ? desktop.color(QPalette::WindowText) : QColor(0, 0, 128));
+    Panel1->setPalette(header);
+    QPalette link = desktop;
+    QColor linkColour = dark ? desktop.color(QPalette::Link) : QColor(0, 0, 255);
+    if (dark && contrast(linkColour, band) < 100) linkColour = desktop.color(QPalette::WindowText);
+    link.setColor(QPalette::WindowText, linkColour);
+    Label6->setPalette(link);
+    QPalette face = desktop;
+    face.setColor(QPalette::Base, desktop.color(QPalette::Button));  // read-only: the button face, not white
+    Edit1->setPalette(face);
+    // The bars' text stays white where the run made it white (over the gradient).
+    for (TGradientProgressBar* bar : {ProgressBar1, ProgressBar2})
+        if (bar->TextColor() != QColor(Qt::white)) bar->SetTextColor(BarTextColor());
+}
+
+void TForm1::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::ApplicationPaletteChange) applyPalette();
 }
 
 void TForm1::buildFolderList() {
@@ -300,9 +334,6 @@ void TForm1::buildOptions() {
     a.add(SpeedButton4, {kDesignWidth - 8 - wb, 8, wb, 26}, Qt::TopEdge | Qt::RightEdge);
 
     Edit1 = readOnlyEdit(Panel3, "Edit1");
-    QPalette face = Edit1->palette();
-    face.setColor(QPalette::Base, face.color(QPalette::Button));  // read-only: the button face, not white
-    Edit1->setPalette(face);
     const int x1 = 8 + labelWidth + 6;
     a.add(Edit1, {x1, 9, kDesignWidth - 8 - wb - 6 - x1, 24}, Qt::LeftEdge | Qt::TopEdge | Qt::RightEdge);
 
@@ -658,7 +689,7 @@ TForm1::RunEnd TForm1::backupRun() {
     SetRunning(true);
     RunCancelled = false;
     ProgressBar1->SetMax(checkedCount);
-    ProgressBar1->SetTextColor(ItemCount() / 2 < checkedCount ? Qt::white : Qt::black);
+    ProgressBar1->SetTextColor(ItemCount() / 2 < checkedCount ? QColor(Qt::white) : BarTextColor());
 
     int done = 0;
     for (int m = 0; m < ItemCount(); ++m) {
@@ -746,21 +777,21 @@ void TForm1::SpeedButton3Click() {
     SetRunning(false);
     RunCancelled = true;
     Edit2->clear();
-    ProgressBar1->SetTextColor(Qt::black);
-    ProgressBar2->SetTextColor(Qt::black);
+    ProgressBar1->SetTextColor(BarTextColor());
+    ProgressBar2->SetTextColor(BarTextColor());
     ProgressBar1->SetPosition(0);
     ProgressBar2->SetPosition(0);
 }
 
 void TForm1::ZipWriter1TotalPercentDone(int Percent) {
     ProgressBar2->SetPosition(Percent);
-    ProgressBar2->SetTextColor(Percent > 50 ? Qt::white : Qt::black);
+    ProgressBar2->SetTextColor(Percent > 50 ? QColor(Qt::white) : BarTextColor());
 }
 
 void TForm1::ZipWriter1ZipComplete(int FileCount) {
     static_cast<void>(FileCount);
-    ProgressBar1->SetTextColor(Qt::black);
-    ProgressBar2->SetTextColor(Qt::black);
+    ProgressBar1->SetTextColor(BarTextColor());
+    ProgressBar2->SetTextColor(BarTextColor());
     Edit2->clear();
     ProgressBar2->SetPosition(0);
 }

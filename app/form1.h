@@ -8,6 +8,7 @@
 #include "platform/filesystem.h"
 #include "zip/zipwriter.h"
 
+#include <QColor>
 #include <QElapsedTimer>
 #include <QMainWindow>
 #include <QStringList>
@@ -161,6 +162,9 @@ public:
     // The destination folder as shown in Edit1, byte for byte.
     std::string Destination() const;
     void SetDestination(const std::string& folder);
+    // The bars' text colour that the design calls black: black, or on a dark desktop palette the
+    // palette's text colour, so that it can be read on the bar's face. White stays white.
+    QColor BarTextColor() const;
     // Switches between the idle and the running state of the window.
     void SetRunning(bool running);
     // The folder list's save question, asked only when the list changed: Yes saves, No goes on
@@ -169,6 +173,8 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    // A change of the desktop's palette recolours what the design leaves to it.
+    void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -181,6 +187,9 @@ private:
     void buildOptions();
     void buildProgress();
     void connectHandlers();
+    // The colours that follow the desktop palette: the header's band, text and link on a dark
+    // desktop, the read-only edit's face, the bars' dark text. The design's own on a light one.
+    void applyPalette();
     // How a run that raised no error ended.
     enum class RunEnd { NotStarted, Left, Completed };
     RunEnd backupRun();
