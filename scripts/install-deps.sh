@@ -12,7 +12,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools qt6-qpa-plugins
   libgl-dev fonts-liberation
   # interoperability readers and peers for tests and benchmarks
-  zip unzip 7zip python3 python3-mido time sqlite3 desktop-file-utils
+  zip unzip 7zip libarchive-tools python3 python3-mido time sqlite3 desktop-file-utils
   # a private message bus for the tests of the power-off request
   dbus-daemon
   # locale sources, so that tests can compile a locale with a decimal comma

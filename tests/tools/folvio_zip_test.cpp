@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <climits>
@@ -165,6 +166,63 @@ TEST(FolvioZip, MessagesCountInTheRightNumberAndNameWhatTheyAreAbout) {
         EXPECT_EQ(r.output.find("it is gone"), std::string::npos) << c.args << "\n" << r.output;
     }
     testsupport::runCommand("rm -rf " + shellQuote((dir / "tree").string()));  // rm takes long paths
+}
+
+// Every reader on Linux restores names outside ASCII exactly, those CP437 could hold too.
+TEST(FolvioZip, NamesOutsideAsciiComeOutRightInEveryReader) {
+    TempDir dir;
+    const std::vector<std::string> names = {"DIR/caf\xC3\xA9.txt", "DIR/\xC3\xBC" "ber/\xC3\x9F.txt",
+                                            "DIR/\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E/\xE6\x96\x87\xE5\xAD\x97.txt",
+                                            "DIR/plain.txt"};
+    for (const std::string& name : names) testsupport::writeFile(dir / name, name);
+    CommandResult packed = folvioZip(dir.path(), "-q -D out.zip DIR");
+    ASSERT_EQ(packed.exitCode, 0) << packed.output;
+    const std::string archive = shellQuote((dir / "out.zip").string());
+    const std::vector<std::pair<const char*, std::string>> readers = {
+        {"unzip", "unzip -q " + archive + " -d "},
+        {"7zz", "7zz x -y -bso0 -bsp0 " + archive + " -o"},
+        {"bsdtar", "bsdtar -xf " + archive + " -C "},
+        {"python", "/usr/bin/python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])' " +
+                       archive + " "},
+    };
+    for (const auto& [reader, command] : readers) {
+        SCOPED_TRACE(reader);
+        const fs::path out = dir / (std::string("out-") + reader);
+        fs::create_directories(out);
+        CommandResult r = testsupport::runCommand("LC_ALL=C.UTF-8 " + command + shellQuote(out.string()));
+        ASSERT_EQ(r.exitCode, 0) << r.output;
+        std::vector<std::string> found;
+        for (const auto& e : fs::recursive_directory_iterator(out))
+            if (e.is_regular_file()) found.push_back(fs::relative(e.path(), out).string());
+        std::sort(found.begin(), found.end());
+        std::vector<std::string> expected = names;
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(found, expected);
+        for (const std::string& name : names)
+            EXPECT_EQ(fs::exists(out / name) ? testsupport::readFile(out / name) : "(missing)", name);
+    }
+}
+
+// Names another writer stored in CP437 without the flag are still read as CP437, so that an
+// update finds the file they stand for instead of adding a second entry.
+TEST(FolvioZip, Cp437NamesOfAnotherWriterAreReadAsSuchWhenUpdating) {
+    TempDir dir;
+    const std::string script =
+        "import sys, zipfile\n"
+        "i = zipfile.ZipInfo('DIR/cafX.txt', (1990, 1, 1, 0, 0, 0))\n"
+        "i.create_system = 0\n"  // made on FAT
+        "with zipfile.ZipFile(sys.argv[1], 'w') as z: z.writestr(i, 'old')\n"
+        "data = open(sys.argv[1], 'rb').read().replace(b'DIR/cafX.txt', b'DIR/caf\\x82.txt')\n"
+        "open(sys.argv[1], 'wb').write(data)\n";
+    CommandResult made = testsupport::runCommand("/usr/bin/python3 -c " + shellQuote(script) + " " +
+                                                 shellQuote((dir / "old.zip").string()));
+    ASSERT_EQ(made.exitCode, 0) << made.output;
+    testsupport::writeFile(dir / "DIR/caf\xC3\xA9.txt", "new");
+    CommandResult r = folvioZip(dir.path(), "-u -D old.zip DIR");
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_EQ(namesIn(dir / "old.zip"), std::vector<std::string>{"DIR/caf\xC3\xA9.txt"}) << "one entry, not two";
+    CommandResult content = testsupport::runCommand("unzip -p " + shellQuote((dir / "old.zip").string()));
+    EXPECT_EQ(content.output, "new");
 }
 
 TEST(FolvioZip, HelpExplainsEveryOption) {
