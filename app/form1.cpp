@@ -1,6 +1,5 @@
 #include "app/form1.h"
 
-#include "app/archivenames.h"
 #include "app/folderlistfile.h"
 #include "app/form2.h"
 #include "app/form3.h"
@@ -10,8 +9,6 @@
 #include "components/kwstatus.h"
 #include "controls/gradientprogressbar.h"
 #include "platform/filesystem.h"
-#include "platform/findfile.h"
-#include "platform/leftout.h"
 #include "platform/shutdown.h"
 
 #include <QAction>
@@ -30,7 +27,6 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -172,21 +168,9 @@ TForm1::TForm1(const QStringList& arguments, QWidget* parent) : QMainWindow(pare
     setFont(uiFont);
 
     AppDir = folderlist::ProgramDir();
-    Today = TodayText;
     ZipWriter1.OnTotalPercentDone = [this](TZipReader*, int Percent) { ZipWriter1TotalPercentDone(Percent); };
     ZipWriter1.OnZipComplete = [this](TZipReader*, int FileCount) { ZipWriter1ZipComplete(FileCount); };
     ZipWriter1.ProcessMessages = [this] { ProcessMessages(); };
-    // A destination inside the folder being packed holds the archive the new one replaces: it
-    // stays until the new one is complete, and must not be packed into it.
-    ZipWriter1.OnStartZip = [this](TZipReader*, const std::string& FName, TZipHeaderInfo& ZipHeader, bool& Skip) {
-        if (replacedArchive_ && platform::IsSameFile(FName, ZipHeader.uncompressed_size, *replacedArchive_)) Skip = true;
-    };
-    // The window leaves a file it cannot open out of the archive without a word; a scheduled run's
-    // log should still say which files its backup lacks, and why.
-    ZipWriter1.OnSkippingFile = [](TZipReader*, TSkipReason Reason, const std::string& FName, int, bool&) {
-        if (Reason == TSkipReason::srFileOpenError)
-            std::fprintf(stderr, "folvio: left out %s: %s\n", FName.c_str(), platform::LeftOutReason(FName).c_str());
-    };
     KwKeey1.SetProgrammID(11);
     KwKeey1.Schluessel = "vantorel";
 
@@ -611,171 +595,89 @@ void TForm1::AutoStartTimerTimer() {
     SpeedButton5Click();
 }
 
-// The backup run.
-
-namespace {
-
-// The folder the entries are stored relative to: the folder without its last "/"; the root keeps it.
-std::string rootDirOf(const std::string& folder) {
-    const size_t slash = folder.rfind('/');
-    if (slash == std::string::npos) return std::string();
-    return folder.substr(0, slash == 0 || folder[slash - 1] == '/' ? slash + 1 : slash);
-}
-
-// The files the deletion step lists: every file directly in the folder ("*.*") that is not hidden,
-// links to files included, sorted by name. Subfolders and everything in them are left out.
-std::vector<platform::FindRecord> filesIn(const std::string& folder) {
-    platform::DirectoryListing listing(folder);
-    if (listing.error() != 0)
-        throw platform::EFileError("Cannot open the folder \"" + folder + "\". " + platform::errorText(listing.error()),
-                                   -listing.error());
-    std::vector<platform::FindRecord> files;
-    platform::FindRecord rec;
-    for (int end = listing.First(rec); end == 0; end = listing.Next(rec))
-        if (rec.kind == platform::FileKind::Regular && !(rec.attributes & platform::faHidden)) files.push_back(rec);
-    std::sort(files.begin(), files.end(), [](const auto& a, const auto& b) { return a.name < b.name; });
-    return files;
-}
-
-// Removes the file at path on every way out of a scope, unless path has been cleared.
-struct RemoveOnExit {
-    std::string path;
-    ~RemoveOnExit() {
-        if (!path.empty()) platform::DeleteFile(path);
-    }
-};
-
-}  // namespace
+// The backup run: backup::Run does the run's steps; the window gives it the folder list, asks
+// its questions and shows where it stands.
 
 void TForm1::SpeedButton5Click() {
     // Cancel shows "&Start ZIP" again while the cancelled run is still on its way out of the
     // writer; a click that arrives in between must not start a second run inside the first.
-    if (runHandlerActive_) return;
-    runHandlerActive_ = true;
-    const ClearOnExit endRun{runHandlerActive_};
+    if (BackupRun.Active()) return;
     if (!AutoStartClose) {
         backupRun();
         return;
     }
     // With an auto-close switch a run that ends in an error ends the program too, once its box
     // is closed; so does an unattended run with nothing to pack, which nobody could start again.
-    RunEnd end = RunEnd::NotStarted;
+    backup::RunEnd end = backup::RunEnd::NotStarted;
     if (!msgbox::Guarded([&] { end = backupRun(); })) {
         QCoreApplication::exit(kExitRunFailed);
-    } else if (end == RunEnd::NotStarted && Unattended) {
+    } else if (end == backup::RunEnd::NotStarted && Unattended) {
         std::fprintf(stderr, "folvio: no folder is checked: nothing was backed up\n");
         QCoreApplication::exit(kExitRunFailed);
     }
 }
 
-TForm1::RunEnd TForm1::backupRun() {
-    int checkedCount = 0;
-    for (int i = 0; i < ItemCount(); ++i)
-        if (ItemChecked(i)) ++checkedCount;
-    if (checkedCount < 1) return RunEnd::NotStarted;
-
+backup::RunEnd TForm1::backupRun() {
     // A store that cannot be read (a damaged hive) fails the run by its own error, not by the
     // empty settings it left in the window.
     KwReg1.Pop("DestDir");
-    // Without a destination the archives would land wherever the process happens to be.
-    const std::string destination = Destination();
-    if (destination.empty()) throw std::runtime_error("Please choose a destination folder with \"Browse ...\" first");
-    if (!platform::DirectoryExists(destination))
-        throw std::runtime_error("The destination folder \"" + destination + "\" does not exist");
-
-    if (CheckBox3->isChecked() && !SaveQuestion()) return RunEnd::NotStarted;
-    if (CheckBox1->isChecked() && !deleteDestinationFiles(destination)) return RunEnd::NotStarted;
-
-    SetRunning(true);
-    RunCancelled = false;
-    ProgressBar1->SetMax(checkedCount);
-    ProgressBar1->SetTextColor(ItemCount() / 2 < checkedCount ? QColor(Qt::white) : BarTextColor());
-
-    int done = 0;
-    for (int m = 0; m < ItemCount(); ++m) {
-        // Check marks set or cleared on later items while the run goes on are honoured.
-        if (!ItemChecked(m)) continue;
-        done = std::min(done + 1, checkedCount);
-        ProgressBar1->SetPosition(done);
-        const std::string folder = ItemText(m);
-        const std::string name =
-            CheckBox4->isChecked() ? DatedArchiveName(folder, destination, Today()) : PlainArchiveName(folder);
-        Edit2->setText(fromBytes(name));
-        packFolder(folder, destination, name);
-        if (RunCancelled) return RunEnd::Left;
-        SetItemChecked(m, false);
-    }
-
-    ProgressBar1->SetPosition(0);
-    Edit2->clear();
-    SetRunning(false);
+    const backup::RunEnd end = BackupRun.Execute({Destination(), CheckBox1->isChecked(), CheckBox4->isChecked()});
+    if (end != backup::RunEnd::Completed) return end;
     if (KwReg1.Pop("AutoShutdown") == "1" && Form3) {
         Form3->SecondsLeft = 60;
         Form3->show();
     }
     // The program ends once this handler has returned, before the countdown can run.
     if (AutoStartClose) QCoreApplication::exit(kExitDone);
-    return RunEnd::Completed;
+    return end;
 }
 
-bool TForm1::deleteDestinationFiles(const std::string& destination) {
-    const std::vector<platform::FindRecord> files = filesIn(destination);
+int TForm1::FolderCount() { return ItemCount(); }
+
+bool TForm1::FolderChecked(int index) { return ItemChecked(index); }
+
+std::string TForm1::FolderText(int index) { return ItemText(index); }
+
+// The save question comes only with the shutdown option: the list is saved before the machine goes off.
+bool TForm1::MayStart() { return !CheckBox3->isChecked() || SaveQuestion(); }
+
+void TForm1::DestinationListed(const std::vector<std::string>& names) {
     FileListBox1->clear();
-    for (const platform::FindRecord& file : files) FileListBox1->addItem(fromBytes(file.name));
-    if (files.empty()) return true;
-    switch (msgbox::Show("Do you really want to delete " + std::to_string(files.size()) + " files?", kConfirmation,
-                         msgbox::Buttons::YesNoCancel, msgbox::Icon::Exclamation)) {
-    case msgbox::Answer::Yes: break;
-    case msgbox::Answer::No: return true;
-    default: return false;
-    }
-    for (const platform::FindRecord& file : files) {
-        // Read-only files stay, as they would where the owner's write permission guards them.
-        if (file.attributes & platform::faReadOnly) continue;
-        platform::DeleteFile(withSlash(destination) + file.name);  // one that cannot go stays, silently
-    }
-    return true;
+    for (const std::string& name : names) FileListBox1->addItem(fromBytes(name));
 }
 
-void TForm1::packFolder(const std::string& folder, const std::string& destination, const std::string& name) {
-    const std::string archivePath = withSlash(destination) + name;
-    // A folder that is gone would give an archive without entries in the place of the last good one.
-    if (!platform::DirectoryExists(folder)) throw std::runtime_error("The folder \"" + folder + "\" does not exist");
+backup::Answer TForm1::DeletionQuestion(const std::string& text) {
+    switch (msgbox::Show(text, kConfirmation, msgbox::Buttons::YesNoCancel, msgbox::Icon::Exclamation)) {
+    case msgbox::Answer::Yes: return backup::Answer::Yes;
+    case msgbox::Answer::No: return backup::Answer::No;
+    default: return backup::Answer::Cancel;
+    }
+}
 
-    ZipWriter1.ZipAction = TZipAction::zaReplace;
-    ZipWriter1.AddDirEntriesOnRecurse = true;
-    ZipWriter1.FilesList.clear();
-    ZipWriter1.FilesList.push_back(folder + "*.*");
+void TForm1::RunStarted(int checkedCount) {
+    ProgressBar1->SetMax(checkedCount);
+    ProgressBar1->SetTextColor(ItemCount() / 2 < checkedCount ? QColor(Qt::white) : BarTextColor());
+}
 
-    // The new archive is written under a hidden name beside the old one and takes its place only
-    // once it is complete: a failed or cancelled run leaves the earlier archive as it was.
-    RemoveOnExit temporary{platform::CreateTemporaryFile(destination, ".folvio-")};
-    platform::DeleteFile(temporary.path);  // the name stays reserved by its random part; the writer makes it anew
+void TForm1::FolderStarted(int done, const std::string& archiveName) {
+    ProgressBar1->SetPosition(done);
+    Edit2->setText(fromBytes(archiveName));
+}
 
-    platform::FileStatus replaced;
-    replacedArchive_.reset();
-    if (platform::fileSystem().stat(archivePath, replaced) == 0 && replaced.kind == platform::FileKind::Regular)
-        replacedArchive_ = replaced;
+std::string TForm1::Password() { return KwKeey1.Decode(KwReg1.Pop("Password")); }
 
-    ZipWriter1.Password = KwKeey1.Decode(KwReg1.Pop("Password"));
-    ZipWriter1.SetZipName(temporary.path);
-    ZipWriter1.Recurse = true;
-    ZipWriter1.SetStorePaths(true);
-    ZipWriter1.SetRelativePaths(true);
-    ZipWriter1.SetRootDir(rootDirOf(folder));
-    ZipWriter1.SetPackLevel(9);
-    ZipWriter1.Zip();
+void TForm1::Report(const std::string& line) { std::fprintf(stderr, "folvio: %s\n", line.c_str()); }
 
-    if (const int error = platform::fileSystem().rename(temporary.path, archivePath); error < 0)
-        throw platform::EFileError("Cannot put the archive \"" + archivePath + "\" in place. " + platform::errorText(error),
-                                   -error);
-    temporary.path.clear();
+void TForm1::FolderPacked(const backup::FolderResult& result) { SetItemChecked(result.index, false); }
+
+void TForm1::RunEnded() {
+    ProgressBar1->SetPosition(0);
+    Edit2->clear();
 }
 
 void TForm1::SpeedButton3Click() {
-    ZipWriter1.CancelTheOperation();
+    BackupRun.Cancel();  // the writer's CancelTheOperation, and the run's own cancel flag
     SetRunning(false);
-    RunCancelled = true;
     Edit2->clear();
     ProgressBar1->SetTextColor(BarTextColor());
     ProgressBar2->SetTextColor(BarTextColor());

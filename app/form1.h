@@ -1,11 +1,11 @@
 // TForm1: the main window, with the folder list, the destination and options, the progress display and the menu.
 #pragma once
 
+#include "backup/backuprun.h"
 #include "components/kwbrfolder.h"
 #include "components/kwhtml.h"
 #include "components/kwkeey.h"
 #include "components/kwreg.h"
-#include "platform/filesystem.h"
 #include "zip/zipwriter.h"
 
 #include <QColor>
@@ -13,10 +13,8 @@
 #include <QMainWindow>
 #include <QStringList>
 
-#include <functional>
 #include <map>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,15 +34,11 @@ class TForm3;
 class TGradientProgressBar;
 class TKwStatus;
 
-// Process-wide flags shared by the main window's handlers, all false at program start.
-inline bool ListModified = false;  // the folder list changed since it was last loaded
-inline bool RunBusy = false;       // a backup run is in progress: closing is refused
-inline bool RunCancelled = false;  // the user pressed Cancel during the current run
-
 // The window is 493 by 428 pixels and cannot be made smaller. Each handler's body may throw;
 // the signal wiring runs it inside msgbox::Guarded, which shows the error box. Tests call the
-// handlers directly and point AppDir at a folder of their own.
-class TForm1 : public QMainWindow {
+// handlers directly and point AppDir at a folder of their own. The backup run itself is
+// backup::Run; the window is its host: the folder list, the questions and the display.
+class TForm1 : public QMainWindow, private backup::Host {
     Q_OBJECT
 
 public:
@@ -58,6 +52,10 @@ public:
     TForm2* Form2 = nullptr;
     TForm3* Form3 = nullptr;
 
+    // The folder list changed since it was last loaded (saving does not clear it).
+    bool ListModified = false;
+    // A backup run is in progress: closing is refused. Set and cleared by SetRunning.
+    bool RunBusy = false;
     // True while FormShow puts the stored settings into the controls: the option handlers hold still.
     bool Loading = false;
     // Start a run after each showing (command line).
@@ -69,8 +67,6 @@ public:
     // The writer's process-messages step lets the event loop run at most once per this many
     // milliseconds of work, so that packing is not slowed down by it (0: at every call).
     int ProcessMessagesInterval = 20;
-    // Today's date as the dated archive names carry it ("yyyy_mm_dd").
-    std::function<std::string()> Today;
 
     // The program's folder, ending in "/"; the folder-list file lies there when it is writable.
     std::string AppDir;
@@ -85,6 +81,8 @@ public:
     TKwBrFolder KwBrFolder1;
     TKwHTML KwHTML1;
     TZipWriter ZipWriter1;
+    // The backup run on ZipWriter1, with this window as its host; RunCancelled is its Cancelled().
+    backup::Run BackupRun{ZipWriter1, *this};
 
     // Header.
     QFrame* Panel1;
@@ -166,7 +164,7 @@ public:
     // palette's text colour, so that it can be read on the bar's face. White stays white.
     QColor BarTextColor() const;
     // Switches between the idle and the running state of the window.
-    void SetRunning(bool running);
+    void SetRunning(bool running) override;
     // The folder list's save question, asked only when the list changed: Yes saves, No goes on
     // without saving, Cancel stops. True when the action that asked may go on.
     bool SaveQuestion();
@@ -190,19 +188,24 @@ private:
     // The colours that follow the desktop palette: the header's band, text and link on a dark
     // desktop, the read-only edit's face, the bars' dark text. The design's own on a light one.
     void applyPalette();
-    // How a run that raised no error ended.
-    enum class RunEnd { NotStarted, Left, Completed };
-    RunEnd backupRun();
-    // The deletion step: false when its question was answered Cancel.
-    bool deleteDestinationFiles(const std::string& destination);
-    // Packs one folder into destination + name through a hidden temporary file put in its place at the end.
-    void packFolder(const std::string& folder, const std::string& destination, const std::string& name);
+    // The run with the options of the controls, then the countdown and the auto-close of a completed one.
+    backup::RunEnd backupRun();
+
+    // What the run asks of its host.
+    int FolderCount() override;
+    bool FolderChecked(int index) override;
+    std::string FolderText(int index) override;
+    bool MayStart() override;
+    void DestinationListed(const std::vector<std::string>& names) override;
+    backup::Answer DeletionQuestion(const std::string& text) override;
+    void RunStarted(int checkedCount) override;
+    void FolderStarted(int done, const std::string& archiveName) override;
+    std::string Password() override;
+    void Report(const std::string& line) override;
+    void FolderPacked(const backup::FolderResult& result) override;
+    void RunEnded() override;
 
     QElapsedTimer messagesClock_;
-    // The archive the folder being packed will replace; the writer leaves it out should the folder hold it.
-    std::optional<platform::FileStatus> replacedArchive_;
-    // SpeedButton5Click has not returned yet (RunBusy is cleared earlier, by Cancel).
-    bool runHandlerActive_ = false;
 
     std::map<const QObject*, std::unique_ptr<Anchors>> anchors_;
 };

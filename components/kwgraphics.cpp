@@ -180,8 +180,7 @@ int TKwGraphics::DrawToCanvas(QPainter& canvas) {
         canvas.drawLine(toPixel(x0), 1, toPixel(x0), h);
     }
 
-    Tree root;
-    TKwParser parser(root);
+    TKwParser parser(TKwParser::TreeKind::Own);
     int failedLine = 0;
     long double stepValue = 1;
     for (size_t m = 0; m < Expressions.size(); ++m) {

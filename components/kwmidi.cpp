@@ -12,15 +12,6 @@
 
 namespace {
 
-struct NoteStore {
-    std::vector<std::string> notes, lengths, velocities;
-};
-
-NoteStore& store() {
-    static NoteStore s;
-    return s;
-}
-
 struct LengthCode {
     std::string_view code;
     int numerator, denominator;  // fraction of a whole note
@@ -118,6 +109,15 @@ std::string withThreeDecimals(uint64_t value, char separator) {
 
 }  // namespace
 
+TKwMidi::NoteStore& TKwMidi::sharedStore() {
+    static NoteStore s;
+    return s;
+}
+
+TKwMidi::TKwMidi(StoreKind kind) {
+    if (kind == StoreKind::Own) own_.emplace();
+}
+
 void TKwMidi::AddNote(const std::string& notes, const std::string& length, const std::string& velocity) {
     store().notes.push_back(notes);
     store().lengths.push_back(length);
@@ -138,10 +138,6 @@ void TKwMidi::ClearNotes() {
     store().lengths.clear();
     store().velocities.clear();
 }
-
-const std::vector<std::string>& TKwMidi::Notes() { return store().notes; }
-const std::vector<std::string>& TKwMidi::Lengths() { return store().lengths; }
-const std::vector<std::string>& TKwMidi::Velocities() { return store().velocities; }
 
 int TKwMidi::LengthTicks(const std::string& length) {
     const LengthCode* l = findLength(length);

@@ -1,15 +1,23 @@
-// MIDI file writer: a program-wide store of note groups written as a Standard MIDI File, with music helpers.
+// MIDI file writer: a store of note groups written as a Standard MIDI File, with music helpers.
 #pragma once
 
 #include <iosfwd>
+#include <optional>
 #include <string>
 #include <vector>
 
-// Every TKwMidi works on the one note store of the program: one entry per note group, each a
-// notes text ("60" or a chord "60,64,67"), a length code ("4", "T8", "P2", "D16", ...) and a
-// velocity text ("100").
+// A TKwMidi works on a note store: one entry per note group, each a notes text ("60" or a chord
+// "60,64,67"), a length code ("4", "T8", "P2", "D16", ...) and a velocity text ("100").
 class TKwMidi {
 public:
+    // Which store a component works on: the one note store of the program, shared by every
+    // component made so (the default), or one of its own that no other component sees (a copy
+    // of such a component takes a copy of its notes along).
+    enum class StoreKind { Shared, Own };
+
+    explicit TKwMidi(StoreKind kind = StoreKind::Shared);
+    bool OwnsStore() const { return own_.has_value(); }
+
     // Appends a note group.
     void AddNote(const std::string& notes, const std::string& length, const std::string& velocity);
     // Removes the note group at index; throws std::out_of_range for an index that has none.
@@ -17,9 +25,9 @@ public:
     void ClearNotes();
 
     // The store, read-only: notes, lengths and velocities share their indexes.
-    static const std::vector<std::string>& Notes();
-    static const std::vector<std::string>& Lengths();
-    static const std::vector<std::string>& Velocities();
+    const std::vector<std::string>& Notes() const { return store().notes; }
+    const std::vector<std::string>& Lengths() const { return store().lengths; }
+    const std::vector<std::string>& Velocities() const { return store().velocities; }
 
     // Writes the whole store as a format-1 Standard MIDI File (768 ticks per quarter note),
     // replacing an existing file. Every entry is checked first: a velocity that is not an
@@ -57,4 +65,15 @@ public:
 
     // Ticks of a length code at 768 ticks per quarter note; any unknown code is a whole note.
     static int LengthTicks(const std::string& length);
+
+private:
+    struct NoteStore {
+        std::vector<std::string> notes, lengths, velocities;
+    };
+    // The program's note store, made on first use and living until the program ends.
+    static NoteStore& sharedStore();
+    NoteStore& store() { return own_ ? *own_ : sharedStore(); }
+    const NoteStore& store() const { return own_ ? *own_ : sharedStore(); }
+
+    std::optional<NoteStore> own_;  // the component's own store; empty for one on the program's store
 };

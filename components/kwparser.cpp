@@ -107,9 +107,10 @@ Tree& KwParserRoot() {
     return root;
 }
 
-TKwParser::TKwParser() : TKwParser(KwParserRoot()) {}
-
-TKwParser::TKwParser(Tree& root) : root_(&root) { InitLandDot(); }
+TKwParser::TKwParser(TreeKind kind) {
+    if (kind == TreeKind::Own) own_.emplace();
+    InitLandDot();
+}
 
 void TKwParser::InitLandDot() {
     if (!OverwriteDecimalSymbol.empty()) {
@@ -125,12 +126,12 @@ bool TKwParser::CreateTree() {
     Expression = EntferneLeerzeichen(Expression);
     Expression = EntferneKlammern(Expression);
     Expression = WandleSinCosTanUm(Expression);
-    *root_ = Tree{};  // frees the previous tree
-    return MakeTree(*root_, Expression);
+    root() = Tree{};  // frees the previous tree
+    return MakeTree(root(), Expression);
 }
 
 long double TKwParser::Evaluate() {
-    long double value = Eval(*root_);
+    long double value = Eval(Root());
     ergebnis_ = LongDoubleToStr(value);
     return value;
 }

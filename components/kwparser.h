@@ -2,6 +2,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
 // One node of an expression tree: an operator ("+", "-", "*", "/", "m", "^", "#"), a function
@@ -12,8 +13,9 @@ struct Tree {
     std::unique_ptr<Tree> Left;
 };
 
-// The one program-wide tree root that every TKwParser built with the default constructor shares:
-// CreateTree of any such parser replaces it (freeing the old tree), Evaluate of any evaluates it.
+// The one program-wide tree root that every parser made with TreeKind::Shared (the default)
+// shares: CreateTree of any such parser replaces it (freeing the old tree), Evaluate of any
+// evaluates it.
 Tree& KwParserRoot();
 
 // Parses and evaluates expressions over + - * / mod ^, sin cos tan ln lg abs, pi, e and the
@@ -21,10 +23,16 @@ Tree& KwParserRoot();
 // std::runtime_error with the parser's German messages.
 class TKwParser {
 public:
-    // Works on the program-wide root.
-    TKwParser();
-    // Works on a root of the caller's own, so that it shares no tree with other parsers.
-    explicit TKwParser(Tree& root);
+    // Which tree a parser builds and evaluates: the program-wide one (KwParserRoot), or one it
+    // owns and no other parser sees, so that parsers kept side by side do not replace each
+    // other's trees.
+    enum class TreeKind { Shared, Own };
+
+    explicit TKwParser(TreeKind kind = TreeKind::Shared);
+
+    // The tree CreateTree builds and Evaluate evaluates.
+    const Tree& Root() const { return own_ ? *own_ : KwParserRoot(); }
+    bool OwnsTree() const { return own_.has_value(); }
 
     // The expression; CreateTree writes its normalised form back.
     std::string Expression;
@@ -76,8 +84,9 @@ public:
 
 private:
     bool makeTree(Tree& node, const std::string& text, int depth);
+    Tree& root() { return own_ ? *own_ : KwParserRoot(); }
 
-    Tree* root_;
+    std::optional<Tree> own_;  // the parser's own tree; empty for one on the program-wide tree
     std::string decimal_;
     std::string ergebnis_;
 };

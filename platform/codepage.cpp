@@ -5,6 +5,9 @@
 #include <cstdint>
 #include <utility>
 
+#include <locale.h>
+#include <wctype.h>
+
 namespace platform {
 
 namespace {
@@ -72,12 +75,19 @@ void encode(char32_t c, std::string& out) {
     } else if (c < 0x800) {
         out += static_cast<char>(0xC0 | (c >> 6));
         out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
+    } else if (c < 0x10000) {
         out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
         out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
         out += static_cast<char>(0x80 | (c & 0x3F));
     }
 }
+
+char asciiLower(char ch) { return ch >= 'A' && ch <= 'Z' ? static_cast<char>(ch - 'A' + 'a') : ch; }
 
 }  // namespace
 
@@ -140,6 +150,32 @@ std::string OemFilter(std::string_view ansi) {
     std::string oem;
     if (!AnsiToOem(ansi, oem)) return std::string(ansi);
     return OemToAnsi(oem);
+}
+
+std::string AnsiLowerCase(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    if (!IsUtf8(text)) {
+        for (char ch : text) out += asciiLower(ch);
+        return out;
+    }
+    // One locale object for the process, whatever locale the process itself runs in; without
+    // C.UTF-8 on the system only ASCII letters are folded.
+    static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{});
+    size_t pos = 0;
+    char32_t c;
+    while (pos < text.size()) {
+        decode(text, pos, c);
+        if (c < 0x80) {
+            out += asciiLower(static_cast<char>(c));
+        } else if (c == 0x130) {
+            out += "i\xCC\x87";  // the one capital whose lower case takes two characters
+        } else {
+            if (utf8) c = static_cast<char32_t>(towlower_l(static_cast<wint_t>(c), utf8));
+            encode(c, out);
+        }
+    }
+    return out;
 }
 
 }  // namespace platform

@@ -36,4 +36,9 @@ std::string OemToAnsi(std::string_view oem);
 // left as it is when it cannot (it is then stored as UTF-8).
 std::string OemFilter(std::string_view ansi);
 
+// The text in lower case, character by character, as the system maps "ANSI" (UTF-8) text: the
+// C.UTF-8 locale's mapping, with U+0130 becoming "i" and a combining dot above as Unicode's full
+// mapping has it. Text that is not well-formed UTF-8 gets only A to Z folded, its other bytes kept.
+std::string AnsiLowerCase(std::string_view text);
+
 }  // namespace platform

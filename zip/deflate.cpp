@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "platform/assert.h"
+#include "zip/ziprecords.h"
 
 // Debug and fuzzing builds run the plain match search beside the fast one and compare.
 #if !defined(FOLVIO_DEFLATE_CHECK) && !defined(NDEBUG)
@@ -60,15 +61,15 @@ struct LevelParams {
 
 constexpr std::array<LevelParams, 10> kLevelTable = {{
     {0, 0, 0, 0, false, 0},
-    {4, 4, 8, 4, false, 4},
-    {4, 5, 16, 8, false, 4},
+    {4, 4, 8, 4, false, kFlagDeflateFast},
+    {4, 5, 16, 8, false, kFlagDeflateFast},
     {4, 6, 32, 32, false, 0},
     {4, 4, 16, 16, true, 0},
     {8, 16, 32, 32, true, 0},
     {8, 16, 128, 128, true, 0},
     {8, 32, 128, 256, true, 0},
-    {32, 128, 258, 1024, true, 2},
-    {32, 258, 258, 4096, true, 2},
+    {32, 128, 258, 1024, true, kFlagDeflateMaximum},
+    {32, 258, 258, 4096, true, kFlagDeflateMaximum},
 }};
 
 constexpr uint8_t kExtraLBits[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
@@ -608,7 +609,7 @@ void TDeflater::set_file_type() {
     while (n < 7) bin_freq += dyn_ltree_[n++].fc;
     while (n < 128) ascii_freq += dyn_ltree_[n++].fc;
     while (n < kLiterals) bin_freq += dyn_ltree_[n++].fc;
-    *internal_attributes_ = bin_freq > (ascii_freq >> 2) ? 0 : 1;
+    *internal_attributes_ = bin_freq > (ascii_freq >> 2) ? kInternalBinary : kInternalText;
 }
 
 int64_t TDeflater::flush_block(bool eof) {
@@ -617,7 +618,7 @@ int64_t TDeflater::flush_block(bool eof) {
     const int64_t stored_len = static_cast<int64_t>(strstart_) - block_start_;
 
     flag_buf_[last_flags_] = flags_;
-    if (*internal_attributes_ == 2) set_file_type();
+    if (*internal_attributes_ == kInternalUnknown) set_file_type();
 
     build_tree(l_desc_);
     build_tree(d_desc_);
@@ -631,7 +632,7 @@ int64_t TDeflater::flush_block(bool eof) {
         // The whole entry fits one block that does not shrink: write it raw, method stored.
         copy_block(buf, static_cast<unsigned>(stored_len), false);
         compressed_len_ = static_cast<uint64_t>(stored_len) << 3;
-        *compression_method_ = 0;
+        *compression_method_ = kMethodStored;
     } else if (stored_len + 4 <= opt_lenb && in_window) {
         FOLVIO_ASSERT(stored_len <= 0xFFFF);
         out_.put(eof ? 1u : 0u, 3);  // block type 0: stored

@@ -39,47 +39,58 @@ int CompareZipHeaders(TZipSortMode mode, const TZipHeaderInfo& a, const TZipHead
     return 0;
 }
 
-bool TSortedZip::KeyLess::operator()(const TZipHeaderInfo* a, const TZipHeaderInfo* b) const {
+bool TSortedZipView::KeyLess::operator()(const TZipHeaderInfo* a, const TZipHeaderInfo* b) const {
     return CompareZipHeaders(mode, *a, *b) < 0;
 }
 
-TSortedZip::TSortedZip(TZipSortMode keyMode, bool ownsObjects)
-    : keyMode_(keyMode), presentation_(keyMode), owns_(ownsObjects), keys_(KeyLess{keyMode}) {}
-
-TSortedZip::~TSortedZip() { Clear(); }
-
-void TSortedZip::Add(TZipHeaderInfo* item) {
-    if (!keys_.insert(item).second) {
-        // The message names the entry, so that the user can tell which one to remove.
-        const std::string which = keyMode_ == TZipSortMode::ByNone
-                                      ? "two entries start at byte " + std::to_string(item->local_header_offset)
-                                      : "two entries are named \"" + item->StoredName() + "\"";
-        if (owns_) delete item;
-        throw EListError("Duplicate Object index: " + which);
-    }
-    // Records usually arrive in key order (offsets grow, names come from a sorted source).
-    if (!items_.empty() && CompareZipHeaders(presentation_, *items_.back(), *item) > 0) arranged_ = false;
-    items_.push_back(item);
+bool TSortedZipView::KeyLess::operator()(const TZipHeaderInfo* a, const TZipHeaderInfo& b) const {
+    return CompareZipHeaders(mode, *a, b) < 0;
 }
 
-TZipHeaderInfo* TSortedZip::Find(const TZipHeaderInfo& key) const {
-    auto it = keys_.find(const_cast<TZipHeaderInfo*>(&key));
+bool TSortedZipView::KeyLess::operator()(const TZipHeaderInfo& a, const TZipHeaderInfo* b) const {
+    return CompareZipHeaders(mode, a, *b) < 0;
+}
+
+void TSortedZipView::Add(TZipHeaderInfo& item) {
+    if (!keys_.insert(&item).second) {
+        // The message names the entry, so that the user can tell which one to remove.
+        throw EListError("Duplicate Object index: " +
+                         (KeyMode() == TZipSortMode::ByNone
+                              ? "two entries start at byte " + std::to_string(item.local_header_offset)
+                              : "two entries are named \"" + item.StoredName() + "\""));
+    }
+}
+
+TZipHeaderInfo* TSortedZipView::Find(const TZipHeaderInfo& key) const {
+    auto it = keys_.find(key);
     return it == keys_.end() ? nullptr : *it;
+}
+
+TSortedZip::TSortedZip(TZipSortMode keyMode) : keys_(keyMode), presentation_(keyMode) {}
+
+TZipHeaderInfo& TSortedZip::Add(std::unique_ptr<TZipHeaderInfo> item) {
+    keys_.Add(*item);  // a duplicate leaves here, and item takes the record with it
+    // Records usually arrive in key order (offsets grow, names come from a sorted source).
+    if (!items_.empty() && CompareZipHeaders(presentation_, *items_.back(), *item) > 0) arranged_ = false;
+    items_.push_back(std::move(item));
+    return *items_.back();
 }
 
 TZipHeaderInfo* TSortedZip::Items(size_t index) {
     arrange();
-    return items_.at(index);
+    return items_.at(index).get();
 }
 
 void TSortedZip::arrange() {
     if (arranged_) return;
-    items_.assign(keys_.begin(), keys_.end());
-    if (presentation_ != keyMode_) {
-        TZipSortMode mode = presentation_;
-        std::stable_sort(items_.begin(), items_.end(), [mode](const TZipHeaderInfo* a, const TZipHeaderInfo* b) {
-            return CompareZipHeaders(mode, *a, *b) < 0;
-        });
+    using Item = std::unique_ptr<TZipHeaderInfo>;
+    const TZipSortMode key = keys_.KeyMode();
+    std::sort(items_.begin(), items_.end(),
+              [key](const Item& a, const Item& b) { return CompareZipHeaders(key, *a, *b) < 0; });
+    if (presentation_ != key) {
+        const TZipSortMode mode = presentation_;
+        std::stable_sort(items_.begin(), items_.end(),
+                         [mode](const Item& a, const Item& b) { return CompareZipHeaders(mode, *a, *b) < 0; });
     }
     arranged_ = true;
 }
@@ -90,17 +101,20 @@ void TSortedZip::Sort(TZipSortMode mode) {
 }
 
 void TSortedZip::Clear() {
-    if (owns_)
-        for (TZipHeaderInfo* item : items_) delete item;
+    keys_.Clear();  // the index goes first: it must never outlive the records it points at
     items_.clear();
-    keys_.clear();
     arranged_ = true;
 }
 
 void TSortedZip::TakeFrom(TSortedZip& other) {
+    if (&other == this) return;
+    // The index of this list's key is made before anything moves, so that a duplicate key
+    // leaves both lists whole.
+    TSortedZipView keys(keys_.KeyMode());
+    for (const auto& item : other.items_) keys.Add(*item);
     Clear();
-    for (TZipHeaderInfo* item : other.items_) Add(item);
-    other.items_.clear();
-    other.keys_.clear();
-    other.arranged_ = true;
+    keys_ = std::move(keys);
+    items_ = std::move(other.items_);
+    arranged_ = false;
+    other.Clear();
 }

@@ -11,7 +11,6 @@ namespace {
 
 // The end record lies within the last 22 + 65535 bytes (its fixed part and the longest comment).
 constexpr int64_t kEndSearch = TEndCentral::FixedSize + 0xFFFF;
-constexpr uint32_t kZip64LocatorSig = 0x07064B50;
 
 void readAt(TStream& in, int64_t at, void* buffer, size_t count, const std::string& what) {
     if (in.Seek(at, TSeekOrigin::soBeginning) != at || in.Read(buffer, count) != count)
@@ -28,10 +27,10 @@ std::string readText(TStream& in, size_t count, const std::string& what) {
 // to the end of the file, else the last one whose comment fits (bytes may follow the archive).
 int64_t findEndRecord(const std::vector<uint8_t>& tail) {
     int64_t loose = -1;
+    TEndCentral probe;
     for (int64_t p = static_cast<int64_t>(tail.size()) - TEndCentral::FixedSize; p >= 0; --p) {
-        const uint8_t* at = tail.data() + p;
-        if (GetLE32(at) != ENDSIG) continue;
-        int64_t end = p + TEndCentral::FixedSize + GetLE16(at + 20);
+        if (!probe.LoadFromBuffer(tail.data() + p)) continue;
+        int64_t end = p + probe.GetEndCentralSize();
         if (end == static_cast<int64_t>(tail.size())) return p;
         if (loose < 0 && end < static_cast<int64_t>(tail.size())) loose = p;
     }
@@ -82,21 +81,16 @@ void ReadZipDirectory(TStream& in, bool oemConvert, TSortedZip& entries, TEndCen
     if (found < 0) throw EIncompleteZip("no end record");
     const uint8_t* e = tail.data() + found;
     const int64_t endPos = tailStart + found;
-    end.this_disk = GetLE16(e + 4);
-    end.central_disk = GetLE16(e + 6);
-    end.entries_this_disk = GetLE16(e + 8);
-    end.total_entries = GetLE16(e + 10);
-    end.central_size = GetLE32(e + 12);
-    end.central_offset = GetLE32(e + 16);
-    end.zip_comment_length = GetLE16(e + 20);
+    end.LoadFromBuffer(e);
     // The comment exactly as stored (it may hold zero bytes).
     end.zip_comment = std::string(reinterpret_cast<const char*>(e) + TEndCentral::FixedSize, end.zip_comment_length);
     end.comment_position = static_cast<int32_t>(endPos + TEndCentral::FixedSize);
 
-    if (endPos >= 20) {
+    if (endPos >= static_cast<int64_t>(kZip64LocatorSize)) {
         uint8_t locator[4];
-        readAt(in, endPos - 20, locator, sizeof locator, "the record before the end record");
-        if (GetLE32(locator) == kZip64LocatorSig)
+        readAt(in, endPos - static_cast<int64_t>(kZip64LocatorSize), locator, sizeof locator,
+               "the record before the end record");
+        if (HasSignature(locator, kZip64LocatorSig))
             throw EZipLimit("The archive uses the 64-bit extensions of the ZIP format (more than 65535 entries "
                             "or 4 GiB), which this writer cannot carry over");
     }
@@ -107,37 +101,21 @@ void ReadZipDirectory(TStream& in, bool oemConvert, TSortedZip& entries, TEndCen
     if (uint64_t{end.total_entries} * TZipHeaderInfo::CentralFixedSize > end.central_size)
         throw EIncompleteZip("the end record claims more entries than the central directory holds");
 
-    TSortedZip names(TZipSortMode::ByName, false);
+    TSortedZipView names(TZipSortMode::ByName);
     uint64_t at = end.central_offset;
     for (uint32_t i = 0; i < end.total_entries; ++i) {
         const std::string which = "central header " + std::to_string(i + 1);
         if (at + TZipHeaderInfo::CentralFixedSize > centralEnd) throw EIncompleteZip(which + " lies past the central directory");
         uint8_t h[TZipHeaderInfo::CentralFixedSize];
         readAt(in, static_cast<int64_t>(at), h, sizeof h, which);
-        if (GetLE32(h) != CENTSIG) throw EIncompleteZip(which + " has no signature");
         auto rec = std::make_unique<TZipHeaderInfo>();
         rec->SetOEMFlag(oemConvert);
-        rec->version_made_by = GetLE16(h + 4);
-        rec->version_needed = GetLE16(h + 6);
-        rec->general_purpose_flag = GetLE16(h + 8);
-        rec->compression_method = GetLE16(h + 10);
-        rec->last_mod_datetime = GetLE32(h + 12);
-        rec->crc32 = GetLE32(h + 16);
-        rec->compressed_size = GetLE32(h + 20);
-        rec->uncompressed_size = GetLE32(h + 24);
-        uint16_t nameLength = GetLE16(h + 28);
-        rec->central_extra_length = GetLE16(h + 30);
-        rec->file_comment_length = GetLE16(h + 32);
-        rec->disk_number_start = GetLE16(h + 34);
-        rec->internal_attributes = GetLE16(h + 36);
-        rec->external_attributes = GetLE32(h + 38);
-        rec->local_header_offset = GetLE32(h + 42);
+        if (!rec->LoadCentralFromBuffer(h)) throw EIncompleteZip(which + " has no signature");
         rec->central_header_offset = static_cast<uint32_t>(at);
-        const uint64_t next = at + TZipHeaderInfo::CentralFixedSize + nameLength + rec->central_extra_length +
-                              rec->file_comment_length;
+        const uint64_t next = at + rec->GetCentralSize();
         if (next > centralEnd) throw EIncompleteZip(which + " runs past the central directory");
 
-        std::string name = readText(in, nameLength, "the name of " + which);
+        std::string name = readText(in, rec->filename_length, "the name of " + which);
         if (const char* why = badName(name)) throw EIncompleteZip(which + " has " + why);
         if (rec->file_comment_length) {
             const uint64_t commentAt = next - rec->file_comment_length;
@@ -150,8 +128,8 @@ void ReadZipDirectory(TStream& in, bool oemConvert, TSortedZip& entries, TEndCen
         if (uint64_t{rec->local_header_offset} + TZipHeaderInfo::LocalFixedSize + rec->compressed_size > end.central_offset)
             throw EIncompleteZip("the data of \"" + name + "\" run into the central directory");
         if (entries.Find(*rec)) throw EIncompleteZip("two entries start at the same place");
-        names.Add(rec.get());  // raises "Duplicate Object index" for a second entry of the same name
-        entries.Add(rec.release());
+        names.Add(*rec);  // raises "Duplicate Object index" for a second entry of the same name
+        entries.Add(std::move(rec));
         at = next;
     }
 

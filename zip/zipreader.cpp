@@ -3,7 +3,7 @@
 #include "zip/zipdirectory.h"
 #include "zip/ziperrors.h"
 
-TZipReader::TZipReader() : FZipContents(std::make_unique<TSortedZip>(TZipSortMode::ByNone, true)) {}
+TZipReader::TZipReader() : FZipContents(std::make_unique<TSortedZip>(TZipSortMode::ByNone)) {}
 
 TZipReader::~TZipReader() = default;
 
@@ -62,22 +62,4 @@ void TZipReader::OpenZip() {
         throw;
     }
     RememberZipStatus(status);
-}
-
-void TZipReader::Init_Keys(const std::string& password) {
-    FKeys[0] = 0x12345678;
-    FKeys[1] = 0x23456789;
-    FKeys[2] = 0x34567890;
-    for (char c : password) update_keys(static_cast<uint8_t>(c));
-}
-
-void TZipReader::update_keys(uint8_t c) {
-    FKeys[0] = UpdCRC(c, FKeys[0]);
-    FKeys[1] = (FKeys[1] + (FKeys[0] & 0xFF)) * 134775813u + 1;
-    FKeys[2] = UpdCRC(static_cast<uint8_t>(FKeys[1] >> 24), FKeys[2]);
-}
-
-uint8_t TZipReader::decrypt_byte() const {
-    uint32_t t = (FKeys[2] & 0xFFFF) | 2;
-    return static_cast<uint8_t>(((t * (t ^ 1)) & 0xFFFF) >> 8);
 }

@@ -60,12 +60,6 @@ public:
     // be opened; the in-memory directory is then empty.
     void OpenZip();
 
-    // The traditional ZIP cipher: the three keys set from a password, one key step with a plain
-    // byte, and the next byte of the key stream.
-    void Init_Keys(const std::string& password);
-    void update_keys(uint8_t c);
-    uint8_t decrypt_byte() const;
-
 protected:
     // Drops the in-memory directory, the end record and the open archive stream.
     void ClearDirectory();
@@ -82,6 +76,5 @@ protected:
     int64_t FZipDateNsec = 0;
     uint64_t FZipSize = 0;
     bool FHaveDirectory = false;  // the in-memory directory belongs to the file ZipName
-    uint32_t FKeys[3] = {0, 0, 0};
     std::unique_ptr<TBufferedFileStream> FZipStream;  // the existing archive while it is open
 };

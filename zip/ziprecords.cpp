@@ -5,17 +5,6 @@
 #include "platform/dostime.h"
 #include "zip/ziperrors.h"
 
-// Constant-initialised to the standard values, so they hold before any other code runs.
-uint32_t LOCSIG = 0x04034B50;
-uint32_t CENTSIG = 0x02014B50;
-uint32_t ENDSIG = 0x06054B50;
-
-void setZipSignatures(uint32_t loc, uint32_t cent, uint32_t end) {
-    LOCSIG = loc ? loc : 0x04034B50;
-    CENTSIG = cent ? cent : 0x02014B50;
-    ENDSIG = end ? end : 0x06054B50;
-}
-
 namespace {
 
 constexpr std::array<uint32_t, 256> makeCrcTable() {
@@ -40,22 +29,72 @@ constexpr std::array<std::array<uint32_t, 256>, 8> makeSlices() {
 
 constexpr auto kSlices = makeSlices();
 
-// Little-endian field writer over a fixed buffer.
+// Little-endian fields written into a fixed buffer, one after the other.
 class Packer {
 public:
     explicit Packer(uint8_t* out) : out_(out) {}
-    Packer& u16(uint16_t v) {
+    void operator()(uint16_t v) {
         out_[n_++] = static_cast<uint8_t>(v);
         out_[n_++] = static_cast<uint8_t>(v >> 8);
-        return *this;
     }
-    Packer& u32(uint32_t v) { return u16(static_cast<uint16_t>(v)).u16(static_cast<uint16_t>(v >> 16)); }
+    void operator()(uint32_t v) {
+        (*this)(static_cast<uint16_t>(v));
+        (*this)(static_cast<uint16_t>(v >> 16));
+    }
     size_t size() const { return n_; }
 
 private:
     uint8_t* out_;
     size_t n_ = 0;
 };
+
+// Little-endian fields read from a fixed buffer, one after the other.
+class Unpacker {
+public:
+    explicit Unpacker(const uint8_t* in) : in_(in) {}
+    void operator()(uint16_t& v) {
+        v = static_cast<uint16_t>(in_[n_] | in_[n_ + 1] << 8);
+        n_ += 2;
+    }
+    void operator()(uint32_t& v) {
+        uint16_t low, high;
+        (*this)(low);
+        (*this)(high);
+        v = low | uint32_t{high} << 16;
+    }
+    uint32_t u32() {
+        uint32_t v;
+        (*this)(v);
+        return v;
+    }
+    size_t size() const { return n_; }
+
+private:
+    const uint8_t* in_;
+    size_t n_ = 0;
+};
+
+// The layout of each record: its fields after the signature, in the order they are stored.
+// Saving and loading both go through these, so that each layout is written down once.
+template <typename Header, typename Field> void localLayout(Header& h, Field&& field) {
+    field(h.version_needed), field(h.general_purpose_flag), field(h.compression_method);
+    field(h.last_mod_datetime), field(h.crc32), field(h.compressed_size), field(h.uncompressed_size);
+    field(h.filename_length), field(h.local_extra_length);
+}
+
+template <typename Header, typename Field> void centralLayout(Header& h, Field&& field) {
+    field(h.version_made_by), field(h.version_needed), field(h.general_purpose_flag), field(h.compression_method);
+    field(h.last_mod_datetime), field(h.crc32), field(h.compressed_size), field(h.uncompressed_size);
+    field(h.filename_length), field(h.central_extra_length), field(h.file_comment_length);
+    field(h.disk_number_start), field(h.internal_attributes), field(h.external_attributes);
+    field(h.local_header_offset);
+}
+
+// The end record keeps its signature as a field of its own.
+template <typename End, typename Field> void endLayout(End& e, Field&& field) {
+    field(e.signature), field(e.this_disk), field(e.central_disk), field(e.entries_this_disk);
+    field(e.total_entries), field(e.central_size), field(e.central_offset), field(e.zip_comment_length);
+}
 
 void writeAll(TStream& stream, const void* data, size_t count) {
     if (count && stream.Write(data, count) != count) throw ENotEnoughRoom();
@@ -64,6 +103,21 @@ void writeAll(TStream& stream, const void* data, size_t count) {
 }  // namespace
 
 const std::array<uint32_t, 256> CRC_32_TAB = makeCrcTable();
+
+bool HasSignature(const uint8_t* p, uint32_t signature) { return Unpacker(p).u32() == signature; }
+
+std::optional<std::string_view> FindExtraBlock(std::string_view extra, uint16_t id) {
+    constexpr size_t kBlockHead = 4;
+    while (extra.size() >= kBlockHead) {
+        uint16_t blockId, size;
+        Unpacker head(reinterpret_cast<const uint8_t*>(extra.data()));
+        head(blockId), head(size);
+        if (kBlockHead + size > extra.size()) break;  // a block that runs past the field ends the walk
+        if (blockId == id) return extra.substr(kBlockHead, size);
+        extra.remove_prefix(kBlockHead + size);
+    }
+    return std::nullopt;
+}
 
 uint32_t Update_CRC_buff(uint32_t crc, const uint8_t* buffer, size_t length) {
     while (length >= 8) {
@@ -80,10 +134,10 @@ uint32_t Update_CRC_buff(uint32_t crc, const uint8_t* buffer, size_t length) {
 }
 
 void TZipHeaderInfo::Clear() {
-    version_made_by = 20;
-    version_needed = 20;
+    version_made_by = kZipVersion20;
+    version_needed = kZipVersion20;
     general_purpose_flag = 0;
-    compression_method = 8;
+    compression_method = kMethodDeflated;
     last_mod_datetime = 0;
     crc32 = 0xFFFFFFFF;
     compressed_size = 0;
@@ -93,13 +147,13 @@ void TZipHeaderInfo::Clear() {
     local_extra_length = 0;
     file_comment_length = 0;
     disk_number_start = 0;
-    internal_attributes = 1;
+    internal_attributes = kInternalText;
     external_attributes = 0x20;
     local_header_offset = 0;
     central_header_offset = 0;
     filecomment.reset();
     decrypt_flag = 0;
-    integrity_status = 0;
+    integrity_status = kIntegrityUnknown;
     selected = 0;
     oem_flag_ = false;
     filename_.clear();
@@ -180,8 +234,8 @@ void TZipHeaderInfo::SaveLocalToStream(TStream& stream) {
     local_header_offset = static_cast<uint32_t>(stream.Position());
     uint8_t fixed[LocalFixedSize];
     Packer p(fixed);
-    p.u32(LOCSIG).u16(version_needed).u16(general_purpose_flag).u16(compression_method).u32(last_mod_datetime);
-    p.u32(crc32).u32(compressed_size).u32(uncompressed_size).u16(filename_length).u16(local_extra_length);
+    p(LOCSIG);
+    localLayout(*this, p);
     FOLVIO_ASSERT(p.size() == LocalFixedSize);
     writeAll(stream, fixed, LocalFixedSize);
     writeAll(stream, stored_.data(), filename_length);
@@ -190,10 +244,8 @@ void TZipHeaderInfo::SaveLocalToStream(TStream& stream) {
 void TZipHeaderInfo::SaveCentralToStream(TStream& stream, std::string_view extra) const {
     uint8_t fixed[CentralFixedSize];
     Packer p(fixed);
-    p.u32(CENTSIG).u16(version_made_by).u16(version_needed).u16(general_purpose_flag).u16(compression_method);
-    p.u32(last_mod_datetime).u32(crc32).u32(compressed_size).u32(uncompressed_size).u16(filename_length);
-    p.u16(central_extra_length).u16(file_comment_length).u16(disk_number_start).u16(internal_attributes);
-    p.u32(external_attributes).u32(local_header_offset);
+    p(CENTSIG);
+    centralLayout(*this, p);
     FOLVIO_ASSERT(p.size() == CentralFixedSize);
     writeAll(stream, fixed, CentralFixedSize);
     writeAll(stream, stored_.data(), filename_length);
@@ -204,6 +256,29 @@ void TZipHeaderInfo::SaveCentralToStream(TStream& stream, std::string_view extra
         comment.resize(file_comment_length, '\0');  // the length field and the bytes always agree
         writeAll(stream, comment.data(), comment.size());
     }
+}
+
+bool TZipHeaderInfo::LoadLocalFromBuffer(const uint8_t* fixed) {
+    Unpacker u(fixed);
+    if (u.u32() != LOCSIG) return false;
+    localLayout(*this, u);
+    FOLVIO_ASSERT(u.size() == LocalFixedSize);
+    return true;
+}
+
+bool TZipHeaderInfo::LoadCentralFromBuffer(const uint8_t* fixed) {
+    Unpacker u(fixed);
+    if (u.u32() != CENTSIG) return false;
+    centralLayout(*this, u);
+    FOLVIO_ASSERT(u.size() == CentralFixedSize);
+    return true;
+}
+
+size_t TZipHeaderInfo::DataDescriptorSize(const uint8_t* first8) const {
+    Unpacker u(first8);
+    const uint32_t first = u.u32(), second = u.u32();
+    if (first == kDataDescriptorSig && second == crc32) return 4 + kDataDescriptorSize;
+    return first == crc32 ? kDataDescriptorSize : 0;
 }
 
 void TEndCentral::Clear() {
@@ -236,8 +311,7 @@ void TEndCentral::SetNewZipComment(const std::string& text) {
 void TEndCentral::SaveToStream(TStream& stream) const {
     uint8_t fixed[FixedSize];
     Packer p(fixed);
-    p.u32(signature).u16(this_disk).u16(central_disk).u16(entries_this_disk).u16(total_entries);
-    p.u32(central_size).u32(central_offset).u16(zip_comment_length);
+    endLayout(*this, p);
     FOLVIO_ASSERT(p.size() == FixedSize);
     writeAll(stream, fixed, FixedSize);
     if (zip_comment_length) {
@@ -245,4 +319,11 @@ void TEndCentral::SaveToStream(TStream& stream) const {
         comment.resize(zip_comment_length, '\0');  // the length field and the bytes always agree
         writeAll(stream, comment.data(), comment.size());
     }
+}
+
+bool TEndCentral::LoadFromBuffer(const uint8_t* fixed) {
+    Unpacker u(fixed);
+    endLayout(*this, u);
+    FOLVIO_ASSERT(u.size() == FixedSize);
+    return signature == ENDSIG;
 }

@@ -11,22 +11,53 @@
 
 #include "zip/bufferedstream.h"
 
-// Record signatures, set to the standard values when the module starts.
-extern uint32_t LOCSIG;
-extern uint32_t CENTSIG;
-extern uint32_t ENDSIG;
-// Sets the signatures; 0 stands for the standard value of each.
-void setZipSignatures(uint32_t loc, uint32_t cent, uint32_t end);
+// Record signatures: local header, central header, end of the central directory.
+constexpr uint32_t LOCSIG = 0x04034B50;
+constexpr uint32_t CENTSIG = 0x02014B50;
+constexpr uint32_t ENDSIG = 0x06054B50;
+// The signature that may open a data descriptor, and that of the locator of the 64-bit end record,
+// which lies right before the end record.
+constexpr uint32_t kDataDescriptorSig = 0x08074B50;
+constexpr uint32_t kZip64LocatorSig = 0x07064B50;
+constexpr size_t kZip64LocatorSize = 20;
 
-// Little-endian fields read from the bytes of a record.
-inline uint16_t GetLE16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-inline uint32_t GetLE32(const uint8_t* p) { return GetLE16(p) | static_cast<uint32_t>(GetLE16(p + 2)) << 16; }
+// Whether the four bytes at p are the signature.
+bool HasSignature(const uint8_t* p, uint32_t signature);
 
-// General-purpose flag bit 11: the stored name is UTF-8.
-constexpr uint16_t kLanguageEncodingFlag = 0x0800;
+// Compression methods.
+constexpr uint16_t kMethodStored = 0;
+constexpr uint16_t kMethodDeflated = 8;
+
+// General-purpose flag bits.
+constexpr uint16_t kFlagEncrypted = 0x0001;       // traditional encryption
+constexpr uint16_t kFlagDeflateMaximum = 0x0002;  // Deflate at levels 8 and 9
+constexpr uint16_t kFlagDeflateFast = 0x0004;     // Deflate at levels 1 and 2
+constexpr uint16_t kFlagDeflateOptions = kFlagDeflateMaximum | kFlagDeflateFast;
+constexpr uint16_t kFlagDataDescriptor = 0x0008;  // CRC and sizes follow the data
+constexpr uint16_t kLanguageEncodingFlag = 0x0800;  // the stored name is UTF-8
+
+// Format version 2.0, the one every record the writer makes needs and claims.
+constexpr uint16_t kZipVersion20 = 20;
 // Systems of origin (upper byte of "version made by"), both with MS-DOS attribute bits.
 constexpr uint8_t kHostFat = 0;
 constexpr uint8_t kHostNtfs = 11;
+
+// Internal file attributes.
+constexpr uint16_t kInternalBinary = 0;
+constexpr uint16_t kInternalText = 1;
+constexpr uint16_t kInternalUnknown = 2;  // the data have not been looked at yet
+
+// Integrity status of an entry record, as a reader's check of the entry found it.
+constexpr uint8_t kIntegrityUnknown = 0;
+constexpr uint8_t kIntegrityGood = 1;
+constexpr uint8_t kIntegrityBad = 2;
+
+// A data descriptor: the CRC and both sizes (12 bytes), with or without the signature in front.
+constexpr size_t kDataDescriptorSize = 12;
+
+// Extra fields are blocks of a 16-bit id, a 16-bit size and that many bytes. The data of the first
+// block with that id; nothing when there is none, or when the blocks before it do not fit the field.
+std::optional<std::string_view> FindExtraBlock(std::string_view extra, uint16_t id);
 
 // The CRC-32 table of the ZIP format (reflected polynomial 0xEDB88320).
 extern const std::array<uint32_t, 256> CRC_32_TAB;
@@ -89,12 +120,18 @@ public:
     void LoadStoredName(const std::string& stored);
 
     void SetDateTime(std::time_t moment);  // 0 for a year outside 1980 to 2099
-    bool GetIsEncrypted() const { return general_purpose_flag & 1; }
-    bool GetHasDescriptor() const { return general_purpose_flag & 8; }
+    bool GetIsEncrypted() const { return general_purpose_flag & kFlagEncrypted; }
+    bool GetHasDescriptor() const { return general_purpose_flag & kFlagDataDescriptor; }
     bool GetHasComment() const { return file_comment_length > 0; }
-    uint32_t GetLocalSize() const { return LocalFixedSize + filename_length + local_extra_length; }
+    uint32_t GetLocalSize() const {
+        return static_cast<uint32_t>(LocalFixedSize + filename_length + local_extra_length);
+    }
     uint32_t GetCentralSize() const {
-        return CentralFixedSize + filename_length + central_extra_length + file_comment_length;
+        return static_cast<uint32_t>(CentralFixedSize + filename_length + central_extra_length + file_comment_length);
+    }
+    // Where the extra field of the central header this record was read from lies in its archive.
+    uint64_t GetCentralExtraPosition() const {
+        return uint64_t{central_header_offset} + CentralFixedSize + filename_length;
     }
 
     // Sets local_header_offset to the stream position, then writes the local header and name.
@@ -104,6 +141,15 @@ public:
     // central_extra_length of them) and the comment (zero bytes when not loaded, so that the length
     // field and the bytes agree). Raises ENotEnoughRoom when the stream takes fewer bytes.
     void SaveCentralToStream(TStream& stream, std::string_view extra = {}) const;
+
+    // Take the fields of a stored header's fixed part (LocalFixedSize or CentralFixedSize bytes);
+    // false when the bytes do not begin with its signature. filename_length is the stored length
+    // until LoadStoredName takes the name; the names, the comment and the record's own flags stay.
+    bool LoadLocalFromBuffer(const uint8_t* fixed);
+    bool LoadCentralFromBuffer(const uint8_t* fixed);
+    // The length of the data descriptor that starts with these eight bytes when it belongs to
+    // this entry (its CRC matches): 16 with its signature, 12 without; 0 when it is none of this entry's.
+    size_t DataDescriptorSize(const uint8_t* first8) const;
 
 private:
     void updateStoredName();
@@ -139,4 +185,7 @@ public:
     uint32_t GetEndCentralSize() const { return FixedSize + zip_comment_length; }
     // Writes the 22 bytes and then the comment; raises ENotEnoughRoom on a short write.
     void SaveToStream(TStream& stream) const;
+    // Takes the 22 bytes of a stored end record, signature included (the comment stays); false
+    // when they do not begin with ENDSIG.
+    bool LoadFromBuffer(const uint8_t* fixed);
 };

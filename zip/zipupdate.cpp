@@ -16,8 +16,6 @@
 
 namespace {
 
-constexpr uint32_t kDescriptorSig = 0x08074B50;
-
 std::string folderOf(const std::string& path) {
     size_t slash = path.rfind('/');
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
@@ -46,11 +44,13 @@ int TZipWriter::DeleteEntries() {
     }
 }
 
-uint32_t TZipWriter::FileDate(const std::string& path) {
+uint32_t TZipWriter::FileDate(const std::string& path, uint64_t* size) {
     platform::FindRecord rec;
     std::string name = path.size() > 1 && path.back() == '/' ? path.substr(0, path.size() - 1) : path;
     uint32_t dos = 0xFFFFFFFF;
-    if (platform::FindFile(name, rec) && !platform::FileTimeToDosDateTime(rec.time, dos)) dos = 0xFFFFFFFF;
+    const bool found = platform::FindFile(name, rec);
+    if (found && !platform::FileTimeToDosDateTime(rec.time, dos)) dos = 0xFFFFFFFF;
+    if (size) *size = found ? rec.size : 0;
     return GoodTimeStamp(dos);
 }
 
@@ -85,9 +85,10 @@ void TZipWriter::MergeExisting() {
     for (size_t i = 0; i < count; ++i) {
         TZipHeaderInfo& entry = *FZipContents->Items(i);
         const uint64_t limit = i + 1 < count ? FZipContents->Items(i + 1)->local_header_offset : FEndCentral.central_offset;
-        if (entry.integrity_status == 2) continue;  // known bad: dropped
+        if (entry.integrity_status == kIntegrityBad) continue;  // dropped
         const std::string name = entry.directory() + entry.filename();
         bool matched = false;
+        uint64_t fileSize = 0;
         if (FDeleteMode && entry.selected) {
             entry.selected = 0;
             if (removed(name)) continue;
@@ -98,11 +99,11 @@ void TZipWriter::MergeExisting() {
                 // A wildcard pattern goes on matching further entries, also after a Skip.
                 if (!IsWildCard(spec)) used[j] = true;
                 if (removed(name)) continue;
-            } else if (ZipAction != TZipAction::zaReplace && GoodTimeStamp(entry.last_mod_datetime) >= FileDate(spec)) {
+            } else if (ZipAction != TZipAction::zaReplace &&
+                       GoodTimeStamp(entry.last_mod_datetime) >= FileDate(spec, &fileSize)) {
                 // The entry is at least as new as the file: it stays, and the file is done.
                 used[j] = true;
-                platform::FindRecord rec;
-                if (platform::FindFile(spec, rec)) FTotalBytes -= static_cast<double>(rec.size);
+                FTotalBytes -= static_cast<double>(fileSize);
                 if (Dispose) FDisposeList.push_back(spec);
             } else {
                 used[j] = true;
@@ -110,7 +111,7 @@ void TZipWriter::MergeExisting() {
                 flushRun();
                 FZipHeader = CreateNewZipHeader();
                 if (AddFileToZip(spec)) {
-                    addRecord(FZipHeader.release(), spec, true);
+                    addRecord(std::move(FZipHeader), spec, true);
                     continue;
                 }
                 // Nothing could be added in its place (the file is gone, cannot be opened, or was
@@ -122,7 +123,7 @@ void TZipWriter::MergeExisting() {
         auto copy = std::make_unique<TZipHeaderInfo>(entry);
         copy->selected = 0;
         MoveFile(*copy, limit);
-        addRecord(copy.release(), std::string(), false);
+        addRecord(std::move(copy), std::string(), false);
     }
 
     flushRun();
@@ -135,12 +136,13 @@ void TZipWriter::MergeExisting() {
 void TZipWriter::MoveFile(TZipHeaderInfo& record, uint64_t limit) {
     const std::string& name = record.StoredName();
     uint8_t local[TZipHeaderInfo::LocalFixedSize];
+    TZipHeaderInfo stored;  // the fields of the old local header
     const int64_t at = record.local_header_offset;
     if (FZipStream->Seek(at, TSeekOrigin::soBeginning) != at || FZipStream->Read(local, sizeof local) != sizeof local ||
-        GetLE32(local) != LOCSIG)
+        !stored.LoadLocalFromBuffer(local))
         throw EIncompleteZip("the local header of \"" + name + "\" is missing");
-    const uint16_t nameLength = GetLE16(local + 26), extraLength = GetLE16(local + 28);
-    const uint64_t dataEnd = at + TZipHeaderInfo::LocalFixedSize + nameLength + extraLength + record.compressed_size;
+    const uint16_t nameLength = stored.filename_length, extraLength = stored.local_extra_length;
+    const uint64_t dataEnd = at + stored.GetLocalSize() + record.compressed_size;
 
     TZipHeaderInfo header = record;
     uint64_t descriptor = 0;
@@ -148,16 +150,15 @@ void TZipWriter::MoveFile(TZipHeaderInfo& record, uint64_t limit) {
         // The data descriptor after the data (with or without its signature) comes along, and
         // the local header keeps the values it had, as a reader of such an entry expects them.
         uint8_t d[8];
-        if (dataEnd + 12 > limit || FZipStream->Seek(static_cast<int64_t>(dataEnd), TSeekOrigin::soBeginning) !=
-                                        static_cast<int64_t>(dataEnd) ||
+        if (dataEnd + kDataDescriptorSize > limit ||
+            FZipStream->Seek(static_cast<int64_t>(dataEnd), TSeekOrigin::soBeginning) != static_cast<int64_t>(dataEnd) ||
             FZipStream->Read(d, sizeof d) != sizeof d)
             throw EIncompleteZip("the data descriptor of \"" + name + "\" is missing");
-        if (GetLE32(d) == kDescriptorSig && GetLE32(d + 4) == record.crc32) descriptor = 16;
-        else if (GetLE32(d) == record.crc32) descriptor = 12;
-        else throw EIncompleteZip("the data descriptor of \"" + name + "\" does not match its entry");
-        header.crc32 = GetLE32(local + 14);
-        header.compressed_size = GetLE32(local + 18);
-        header.uncompressed_size = GetLE32(local + 22);
+        descriptor = record.DataDescriptorSize(d);
+        if (descriptor == 0) throw EIncompleteZip("the data descriptor of \"" + name + "\" does not match its entry");
+        header.crc32 = stored.crc32;
+        header.compressed_size = stored.compressed_size;
+        header.uncompressed_size = stored.uncompressed_size;
     }
     if (dataEnd + descriptor > limit) throw EIncompleteZip("the data of \"" + name + "\" run into what follows them");
 

@@ -7,7 +7,6 @@
 #include "platform/codepage.h"
 #include "platform/dostime.h"
 #include "platform/findfile.h"
-#include "platform/securerandom.h"
 #include "zip/wildcard.h"
 #include "zip/ziperrors.h"
 #include "zip/zipsearch.h"
@@ -17,11 +16,9 @@ namespace {
 // The CRC pre-pass of an encrypted file reads this many bytes a step.
 constexpr size_t kPrePassChunk = 8192;
 // The encryption header in front of an encrypted entry's data.
-constexpr uint32_t kCryptHeadSize = 12;
+constexpr uint32_t kCryptHeadSize = TTraditionalCipher::HeaderSize;
 // Reads of a file that keeps changing between the CRC pre-pass and the data before giving up.
 constexpr int kEncryptAttempts = 3;
-// General-purpose flag bits 1 and 2, which the compressor sets from the level.
-constexpr uint16_t kCompressionFlagBits = 6;
 
 std::string trimmed(const std::string& s) {
     size_t b = s.find_first_not_of(" \t\r\n");
@@ -126,15 +123,28 @@ std::unique_ptr<TZipHeaderInfo> TZipWriter::CreateNewZipHeader() const {
 
 int TZipWriter::ProcessFiles() {
     if (trimmed(ZipName()).empty()) return 0;
+    const SavedSettings saved = startJob();
+    // Whatever way the job ends: settings back, the name list gone, FilesList empty.
+    Finally restore([&] { endJob(saved); });
+    try {
+        writeJob();
+        commitJob();
+    } catch (...) {
+        finishFailedJob();
+        throw;
+    }
+    finishSucceededJob();
+    return FEntriesCount;
+}
 
+TZipWriter::SavedSettings TZipWriter::startJob() {
+    const SavedSettings saved{FSortMode, KeepZipOpen};
     FCancel = false;
-    TZipSortMode savedSortMode = FSortMode;
-    bool savedKeepZipOpen = KeepZipOpen;
     KeepZipOpen = true;
     SetSortMode(TZipSortMode::ByNone);
     FDisposeList.clear();
-    FNameList = std::make_unique<TSortedZip>(TZipSortMode::ByName, false);
-    FPositionList = std::make_unique<TSortedZip>(TZipSortMode::ByNone, true);
+    FNameList = std::make_unique<TSortedZipView>(TZipSortMode::ByName);
+    FPositionList = std::make_unique<TSortedZip>(TZipSortMode::ByNone);
     FNewEndCentral.Clear();
     FEntriesCount = 0;
     FCentralBytes = 0;
@@ -144,72 +154,71 @@ int TZipWriter::ProcessFiles() {
     FTotalBytes = FBytesDone = 0;
     FKernelCopy = true;
     FRun = {};
+    return saved;
+}
 
-    // Whatever way the job ends: settings back, the name list gone, FilesList empty.
-    Finally restore([&] {
-        KeepZipOpen = savedKeepZipOpen;
-        SetSortMode(savedSortMode);
-        FNameList.reset();
-        FZipHeader.reset();
-        FilesList.clear();
-        FDisposeList.clear();
-        if (!KeepZipOpen) FZipStream.reset();
-    });
+void TZipWriter::endJob(const SavedSettings& saved) {
+    KeepZipOpen = saved.keepZipOpen;
+    SetSortMode(saved.sortMode);
+    FNameList.reset();
+    FZipHeader.reset();
+    FilesList.clear();
+    FDisposeList.clear();
+    if (!KeepZipOpen) FZipStream.reset();
+}
 
-    try {
-        if (MultiZipInfo.MultiMode != TMultiMode::mmNone)
-            throw EZipError("Spanned and blocked archives are not supported");
+void TZipWriter::writeJob() {
+    if (MultiZipInfo.MultiMode != TMultiMode::mmNone) throw EZipError("Spanned and blocked archives are not supported");
 
-        // An existing archive is read first: freshening looks its names up while expanding, and
-        // an archive that cannot be read fails the job before anything is walked or written.
-        platform::FileStatus existing;
-        FUpdateMode = platform::fileSystem().stat(ZipName(), existing) == 0;
-        if (FUpdateMode) {
-            OpenZip();
-            if (!FZipStream->Status(FArchiveStatus)) throw EIncompleteZip("the status of the archive cannot be read");
-        }
-
-        if (!FDeleteMode && !FilesList.empty()) ExpandFilesList();
-
-        FCopyBuffer = std::make_unique<uint8_t[]>(kCopyChunk);
-        if (FPackLevel > 0 && !FDeleteMode) FDeflateBuffers = std::make_unique<TDeflateBuffers>();
-        if (FUpdateMode) {
-            openTemporaryOutput(ZipName(), existing);
-            FNewEndCentral = FEndCentral;  // the comment comes along as it is stored
-            FNewEndCentral.entries_this_disk = FNewEndCentral.total_entries = 0;
-            MergeExisting();
-        } else {
-            FOutFileName = ZipName();
-            FOutStream = std::make_unique<TBufferedFileStream>(FOutFileName, TFileMode::fmCreateNew);
-            FOutCreated = true;
-        }
-
-        if (!FDeleteMode && !FilesList.empty()) {
-            bool stopNow = false;
-            if (OnStartZipInfo)
-                OnStartZipInfo(this, static_cast<int>(FilesList.size()), FTotalBytes, FNewEndCentral, stopNow);
-            if (stopNow) throw EUserCanceled(kUserCanceledZip);
-            for (size_t i = 0; i < FilesList.size(); ++i) {
-                FZipHeader = CreateNewZipHeader();
-                if (AddFileToZip(FilesList[i])) addRecord(FZipHeader.release(), FilesList[i], true);
-                FZipHeader.reset();
-            }
-        }
-
-        writeCentralDirectory();
-        FCopyBuffer.reset();
-        FDeflateBuffers.reset();
-        // A replacement must be on the disk before it takes the old archive's place.
-        bool closed = FOutStream->Close(FlushFilesOnClose || FUpdateMode);
-        FOutStream.reset();
-        if (!closed) throw ENotEnoughRoom();
-        if (FUpdateMode) MoveTempFile();
-    } catch (...) {
-        finishFailedJob();
-        throw;
+    // An existing archive is read first: freshening looks its names up while expanding, and
+    // an archive that cannot be read fails the job before anything is walked or written.
+    platform::FileStatus existing;
+    FUpdateMode = platform::fileSystem().stat(ZipName(), existing) == 0;
+    if (FUpdateMode) {
+        OpenZip();
+        if (!FZipStream->Status(FArchiveStatus)) throw EIncompleteZip("the status of the archive cannot be read");
     }
 
-    // The job succeeded.
+    if (!FDeleteMode && !FilesList.empty()) ExpandFilesList();
+
+    FCopyBuffer = std::make_unique<uint8_t[]>(kCopyChunk);
+    if (FPackLevel > 0 && !FDeleteMode) FDeflateBuffers = std::make_unique<TDeflateBuffers>();
+    if (FUpdateMode) {
+        openTemporaryOutput(ZipName(), existing);
+        FNewEndCentral = FEndCentral;  // the comment comes along as it is stored
+        FNewEndCentral.entries_this_disk = FNewEndCentral.total_entries = 0;
+        MergeExisting();
+    } else {
+        FOutFileName = ZipName();
+        FOutStream = std::make_unique<TBufferedFileStream>(FOutFileName, TFileMode::fmCreateNew);
+        FOutCreated = true;
+    }
+
+    if (!FDeleteMode && !FilesList.empty()) {
+        bool stopNow = false;
+        if (OnStartZipInfo) OnStartZipInfo(this, static_cast<int>(FilesList.size()), FTotalBytes, FNewEndCentral, stopNow);
+        if (stopNow) throw EUserCanceled(kUserCanceledZip);
+        for (size_t i = 0; i < FilesList.size(); ++i) {
+            FZipHeader = CreateNewZipHeader();
+            if (AddFileToZip(FilesList[i])) addRecord(std::move(FZipHeader), FilesList[i], true);
+            FZipHeader.reset();
+        }
+    }
+
+    writeCentralDirectory();
+}
+
+void TZipWriter::commitJob() {
+    FCopyBuffer.reset();
+    FDeflateBuffers.reset();
+    // A replacement must be on the disk before it takes the old archive's place.
+    bool closed = FOutStream->Close(FlushFilesOnClose || FUpdateMode);
+    FOutStream.reset();
+    if (!closed) throw ENotEnoughRoom();
+    if (FUpdateMode) MoveTempFile();
+}
+
+void TZipWriter::finishSucceededJob() {
     for (const std::string& path : FDisposeList) {
         bool skip = false;
         if (OnDisposeFile) OnDisposeFile(this, path, skip);
@@ -223,16 +232,14 @@ int TZipWriter::ProcessFiles() {
     if (platform::fileSystem().stat(ZipName(), archive) == 0) RememberZipStatus(archive);
     else FHaveDirectory = false;
     if (OnTotalPercentDone) OnTotalPercentDone(this, 100);
-    return FEntriesCount;
 }
 
-void TZipWriter::addRecord(TZipHeaderInfo* record, const std::string& path, bool added) {
+void TZipWriter::addRecord(std::unique_ptr<TZipHeaderInfo> record, const std::string& path, bool added) {
     if (added) ++FEntriesCount;
     ++FNewEndCentral.entries_this_disk;
     ++FNewEndCentral.total_entries;
     FCentralBytes += record->GetCentralSize();
-    FPositionList->Add(record);  // the position list owns the record
-    FNameList->Add(record);
+    FNameList->Add(FPositionList->Add(std::move(record)));  // the position list owns the record
     if (added && Dispose) FDisposeList.push_back(path);
 }
 
@@ -247,7 +254,7 @@ void TZipWriter::writeCentralDirectory() {
         // A copied entry's central extra field comes from its old central header.
         extra.resize(record.central_extra_length);
         if (!extra.empty()) {
-            int64_t at = int64_t{record.central_header_offset} + TZipHeaderInfo::CentralFixedSize + record.filename_length;
+            const auto at = static_cast<int64_t>(record.GetCentralExtraPosition());
             if (!FZipStream || FZipStream->Seek(at, TSeekOrigin::soBeginning) != at ||
                 FZipStream->Read(extra.data(), extra.size()) != extra.size())
                 throw EIncompleteZip("cannot read the extra field of \"" + record.StoredName() + "\"");
@@ -267,6 +274,7 @@ void TZipWriter::finishFailedJob() {
     FDeflateBuffers.reset();
     FInStream.reset();
     FOutStream.reset();  // closes quietly; the file goes next
+    FNameList.reset();  // the view goes before the records it points at
     FPositionList.reset();
     if (FOutCreated) platform::DeleteFile(FOutFileName);
     FOutCreated = false;
@@ -277,10 +285,10 @@ void TZipWriter::ExpandFilesList() {
     FBytesDone = 0;
     // Freshening takes only files whose stored name is already in the archive: a name index of
     // the in-memory directory serves the lookups.
-    TSortedZip names(TZipSortMode::ByName, false);
+    TSortedZipView names(TZipSortMode::ByName);
     if (ZipAction == TZipAction::zaFreshen)
         for (size_t i = 0; i < FZipContents->Count(); ++i)
-            if (!names.Find(*FZipContents->Items(i))) names.Add(FZipContents->Items(i));
+            if (!names.Find(*FZipContents->Items(i))) names.Add(*FZipContents->Items(i));
     auto inDirectory = [&](const std::string& path) {
         TZipHeaderInfo key;
         key.Setfilename(afterLastSlash(path));
@@ -371,22 +379,32 @@ std::string TZipWriter::StoredNameOf(const std::string& spec) const {
     return (FStorePaths ? StoredFolderPart(path) : std::string()) + afterLastSlash(path);
 }
 
-bool TZipWriter::openInput(const std::string& path, platform::FileStatus& status) {
+// What a path leads to before it is opened: regular files only are opened, for a named pipe
+// could block and a device could act on being opened.
+TZipWriter::InputKind TZipWriter::examineInput(const std::string& path) {
     platform::FileSystem& fs = platform::fileSystem();
+    platform::FileStatus target, link;
+    const int error = fs.stat(path, target);
+    if (error == 0 && target.kind == platform::FileKind::Regular) return InputKind::Regular;
+    if (error == 0 && target.kind != platform::FileKind::Directory) return InputKind::Refused;
+    // Rare ways only: the path itself tells a folder from a link to one, and a vanished file
+    // from a link that leads nowhere.
+    const int own = fs.lstat(path, link);
+    if (own == -ENOENT || own == -ENOTDIR) return InputKind::Gone;
+    return own == 0 && link.kind == platform::FileKind::Directory ? InputKind::Gone : InputKind::Refused;
+}
+
+bool TZipWriter::openInput(const std::string& path, platform::FileStatus& status) {
     for (;;) {
-        platform::FileStatus link, target;
-        // Gone: no file of that path. One that is there but cannot be examined is reported below.
-        const int missing = fs.lstat(path, link);
-        if (missing == -ENOENT || missing == -ENOTDIR) return false;
-        bool regular = missing == 0 && fs.stat(path, target) == 0 && target.kind == platform::FileKind::Regular;
-        if (!regular && link.kind == platform::FileKind::Directory) return false;  // a folder, not a file
-        if (regular) {
-            // Only regular files are opened: a named pipe would block, a device could act.
+        const InputKind kind = examineInput(path);
+        if (kind == InputKind::Gone) return false;  // no file of that path: no event
+        if (kind == InputKind::Regular) {
             try {
                 FInStream = std::make_unique<TBufferedFileStream>(path, TFileMode::fmOpenRead);
             } catch (const platform::EFileError&) {
                 FInStream.reset();
             }
+            // The status of the file opened is the one the entry describes.
             if (FInStream && FInStream->Status(status) && status.kind == platform::FileKind::Regular) return true;
             FInStream.reset();
         }
@@ -415,41 +433,64 @@ void TZipWriter::checkEntryLimits(const std::string& path, const TZipHeaderInfo&
 }
 
 bool TZipWriter::AddFileToZip(const std::string& entry) {
-    TZipHeaderInfo& header = *FZipHeader;
     FFileBytesRead = 0;
-    std::string path = entry;
-    bool isFolder = !path.empty() && path.back() == '/';
+    const bool isFolder = !entry.empty() && entry.back() == '/';
     Finally closeInput([this] { FInStream.reset(); });
-    platform::FileStatus status;
+    if (isFolder) describeFolder(entry);
+    else if (!openFile(entry)) return false;
 
+    const std::string path = OEMConvert ? platform::OemFilter(entry) : entry;
+    if (!nameEntry(path, isFolder)) return false;
+
+    TZipHeaderInfo& header = *FZipHeader;
+    const bool encrypt = !isFolder && !Password.empty();
+    writeFirstHeader(path, isFolder, encrypt);
     if (isFolder) {
-        platform::FindRecord rec;
-        if (platform::DirectoryExists(path) && platform::FindFile(path.substr(0, path.size() - 1), rec)) {
-            header.last_mod_datetime = dosTimeOf(rec.time);
-            header.external_attributes = rec.attributes;
-        } else {
-            header.last_mod_datetime = platform::NowAsDosDateTime();
-        }
-        header.uncompressed_size = header.compressed_size = 0;
-        header.crc32 = 0;
-        header.compression_method = 0;
-        header.internal_attributes = 0;
-    } else {
-        if (!openInput(path, status)) return false;
-        header.external_attributes = platform::AttributesOf(status, afterLastSlash(path));
-        header.last_mod_datetime = dosTimeOf(status.mtime);
-        if (status.size > kZipMaxFileSize)
-            throw EZipLimit("The file \"" + path + "\" is too large for a ZIP archive: it has " +
-                            std::to_string(status.size) + " bytes, and an entry holds at most " +
-                            std::to_string(kZipMaxFileSize));
-        header.uncompressed_size = static_cast<uint32_t>(status.size);
-        FFileReadLimit = status.size;
+        if (OnEndZip) OnEndZip(this, path, 0, 0, 0);
+        return true;
     }
+    packWithRetry(encrypt);
+    const uint32_t archiveSize = patchHeader(encrypt);
+    FInStream.reset();
+    if (OnEndZip) OnEndZip(this, path, header.uncompressed_size, header.compressed_size, archiveSize);
+    return true;
+}
 
-    if (OEMConvert) path = platform::OemFilter(path);
+void TZipWriter::describeFolder(const std::string& path) {
+    TZipHeaderInfo& header = *FZipHeader;
+    // One look at the folder: its time and attributes when it is there, else the time of now.
+    platform::FindRecord rec;
+    if (platform::FindFile(path.substr(0, path.size() - 1), rec) && rec.kind == platform::FileKind::Directory) {
+        header.last_mod_datetime = dosTimeOf(rec.time);
+        header.external_attributes = rec.attributes;
+    } else {
+        header.last_mod_datetime = platform::NowAsDosDateTime();
+    }
+    header.uncompressed_size = header.compressed_size = 0;
+    header.crc32 = 0;
+    header.compression_method = kMethodStored;
+    header.internal_attributes = kInternalBinary;
+}
+
+bool TZipWriter::openFile(const std::string& path) {
+    TZipHeaderInfo& header = *FZipHeader;
+    platform::FileStatus status;
+    if (!openInput(path, status)) return false;
+    header.external_attributes = platform::AttributesOf(status, afterLastSlash(path));
+    header.last_mod_datetime = dosTimeOf(status.mtime);
+    if (status.size > kZipMaxFileSize)
+        throw EZipLimit("The file \"" + path + "\" is too large for a ZIP archive: it has " + std::to_string(status.size) +
+                        " bytes, and an entry holds at most " + std::to_string(kZipMaxFileSize));
+    header.uncompressed_size = static_cast<uint32_t>(status.size);
+    FFileReadLimit = status.size;
+    return true;
+}
+
+bool TZipWriter::nameEntry(const std::string& path, bool isFolder) {
+    TZipHeaderInfo& header = *FZipHeader;
     header.Setfilename(isFolder ? std::string() : afterLastSlash(path));
     header.local_header_offset = static_cast<uint32_t>(FOutStream->Position());
-    if (!isFolder) header.internal_attributes = 2;  // not yet known
+    if (!isFolder) header.internal_attributes = kInternalUnknown;
     header.disk_number_start = 0;
     if (FStorePaths) header.Setdirectory(StoredFolderPart(path));
     // A folder entry without a folder part (no paths stored, or the root folder itself) would
@@ -468,24 +509,25 @@ bool TZipWriter::AddFileToZip(const std::string& entry) {
         if (!isFolder) FTotalBytes -= header.uncompressed_size;
         return false;
     }
+    return true;
+}
 
+void TZipWriter::writeFirstHeader(const std::string& path, bool isFolder, bool encrypt) {
+    TZipHeaderInfo& header = *FZipHeader;
     // An added entry has no extra field, whatever OnStartZip set: no bytes would follow the lengths.
     header.local_extra_length = header.central_extra_length = 0;
-    bool encrypt = !isFolder && !Password.empty();
     checkEntryLimits(path, header, isFolder ? 0 : header.uncompressed_size + (encrypt ? kCryptHeadSize : 0));
     if (!isFolder) {
         header.crc32 = 0xFFFFFFFF;
         header.compressed_size = 0;
-        header.compression_method = 8;
-        header.general_purpose_flag &= 0xFFFE;  // not encrypted (yet)
+        header.compression_method = kMethodDeflated;
+        header.general_purpose_flag &= ~kFlagEncrypted;  // not yet
     }
     header.SaveLocalToStream(*FOutStream);
+}
 
-    if (isFolder) {
-        if (OnEndZip) OnEndZip(this, path, 0, 0, 0);
-        return true;
-    }
-
+void TZipWriter::packWithRetry(bool encrypt) {
+    TZipHeaderInfo& header = *FZipHeader;
     // With a password the whole file is read once first for its CRC, which the encryption
     // header checks. A file that changed between the two reads would leave the header checking
     // a CRC the data do not have: the entry is then taken again from its start.
@@ -497,7 +539,7 @@ bool TZipWriter::AddFileToZip(const std::string& entry) {
         }
         FCrc = 0xFFFFFFFF;
         packFile();
-        if (!encrypt || ~FCrc == header.crc32) break;
+        if (!encrypt || ~FCrc == header.crc32) return;
         if (attempt == kEncryptAttempts)
             throw EZipReadError("The file \"" + FInStream->FileName() +
                                 "\" kept changing while it was read; it cannot be encrypted");
@@ -505,28 +547,27 @@ bool TZipWriter::AddFileToZip(const std::string& entry) {
         FFileBytesRead = 0;
         rewindInput();
         FOutStream->Seek(dataStart, TSeekOrigin::soBeginning);
-        header.compression_method = 8;
-        header.internal_attributes = 2;
-        header.general_purpose_flag &= ~kCompressionFlagBits;
+        header.compression_method = kMethodDeflated;
+        header.internal_attributes = kInternalUnknown;
+        header.general_purpose_flag &= ~kFlagDeflateOptions;
     }
+}
 
+uint32_t TZipWriter::patchHeader(bool encrypt) {
+    TZipHeaderInfo& header = *FZipHeader;
     // The entry describes the bytes actually read, also when the file shrank while it was read
     // (reads never go past the size it had when opened).
     header.uncompressed_size = static_cast<uint32_t>(FFileBytesRead);
     header.crc32 = ~FCrc;
     if (encrypt) {
-        header.general_purpose_flag |= 1;
+        header.general_purpose_flag |= kFlagEncrypted;
         header.compressed_size += kCryptHeadSize;
     }
-    int64_t resume = FOutStream->Position();
+    const int64_t resume = FOutStream->Position();
     FOutStream->Seek(header.local_header_offset, TSeekOrigin::soBeginning);
     header.SaveLocalToStream(*FOutStream);
     FOutStream->Seek(resume, TSeekOrigin::soBeginning);
-
-    FInStream.reset();
-    if (OnEndZip)
-        OnEndZip(this, path, header.uncompressed_size, header.compressed_size, static_cast<uint32_t>(resume));
-    return true;
+    return static_cast<uint32_t>(resume);
 }
 
 void TZipWriter::packFile() {
@@ -560,25 +601,10 @@ void TZipWriter::rewindInput() {
         throw EZipReadError("Cannot read the file \"" + FInStream->FileName() + "\" again from its start");
 }
 
-uint8_t TZipWriter::zencode(uint8_t c) {
-    uint8_t k = decrypt_byte();
-    update_keys(c);
-    return c ^ k;
-}
-
-void TZipWriter::encrypt_buff(uint8_t* buffer, size_t length) {
-    for (size_t i = 0; i < length; ++i) buffer[i] = zencode(buffer[i]);
-}
-
 void TZipWriter::CryptHead(const std::string& password) {
-    Init_Keys(password);
-    uint8_t head[kCryptHeadSize];
-    // Ten unpredictable bytes, then the two check bytes a reader tests the password with.
-    platform::SecureRandomBytes(head, kCryptHeadSize - 2);
-    head[10] = static_cast<uint8_t>(FZipHeader->crc32 >> 16);
-    head[11] = static_cast<uint8_t>(FZipHeader->crc32 >> 24);
-    encrypt_buff(head, kCryptHeadSize);
-    if (FOutStream->Write(head, kCryptHeadSize) != kCryptHeadSize) throw ENotEnoughRoom();
+    uint8_t head[TTraditionalCipher::HeaderSize];
+    FCipher.MakeHeader(password, FZipHeader->crc32, head);
+    if (FOutStream->Write(head, sizeof head) != sizeof head) throw ENotEnoughRoom();
 }
 
 int64_t TZipWriter::Deflate() {
@@ -594,8 +620,8 @@ void TZipWriter::storeFile() {
     uint64_t start = FBytesWritten;
     for (uint16_t n; (n = file_read(buffer, kCopyChunk)) != 0;) zfwrite(buffer, 1, n);
     header.compressed_size = static_cast<uint32_t>(FBytesWritten - start);
-    header.compression_method = 0;
-    header.internal_attributes = 0;
+    header.compression_method = kMethodStored;
+    header.internal_attributes = kInternalBinary;
 }
 
 uint16_t TZipWriter::file_read(uint8_t* buffer, uint16_t count) {
@@ -622,7 +648,7 @@ size_t TZipWriter::zfwrite(uint8_t* buffer, size_t size, size_t count) {
     // With a password the block is encrypted here, in place, before it is written.
     if (!Password.empty()) {
         if (OnEncrypt) OnEncrypt(this, buffer, n, Password);
-        else encrypt_buff(buffer, n);
+        else FCipher.encrypt_buff(buffer, n);
     }
     checkArchiveRoom(n);
     if (FOutStream->Write(buffer, n) != n) throw ENotEnoughRoom();

@@ -12,6 +12,7 @@
 #include "zip/bufferedstream.h"
 #include "zip/deflate.h"
 #include "zip/sortedzip.h"
+#include "zip/tradcipher.h"
 #include "zip/zipreader.h"
 #include "zip/ziprecords.h"
 
@@ -100,6 +101,7 @@ public:
     TDisposeEvent OnDisposeFile;
     TZipComplete OnZipComplete;
 
+private:
     // Reads up to count bytes of the current file (never past the size it had when opened);
     // 0 at its end. Reports progress and runs the bytes through the CRC register. A read error
     // raises EZipReadError naming the file.
@@ -115,14 +117,7 @@ public:
     bool IsInExcludeList(const std::string& path) const;
     bool IsInNoCompressList(const std::string& fileName) const;
 
-    // The entry record of the file being added.
-    TZipHeaderInfo& CurrentHeader() { return *FZipHeader; }
-
-    // The cipher's side of the writer: one byte encrypted (key stream, then the key step with
-    // the plain byte), a buffer encrypted in place, and the 12-byte encryption header of the
-    // current entry (ten random bytes, then bits 16 to 31 of its CRC) written to the archive.
-    uint8_t zencode(uint8_t c);
-    void encrypt_buff(uint8_t* buffer, size_t length);
+    // Writes the 12-byte encryption header of the current entry to the archive.
     void CryptHead(const std::string& password);
 
     // The folder for a temporary archive when the archive's own folder cannot take one: TempPath
@@ -138,10 +133,10 @@ public:
     // Renames source over destination in one step; false (error: the negated errno) when the
     // system refused.
     bool DoRenameCopy(const std::string& source, const std::string& destination, int& error);
-    // The last-write time of a file or folder as a repaired DOS date and time (GoodTimeStamp).
-    static uint32_t FileDate(const std::string& path);
+    // The last-write time of a file or folder as a repaired DOS date and time (GoodTimeStamp);
+    // with size, also the file's size (0 for a folder or when there is nothing of that path).
+    static uint32_t FileDate(const std::string& path, uint64_t* size = nullptr);
 
-protected:
     // The stored copy and the copy of existing entries move this many bytes a step.
     static constexpr uint16_t kCopyChunk = 32768;
     // Copies of existing entries inside the kernel move this many bytes a step.
@@ -163,7 +158,35 @@ protected:
     // Lets the host's handlers run and raises EUserCanceled when a cancel was asked for.
     void CheckForCancel();
 
-private:
+    struct SavedSettings {
+        TZipSortMode sortMode;
+        bool keepZipOpen;
+    };
+    // The steps of a job: set-up (settings put aside for the job), writing the archive,
+    // committing it (closed and put in place), and the end of a job that succeeded, that
+    // failed, and of every job.
+    SavedSettings startJob();
+    void writeJob();
+    void commitJob();
+    void finishSucceededJob();
+    void finishFailedJob();
+    void endJob(const SavedSettings& saved);
+
+    // The steps of adding one entry: the fields of a folder entry, or the file opened and
+    // checked against the limits (false: left out); its name, the duplicate check and
+    // OnStartZip (false: left out); the first local header; the data, taken again while an
+    // encrypted file changes under the CRC pre-pass; the local header patched with the final
+    // CRC and sizes (returns the archive's size after the entry).
+    void describeFolder(const std::string& path);
+    bool openFile(const std::string& path);
+    bool nameEntry(const std::string& path, bool isFolder);
+    void writeFirstHeader(const std::string& path, bool isFolder, bool encrypt);
+    void packWithRetry(bool encrypt);
+    uint32_t patchHeader(bool encrypt);
+
+    enum class InputKind { Regular, Gone, Refused };
+    // Gone: nothing of that path, or a folder; Refused: there but not to be opened (reported).
+    static InputKind examineInput(const std::string& path);
     bool openInput(const std::string& path, platform::FileStatus& status);
     void packFile();
     void storeFile();
@@ -175,10 +198,9 @@ private:
     // Raises EZipLimit when count more bytes at the output position would take the archive past 4 GiB.
     void checkArchiveRoom(uint64_t count);
     void checkEntryLimits(const std::string& path, const TZipHeaderInfo& header, uint64_t dataBytes);
-    void finishFailedJob();
     // Puts a record just written into both lists and the end record's counts; an added one
     // (not a copied one) is counted in the job's result and its source path may be disposed.
-    void addRecord(TZipHeaderInfo* record, const std::string& path, bool added);
+    void addRecord(std::unique_ptr<TZipHeaderInfo> record, const std::string& path, bool added);
     void openTemporaryOutput(const std::string& archive, const platform::FileStatus& existing);
     void writeCentralDirectory();
     // Copies count bytes from the existing archive's current position to the output.
@@ -212,7 +234,7 @@ private:
     platform::FileStatus FArchiveStatus;  // the existing archive as its directory was read
     std::unique_ptr<TBufferedFileStream> FInStream;
     std::unique_ptr<TZipHeaderInfo> FZipHeader;
-    std::unique_ptr<TSortedZip> FNameList;
+    std::unique_ptr<TSortedZipView> FNameList;  // a view of the records FPositionList owns
     std::unique_ptr<TSortedZip> FPositionList;
     TEndCentral FNewEndCentral;
     uint32_t FCrc = 0xFFFFFFFF;
@@ -227,4 +249,5 @@ private:
     std::unique_ptr<uint8_t[]> FCopyBuffer;  // the stored copy's block, also the CRC pre-pass and entry copies
     std::unique_ptr<TDeflateBuffers> FDeflateBuffers;  // the compressor's work buffers, per job
     TDeflater FDeflater;  // the fixed code tables, computed once per writer
+    TTraditionalCipher FCipher;  // the keys of the entry being encrypted
 };

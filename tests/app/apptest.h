@@ -10,6 +10,7 @@
 
 #include "qtsupport.h"
 #include "testsupport.h"
+#include "zipentries.h"
 
 #include <gtest/gtest.h>
 
@@ -59,43 +60,9 @@ private:
     msgbox::Handler previous_;
 };
 
-// What Python's zipfile reads from an archive: "name=content" for files, "name/" for folders,
-// sorted, after its test of every entry (with the password when one is given). A line starting
-// with "error:" tells why it could not.
-inline std::vector<std::string> zipEntries(const std::filesystem::path& archive, const std::string& password = "") {
-    const std::string script =
-        "import os, sys, zipfile\n"
-        "z = zipfile.ZipFile(sys.argv[1])\n"
-        "pwd = os.fsencode(sys.argv[2]) if len(sys.argv) > 2 else None\n"
-        "bad = z.testzip() if pwd is None else (z.setpassword(pwd), z.testzip())[1]\n"
-        "if bad: print('error: bad entry ' + bad)\n"
-        "for i in sorted(z.infolist(), key=lambda i: i.filename):\n"
-        "    print(i.filename if i.is_dir() else i.filename + '=' + z.read(i, pwd).decode('latin-1'))\n";
-    std::string command = "/usr/bin/python3 -c " + testsupport::shellQuote(script) + " " +
-                          testsupport::shellQuote(archive.string());
-    if (!password.empty()) command.append(" ").append(testsupport::shellQuote(password));
-    const testsupport::CommandResult r = testsupport::runCommand(command);
-    if (r.exitCode != 0) return {std::string("error: ").append(r.output)};
-    std::vector<std::string> lines;
-    std::string line;
-    for (char c : r.output) {
-        if (c != '\n') {
-            line += c;
-            continue;
-        }
-        lines.push_back(line);
-        line.clear();
-    }
-    return lines;
-}
-
-// Info-ZIP's test of every entry (with the password when one is given); its output when it fails.
-inline ::testing::AssertionResult unzipTests(const std::filesystem::path& archive, const std::string& password = "") {
-    const std::string pw = password.empty() ? "" : "-P " + testsupport::shellQuote(password) + " ";
-    const testsupport::CommandResult r = testsupport::runCommand("unzip -t " + pw + testsupport::shellQuote(archive.string()));
-    if (r.exitCode == 0 && r.output.find("No errors detected") != std::string::npos) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << r.output;
-}
+// The readers of archives no one here wrote (Python's zipfile, Info-ZIP unzip -t).
+using testsupport::unzipTests;
+using testsupport::zipEntries;
 
 inline const msgbox::Request kSaveQuestion{"Do you want to save the changes you made to the Folder-List?",
                                            "Confirmation", msgbox::Buttons::YesNoCancel, msgbox::Icon::Question};
@@ -126,14 +93,10 @@ inline int runProgramLoop() {
     return QApplication::exec();
 }
 
-// A fresh set of windows in a private registry and program folder, with the process-wide flags
-// back at their start values and a recording power switch.
+// A fresh set of windows in a private registry and program folder, with a recording power switch.
 class WindowTest : public ::testing::Test {
 protected:
-    WindowTest() {
-        std::filesystem::create_directories(programDir);
-        ListModified = RunBusy = RunCancelled = false;
-    }
+    WindowTest() { std::filesystem::create_directories(programDir); }
 
     TForm1& form() {
         if (!windows_.Form1) start({});
@@ -147,10 +110,7 @@ protected:
         windows_.Form1->ProcessMessagesInterval = 0;  // every step of the writer runs the event loop
     }
     // Drops the windows, as when the program ends; the next form() starts the program again.
-    void restart() {
-        windows_ = TApplicationWindows();
-        ListModified = RunBusy = RunCancelled = false;
-    }
+    void restart() { windows_ = TApplicationWindows(); }
     void show() {
         form().show();
         QApplication::processEvents();

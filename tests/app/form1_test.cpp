@@ -118,11 +118,11 @@ TEST_F(MainWindowTest, ShowingLoadsTheListChecksEveryFolderAndPutsTheSettingsBac
         store.Push("DeleteFiles", "1");
         store.Push("AutoName", "1");
     }
-    ListModified = true;
+    form().ListModified = true;
     show();
     EXPECT_EQ(items(), (Lines{"/home/a/", "", "/srv/b c/"}));
     for (int i = 0; i < form().ItemCount(); ++i) EXPECT_TRUE(form().ItemChecked(i)) << i;
-    EXPECT_FALSE(ListModified);
+    EXPECT_FALSE(form().ListModified);
     EXPECT_EQ(form().ItemIndex(), -1) << "nothing is selected after loading";
     EXPECT_EQ(form().Edit1->text(), "/backups/");
     EXPECT_TRUE(form().CheckBox1->isChecked());
@@ -271,21 +271,21 @@ TEST_F(MainWindowTest, AddAndRemoveChangeTheListAndNothingOnDisk) {
     const std::string docs = (dir / "Docs").string() + "/";
     EXPECT_EQ(items(), (Lines{docs, docs})) << "the same folder twice gives two items; cancel and missing add none";
     EXPECT_FALSE(form().ItemChecked(0)) << "new folders start unchecked";
-    EXPECT_TRUE(ListModified);
+    EXPECT_TRUE(form().ListModified);
 
-    ListModified = false;
+    form().ListModified = false;
     form().SpeedButton2->click();
     EXPECT_TRUE(boxes.asked.empty()) << "nothing selected: no question";
-    EXPECT_FALSE(ListModified);
+    EXPECT_FALSE(form().ListModified);
 
     form().SetItemIndex(1);
     boxes.answers = {Answer::No, Answer::Yes};
     form().SpeedButton2->click();
     EXPECT_EQ(form().ItemCount(), 2) << "No removes nothing";
-    EXPECT_FALSE(ListModified);
+    EXPECT_FALSE(form().ListModified);
     form().SpeedButton2->click();
     EXPECT_EQ(form().ItemCount(), 1);
-    EXPECT_TRUE(ListModified);
+    EXPECT_TRUE(form().ListModified);
     ASSERT_EQ(boxes.asked.size(), 2u);
     EXPECT_EQ(boxes.asked[0], (msgbox::Request{"Do you really want to delete the folder from the list?", "Confirmation",
                                                msgbox::Buttons::YesNo, msgbox::Icon::Question}));
@@ -328,14 +328,14 @@ TEST_F(MainWindowTest, TheSaveQuestionGuardsClosing) {
         writeFile(listFile(), "/old/\r\n");
         show();
         form().AddItem("/new/");
-        ListModified = true;
+        form().ListModified = true;
         boxes.asked.clear();
         boxes.answers = {c.answer};
         EXPECT_EQ(form().close(), c.closes);
         ASSERT_EQ(boxes.asked.size(), 1u);
         EXPECT_EQ(boxes.asked[0], apptest::kSaveQuestion);
         EXPECT_EQ(readFile(listFile()), c.saved ? "/old/\r\n/new/\r\n" : "/old/\r\n");
-        EXPECT_TRUE(ListModified) << "saving does not clear the flag";
+        EXPECT_TRUE(form().ListModified) << "saving does not clear the flag";
     }
 
     restart();
@@ -347,8 +347,8 @@ TEST_F(MainWindowTest, TheSaveQuestionGuardsClosing) {
 
     restart();
     show();
-    ListModified = true;
-    RunBusy = true;
+    form().ListModified = true;
+    form().RunBusy = true;
     boxes.asked.clear();
     EXPECT_FALSE(form().close()) << "closing during a run is refused";
     EXPECT_TRUE(boxes.asked.empty()) << "without a word";
@@ -358,7 +358,7 @@ TEST_F(MainWindowTest, AListThatCannotBeSavedKeepsTheWindowOpen) {
     writeFile(listFile(), "");
     show();
     form().AddItem("/new/");
-    ListModified = true;
+    form().ListModified = true;
     fs::remove(listFile());
     fs::create_directory(listFile());  // a folder in the list file's place cannot be replaced
     boxes.answers = {Answer::Yes};
@@ -366,7 +366,7 @@ TEST_F(MainWindowTest, AListThatCannotBeSavedKeepsTheWindowOpen) {
     ASSERT_EQ(boxes.asked.size(), 2u);
     EXPECT_EQ(boxes.asked[1], (msgbox::Request{"Cannot create file " + listFile().string() + ".", "Marvane Folvio",
                                                msgbox::Buttons::Ok, msgbox::Icon::Stop}));
-    EXPECT_TRUE(ListModified);
+    EXPECT_TRUE(form().ListModified);
     EXPECT_EQ(form().ItemCount(), 1);
     fs::remove(listFile());
     boxes.answers = {Answer::No};
@@ -377,7 +377,7 @@ TEST_F(MainWindowTest, ExitEndsTheProgramWithoutAQuestion) {
     writeFile(listFile(), "");
     show();
     form().AddItem("/unsaved/");
-    ListModified = true;
+    form().ListModified = true;
     QTimer::singleShot(0, [&] { form().Exit1->trigger(); });
     EXPECT_EQ(QApplication::exec(), 0);
     EXPECT_TRUE(boxes.asked.empty());
@@ -422,7 +422,7 @@ TEST_F(MainWindowTest, SetRunningSwapsStartForCancelAndLocksTheInputs) {
     writeFile(listFile(), "");
     show();
     form().SetRunning(true);
-    EXPECT_TRUE(RunBusy);
+    EXPECT_TRUE(form().RunBusy);
     EXPECT_FALSE(form().SpeedButton5->isVisible());
     EXPECT_TRUE(form().SpeedButton3->isVisible());
     for (QWidget* w : std::initializer_list<QWidget*>{form().SpeedButton1, form().SpeedButton2, form().SpeedButton4,
@@ -431,7 +431,7 @@ TEST_F(MainWindowTest, SetRunningSwapsStartForCancelAndLocksTheInputs) {
         EXPECT_FALSE(w->isEnabled()) << w->objectName().toStdString();
     EXPECT_TRUE(form().CheckListBox1->isEnabled()) << "check marks stay clickable during a run";
     form().SetRunning(false);
-    EXPECT_FALSE(RunBusy);
+    EXPECT_FALSE(form().RunBusy);
     EXPECT_TRUE(form().SpeedButton5->isVisible());
     EXPECT_FALSE(form().SpeedButton3->isVisible());
     EXPECT_TRUE(form().CheckBox4->isEnabled());

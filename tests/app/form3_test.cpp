@@ -107,7 +107,7 @@ TEST_F(CountdownTest, EveryWayToAbortStopsTheCountAndBringsTheMainWindowBack) {
         // Changes the main window made before the countdown are gone after it: the list is reloaded.
         form().SetItemChecked(0, false);
         form().AddItem("/unsaved/");
-        ListModified = true;
+        form().ListModified = true;
         c.abort(form3());
         QApplication::processEvents();
         EXPECT_FALSE(form3().isVisible());
@@ -116,7 +116,7 @@ TEST_F(CountdownTest, EveryWayToAbortStopsTheCountAndBringsTheMainWindowBack) {
         EXPECT_TRUE(form().isVisible());
         EXPECT_EQ(items(), (std::vector<std::string>{"/a/", "/b/"}));
         EXPECT_TRUE(form().ItemChecked(0) && form().ItemChecked(1));
-        EXPECT_FALSE(ListModified);
+        EXPECT_FALSE(form().ListModified);
         EXPECT_EQ(power.rightAsked + power.requests, 0);
     }
 }

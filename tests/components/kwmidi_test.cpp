@@ -209,15 +209,44 @@ TEST_F(KwMidiTest, StoreIsSharedByAllComponentsAndKeepsItsIndexesParallel) {
     midi.AddNote("60", "4", "100");
     other.AddNote("62", "8", "90");
     midi.AddNote("64", "2", "80");
-    EXPECT_EQ(TKwMidi::Notes(), (std::vector<std::string>{"60", "62", "64"}));
+    EXPECT_EQ(midi.Notes(), (std::vector<std::string>{"60", "62", "64"}));
     other.DeleteNote(1);
-    EXPECT_EQ(TKwMidi::Notes(), (std::vector<std::string>{"60", "64"}));
-    EXPECT_EQ(TKwMidi::Lengths(), (std::vector<std::string>{"4", "2"}));
-    EXPECT_EQ(TKwMidi::Velocities(), (std::vector<std::string>{"100", "80"}));
+    EXPECT_EQ(midi.Notes(), (std::vector<std::string>{"60", "64"}));
+    EXPECT_EQ(midi.Lengths(), (std::vector<std::string>{"4", "2"}));
+    EXPECT_EQ(midi.Velocities(), (std::vector<std::string>{"100", "80"}));
+    EXPECT_EQ(&other.Notes(), &midi.Notes());
     EXPECT_THROW(midi.DeleteNote(2), std::out_of_range);
     EXPECT_THROW(midi.DeleteNote(-1), std::out_of_range);
     other.ClearNotes();
-    EXPECT_TRUE(TKwMidi::Notes().empty() && TKwMidi::Lengths().empty() && TKwMidi::Velocities().empty());
+    EXPECT_TRUE(midi.Notes().empty() && midi.Lengths().empty() && midi.Velocities().empty());
+    EXPECT_FALSE(midi.OwnsStore());
+}
+
+TEST_F(KwMidiTest, AComponentWithItsOwnStoreSharesNoNotes) {
+    TKwMidi own(TKwMidi::StoreKind::Own), another(TKwMidi::StoreKind::Own);
+    EXPECT_TRUE(own.OwnsStore());
+    midi.AddNote("60", "4", "100");
+    own.AddNote("62", "8", "90");
+    own.AddNote("64", "2", "80");
+    another.AddNote("67", "1", "70");
+    EXPECT_EQ(midi.Notes(), std::vector<std::string>{"60"}) << "the program's store sees none of the own notes";
+    EXPECT_EQ(own.Notes(), (std::vector<std::string>{"62", "64"}));
+    EXPECT_EQ(own.Lengths(), (std::vector<std::string>{"8", "2"}));
+    EXPECT_EQ(another.Notes(), std::vector<std::string>{"67"});
+
+    // A copy takes the notes along and goes its own way from there.
+    TKwMidi copy = own;
+    copy.DeleteNote(0);
+    EXPECT_EQ(copy.Notes(), std::vector<std::string>{"64"});
+    EXPECT_EQ(own.Notes(), (std::vector<std::string>{"62", "64"}));
+
+    // Each writes its own store: two single notes of two delta bytes each and the end of track.
+    const auto path = dir / "own.mid";
+    ASSERT_TRUE(own.WriteMidiFile(path.string()));
+    EXPECT_EQ(own.CountBytes(), 9 + 9 + 4);
+    EXPECT_EQ(testsupport::readBytes(path).size(), 14u + 27 + 8 + 22 + 17);
+    own.ClearNotes();
+    EXPECT_EQ(midi.Notes(), std::vector<std::string>{"60"}) << "clearing an own store leaves the program's";
 }
 
 TEST(KwMidi, ExtractNotesSplitsAtCommas) {

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -203,21 +204,34 @@ TEST(KwParser, ModuloTruncatesTheQuotientTowardsZero) {
     EXPECT_EQ(TKwParser::modl(1e30L, 1e-10L), 1e30L) << "a quotient beyond 64 bits leaves a";
 }
 
-TEST(KwParser, AllParsersShareTheProgramWideTreeUnlessGivenTheirOwn) {
+TEST(KwParser, AllParsersShareTheProgramWideTreeUnlessTheyOwnOne) {
     TKwParser first, second;
     first.Expression = "1+1";
     ASSERT_TRUE(first.CreateTree());
     second.Expression = "5*5";
     ASSERT_TRUE(second.CreateTree());
     EXPECT_EQ(first.Evaluate(), 25) << "the second tree replaced the first";
+    EXPECT_FALSE(first.OwnsTree());
+    EXPECT_EQ(&first.Root(), &KwParserRoot());
 
-    Tree own;
-    TKwParser privateParser(own);
-    privateParser.Expression = "7";
-    ASSERT_TRUE(privateParser.CreateTree());
-    EXPECT_EQ(first.Evaluate(), 25);
-    EXPECT_EQ(privateParser.Evaluate(), 7);
-    EXPECT_EQ(KwParserRoot().Text, "*");
+    TKwParser own(TKwParser::TreeKind::Own), another(TKwParser::TreeKind::Own);
+    EXPECT_TRUE(own.OwnsTree());
+    own.Expression = "7";
+    ASSERT_TRUE(own.CreateTree());
+    another.Expression = "2^3";
+    ASSERT_TRUE(another.CreateTree());
+    second.Expression = "2-1";
+    ASSERT_TRUE(second.CreateTree());
+    EXPECT_EQ(own.Evaluate(), 7) << "neither the other own tree nor the program's replaced it";
+    EXPECT_EQ(another.Evaluate(), 8);
+    EXPECT_EQ(first.Evaluate(), 1);
+    EXPECT_EQ(KwParserRoot().Text, "-");
+    EXPECT_EQ(own.Root().Text, "7");
+
+    // A parser moved elsewhere takes its tree along.
+    TKwParser moved = std::move(another);
+    EXPECT_TRUE(moved.OwnsTree());
+    EXPECT_EQ(moved.Evaluate(), 8);
 }
 
 TEST(KwParser, VariablesAreReadAtEveryEvaluation) {

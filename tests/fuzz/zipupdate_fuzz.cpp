@@ -80,7 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Accepted: the result is an archive the reader takes, with the entries the job says it has.
     if (temporaryFileLeft(box.dir)) std::abort();
     TBufferedFileStream in(box.archive, TFileMode::fmOpenRead);
-    TSortedZip entries(TZipSortMode::ByNone, true);
+    TSortedZip entries(TZipSortMode::ByNone);
     TEndCentral end;
     ReadZipDirectory(in, true, entries, end);
     if (entries.Count() != w.ZipContents().Count()) std::abort();

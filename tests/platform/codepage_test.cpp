@@ -4,8 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 namespace {
 
+using platform::AnsiLowerCase;
 using platform::AnsiToOem;
 using platform::Cp437ToUtf8;
 using platform::IsUtf8;
@@ -111,6 +115,26 @@ TEST(Codepage, OnLinuxTheOemCodePageIsUtf8AndNamesWithoutTheFlagReadAsCp437) {
 
 TEST(Codepage, OemFilterKeepsRepresentableNames) {
     EXPECT_EQ(OemFilter("R\xC3\xA9sum\xC3\xA9 \xC2\xBD.doc"), "R\xC3\xA9sum\xC3\xA9 \xC2\xBD.doc");
+}
+
+TEST(Codepage, LowerCaseMapsEveryCharacterWhateverTheProcessLocale) {
+    struct Case {
+        const char* name;
+        std::string text, lower;
+    };
+    const std::vector<Case> cases = {
+        {"ASCII", "My Docs 2005", "my docs 2005"},
+        {"Latin letters of two bytes", "\xC3\x9C" "BUNG \xC3\x84RA \xC3\x89T\xC3\x89", "\xC3\xBC" "bung \xC3\xA4ra \xC3\xA9t\xC3\xA9"},
+        {"Greek without a final form", "\xCE\xA3\xCE\x91\xCE\xA3", "\xCF\x83\xCE\xB1\xCF\x83"},
+        {"Cyrillic", "\xD0\x94\xD0\x9E\xD0\x9C", "\xD0\xB4\xD0\xBE\xD0\xBC"},
+        {"a capital of three bytes", "\xE2\x84\xAA", "k"},  // KELVIN SIGN
+        {"a capital of four bytes", "\xF0\x90\x90\x80", "\xF0\x90\x90\xA8"},  // DESERET
+        {"dotted capital I takes two characters", "\xC4\xB0stanbul", "i\xCC\x87stanbul"},
+        {"already lower, signs and a byte order mark kept", "\xEF\xBB\xBF\xC3\x9F \xE2\x82\xAC", "\xEF\xBB\xBF\xC3\x9F \xE2\x82\xAC"},
+        {"no UTF-8: only A to Z", "AB\xFF\xC3", "ab\xFF\xC3"},
+        {"empty", "", ""},
+    };
+    for (const Case& c : cases) EXPECT_EQ(AnsiLowerCase(c.text), c.lower) << c.name;
 }
 
 }  // namespace

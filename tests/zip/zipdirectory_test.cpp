@@ -64,7 +64,7 @@ TEST(ZipDirectory, NamesAreDecodedAsTheirWriterMeantThem) {
                                   {"dir/\xC3\xA9t\xC3\xA9.txt", 0x800, 11},        // UTF-8 with bit 11
                                   {"raw/\xE9t\xE9", 0, 3}},                       // bytes from Unix
                                  "");
-    TSortedZip entries(TZipSortMode::ByNone, true);
+    TSortedZip entries(TZipSortMode::ByNone);
     TEndCentral end;
     ReadZipDirectory(in, true, entries, end);
     ASSERT_EQ(entries.Count(), 3u);
@@ -90,7 +90,7 @@ TEST(ZipDirectory, TheEndRecordIsFoundPastCommentsAndTrailingBytes) {
     };
     for (const Case& c : cases) {
         TMemoryStream in = archiveOf({{"a.txt", 0, 0}}, c.comment, c.after);
-        TSortedZip entries(TZipSortMode::ByNone, true);
+        TSortedZip entries(TZipSortMode::ByNone);
         TEndCentral end;
         ReadZipDirectory(in, true, entries, end);
         EXPECT_EQ(entries.Count(), 1u) << c.what;
@@ -99,7 +99,7 @@ TEST(ZipDirectory, TheEndRecordIsFoundPastCommentsAndTrailingBytes) {
 }
 
 TEST(ZipDirectory, EmptyAndTinyFiles) {
-    TSortedZip entries(TZipSortMode::ByNone, true);
+    TSortedZip entries(TZipSortMode::ByNone);
     TEndCentral end;
     TMemoryStream empty;
     ReadZipDirectory(empty, true, entries, end);

@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include "testsupport.h"
+#include "zip/tradcipher.h"
 #include "zip/zipdirectory.h"
 #include "zip/zipwriter.h"
 
@@ -51,7 +52,7 @@ struct Stored {
 
 std::vector<Stored> entries(const std::string& archive) {
     TBufferedFileStream in(archive, TFileMode::fmOpenRead);
-    TSortedZip list(TZipSortMode::ByNone, true);
+    TSortedZip list(TZipSortMode::ByNone);
     TEndCentral end;
     ReadZipDirectory(in, true, list, end);
     std::string bytes = testsupport::readFile(archive);
@@ -69,13 +70,10 @@ std::vector<Stored> entries(const std::string& archive) {
 
 // The plain bytes of an encrypted entry, decrypted with the reader's side of the cipher.
 std::string decrypt(const std::string& password, const std::string& data) {
-    TZipReader keys;
+    TTraditionalCipher keys;
     keys.Init_Keys(password);
     std::string plain;
-    for (char c : data) {
-        plain += static_cast<char>(static_cast<uint8_t>(c) ^ keys.decrypt_byte());
-        keys.update_keys(static_cast<uint8_t>(plain.back()));
-    }
+    for (char c : data) plain += static_cast<char>(keys.zdecode(static_cast<uint8_t>(c)));
     return plain;
 }
 

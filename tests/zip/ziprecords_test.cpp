@@ -117,6 +117,121 @@ TEST(ZipRecords, EndRecordBytes) {
     EXPECT_EQ(s.Data(), expected);
 }
 
+TEST(ZipRecords, HeadersAndEndRecordLoadFromTheirBytes) {
+    Bytes local;
+    put32(local, 0x04034B50), put16(local, 20), put16(local, 0x0809), put16(local, 8);
+    put32(local, 0x58A96C3D), put32(local, 0xCBF43926), put32(local, 0x10203), put32(local, 0x40506);
+    put16(local, 9), put16(local, 0x1234);
+    TZipHeaderInfo h;
+    ASSERT_TRUE(h.LoadLocalFromBuffer(local.data()));
+    EXPECT_EQ(h.version_needed, 20);
+    EXPECT_EQ(h.general_purpose_flag, 0x0809);
+    EXPECT_TRUE(h.GetIsEncrypted());
+    EXPECT_TRUE(h.GetHasDescriptor());
+    EXPECT_EQ(h.compression_method, kMethodDeflated);
+    EXPECT_EQ(h.last_mod_datetime, 0x58A96C3Du);
+    EXPECT_EQ(h.crc32, 0xCBF43926u);
+    EXPECT_EQ(h.compressed_size, 0x10203u);
+    EXPECT_EQ(h.uncompressed_size, 0x40506u);
+    EXPECT_EQ(h.filename_length, 9);
+    EXPECT_EQ(h.local_extra_length, 0x1234);
+    EXPECT_EQ(h.GetLocalSize(), 30u + 9 + 0x1234);
+
+    Bytes central;
+    put32(central, 0x02014B50), put16(central, 0x0314), put16(central, 20), put16(central, 2), put16(central, 0);
+    put32(central, 0x58A96C3D), put32(central, 0xCBF43926), put32(central, 9), put32(central, 10);
+    put16(central, 9), put16(central, 5), put16(central, 6), put16(central, 7), put16(central, 1);
+    put32(central, 0x81A40000), put32(central, 0x01020304);
+    TZipHeaderInfo c;
+    ASSERT_TRUE(c.LoadCentralFromBuffer(central.data()));
+    EXPECT_EQ(c.version_made_by, 0x0314);
+    EXPECT_EQ(c.general_purpose_flag, kFlagDeflateMaximum);
+    EXPECT_EQ(c.compression_method, kMethodStored);
+    EXPECT_EQ(c.compressed_size, 9u);
+    EXPECT_EQ(c.uncompressed_size, 10u);
+    EXPECT_EQ(c.central_extra_length, 5);
+    EXPECT_EQ(c.file_comment_length, 6);
+    EXPECT_EQ(c.disk_number_start, 7);
+    EXPECT_EQ(c.internal_attributes, kInternalText);
+    EXPECT_EQ(c.external_attributes, 0x81A40000u);
+    EXPECT_EQ(c.local_header_offset, 0x01020304u);
+    EXPECT_EQ(c.GetCentralSize(), 46u + 9 + 5 + 6);
+    c.central_header_offset = 100;
+    EXPECT_EQ(c.GetCentralExtraPosition(), 100u + 46 + 9);
+
+    Bytes end;
+    put32(end, 0x06054B50), put16(end, 1), put16(end, 2), put16(end, 3), put16(end, 4);
+    put32(end, 0x70), put32(end, 0x1234), put16(end, 8);
+    TEndCentral e;
+    ASSERT_TRUE(e.LoadFromBuffer(end.data()));
+    EXPECT_EQ(e.this_disk, 1);
+    EXPECT_EQ(e.central_disk, 2);
+    EXPECT_EQ(e.entries_this_disk, 3);
+    EXPECT_EQ(e.total_entries, 4);
+    EXPECT_EQ(e.central_size, 0x70u);
+    EXPECT_EQ(e.central_offset, 0x1234u);
+    EXPECT_EQ(e.GetEndCentralSize(), 30u);
+
+    // Each record refuses the bytes of another.
+    EXPECT_FALSE(TZipHeaderInfo().LoadLocalFromBuffer(central.data()));
+    EXPECT_FALSE(TZipHeaderInfo().LoadCentralFromBuffer(local.data()));
+    EXPECT_FALSE(TEndCentral().LoadFromBuffer(local.data()));
+    EXPECT_TRUE(HasSignature(end.data(), ENDSIG));
+    EXPECT_FALSE(HasSignature(end.data(), LOCSIG));
+}
+
+TEST(ZipRecords, ADataDescriptorBelongsToItsEntryByItsCrc) {
+    TZipHeaderInfo h = sampleEntry();  // CRC 0xCBF43926
+    struct Case {
+        const char* name;
+        uint32_t first, second;
+        size_t size;
+    } cases[] = {
+        {"with its signature", 0x08074B50, 0xCBF43926, 16},
+        {"without a signature", 0xCBF43926, 12, 12},
+        {"the signature and another CRC", 0x08074B50, 0x12345678, 0},
+        {"another CRC", 0x12345678, 0xCBF43926, 0},
+    };
+    for (const Case& c : cases) {
+        Bytes d;
+        put32(d, c.first), put32(d, c.second);
+        EXPECT_EQ(h.DataDescriptorSize(d.data()), c.size) << c.name;
+    }
+}
+
+TEST(ZipRecords, ExtraFieldBlocksAreFoundByTheirId) {
+    auto block = [](uint16_t id, const std::string& data) {
+        Bytes b;
+        put16(b, id), put16(b, uint16_t(data.size())), putText(b, data);
+        return std::string(b.begin(), b.end());
+    };
+    const std::string field = block(0x5455, "time!") + block(0x0001, "12345678") + block(0x7875, "");
+    struct Case {
+        const char* name;
+        std::string extra;
+        uint16_t id;
+        std::optional<std::string> data;
+    } cases[] = {
+        {"the first block", field, 0x5455, "time!"},
+        {"a block after another", field, 0x0001, "12345678"},
+        {"an empty block", field, 0x7875, ""},
+        {"an id that is not there", field, 0x9901, std::nullopt},
+        {"an empty field", "", 0x0001, std::nullopt},
+        {"a block running past the field", field.substr(0, field.size() - 1) + block(0x0001, "x").substr(0, 3), 0x7875,
+         std::nullopt},
+        {"a block behind one that runs past the field", block(0x5455, "abc").substr(0, 6) + block(0x0001, "x"), 0x0001,
+         std::nullopt},
+        {"a head cut short", std::string("\x01\x00\x02", 3), 0x0001, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        auto found = FindExtraBlock(c.extra, c.id);
+        EXPECT_EQ(found.has_value(), c.data.has_value()) << c.name;
+        if (found && c.data) {
+            EXPECT_EQ(std::string(*found), *c.data) << c.name;
+        }
+    }
+}
+
 struct NameCase {
     const char* name;
     bool oem;

@@ -62,7 +62,7 @@ struct Listed {
 // The entries of an archive in their order, read with the directory reader under test.
 Listed list(const std::string& archive) {
     TBufferedFileStream in(archive, TFileMode::fmOpenRead);
-    TSortedZip entries(TZipSortMode::ByNone, true);
+    TSortedZip entries(TZipSortMode::ByNone);
     TEndCentral end;
     ReadZipDirectory(in, true, entries, end);
     std::string bytes = testsupport::readFile(archive);

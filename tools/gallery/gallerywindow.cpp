@@ -189,17 +189,18 @@ QWidget* midiPage() {
             return;
         }
         QString text;
-        for (size_t i = 0; i < TKwMidi::Notes().size(); ++i) {
+        const TKwMidi midi;
+        for (size_t i = 0; i < midi.Notes().size(); ++i) {
             std::vector<std::string> keys;
-            TKwMidi::ExtractNotes(TKwMidi::Notes()[i], keys);
+            TKwMidi::ExtractNotes(midi.Notes()[i], keys);
             const int first = keys.empty() ? -1 : std::atoi(keys[0].c_str());
             text += QString("%1   %2 s at 120 bpm   first note: octave %3, %4 Hz\n")
-                        .arg(QString::fromStdString(TKwMidi::Notes()[i]))
-                        .arg(QString::fromStdString(TKwMidi::LongToStr(TKwMidi::GetSekundenOfLength(TKwMidi::Lengths()[i], 2))))
+                        .arg(QString::fromStdString(midi.Notes()[i]))
+                        .arg(QString::fromStdString(TKwMidi::LongToStr(TKwMidi::GetSekundenOfLength(midi.Lengths()[i], 2))))
                         .arg(TKwMidi::GetOctave(first))
                         .arg(QString::fromStdString(TKwMidi::GetHz(first)));
         }
-        text += QString("Note track: %1 bytes").arg(TKwMidi().CountBytes());
+        text += QString("Note track: %1 bytes").arg(midi.CountBytes());
         details->setPlainText(text);
     };
     QObject::connect(melody, &QPlainTextEdit::textChanged, page, describe);

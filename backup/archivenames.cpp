@@ -1,28 +1,13 @@
-#include "app/archivenames.h"
+#include "backup/archivenames.h"
 
 #include "platform/codepage.h"
 #include "platform/filesystem.h"
 
-#include <QString>
-
 #include <ctime>
-
-namespace {
-
-// Lower case by the characters' own mapping; text that is no UTF-8 keeps its other bytes as they are.
-std::string lowerCase(const std::string& text) {
-    if (platform::IsUtf8(text)) return QString::fromUtf8(text.data(), qsizetype(text.size())).toLower().toStdString();
-    std::string out = text;
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-    return out;
-}
-
-}  // namespace
 
 std::string ZeroPad(long long k, int width) {
     std::string text = std::to_string(k);
-    if (int(text.size()) < width) text.insert(0, size_t(width) - text.size(), '0');
+    if (width > 0 && text.size() < static_cast<size_t>(width)) text.insert(0, static_cast<size_t>(width) - text.size(), '0');
     return text;
 }
 
@@ -33,7 +18,7 @@ std::string PlainArchiveName(const std::string& folder) {
     std::string base = folder.size() < 2 ? std::string() : folder.substr(begin, folder.size() - 1 - begin);
     // The root folder has no last part: ".zip" would be a hidden name without a base.
     if (base.empty()) base = "root";
-    return lowerCase(base + ".zip");
+    return platform::AnsiLowerCase(base + ".zip");
 }
 
 std::string DatedArchiveName(const std::string& folder, const std::string& destination, const std::string& today) {

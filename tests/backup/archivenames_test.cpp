@@ -1,5 +1,5 @@
 // The archive names: the plain name from the folder's last part, the dated name with its free number.
-#include "app/archivenames.h"
+#include "backup/archivenames.h"
 
 #include "testsupport.h"
 
