@@ -29,6 +29,7 @@
 #include <QVBoxLayout>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
 
@@ -208,6 +209,7 @@ TForm1::TForm1(const QStringList& arguments, QWidget* parent) : QMainWindow(pare
     AutoStartTimer->setInterval(500);
 
     connectHandlers();
+    applyPalette();
     setMinimumSize(kDesignWidth, kDesignHeight);
     resize(kDesignWidth, kDesignHeight);
     move(276, 158);
@@ -218,11 +220,7 @@ TForm1::~TForm1() = default;
 
 void TForm1::buildHeader() {
     Panel1 = panel(this, "Panel1", 41);
-    Panel1->setAutoFillBackground(true);
-    QPalette pal = Panel1->palette();
-    pal.setColor(QPalette::Window, QColor(0xdd, 0xdd, 0xdd));
-    pal.setColor(QPalette::WindowText, QColor(0, 0, 128));
-    Panel1->setPalette(pal);
+    Panel1->setAutoFillBackground(true);  // its colours: applyPalette
     Anchors& a = anchorsOf(Panel1, {kDesignWidth, 41});
 
     Image1 = control<QLabel>(Panel1, "Image1");
@@ -238,13 +236,49 @@ void TForm1::buildHeader() {
     QFont link = font();
     link.setUnderline(true);
     Label6->setFont(link);
-    QPalette blue = Label6->palette();
-    blue.setColor(QPalette::WindowText, QColor(0, 0, 255));
-    Label6->setPalette(blue);
     Label6->setCursor(Qt::PointingHandCursor);
     Label6->setToolTip(fromBytes(HomeAddress()));
     const int w6 = textWidth(Label6, Label6->text()) + 2;
     a.add(Label6, {kDesignWidth - 10 - w6, 12, w6, 17}, Qt::TopEdge | Qt::RightEdge);
+}
+
+namespace {
+
+// A desktop palette whose windows are darker than their text.
+bool isDark(const QPalette& p) { return p.color(QPalette::Window).lightness() < p.color(QPalette::WindowText).lightness(); }
+
+int contrast(const QColor& a, const QColor& b) { return std::abs(a.lightness() - b.lightness()); }
+
+}  // namespace
+
+QColor TForm1::BarTextColor() const { return isDark(palette()) ? palette().color(QPalette::WindowText) : QColor(Qt::black); }
+
+void TForm1::applyPalette() {
+    const QPalette desktop = palette();
+    const bool dark = isDark(desktop);
+    // The header's light grey band with navy text and the blue link, on a light desktop; a dark
+    // one gets a band a shade lighter than its windows, with their text and its link colour.
+    QPalette header = desktop;
+    const QColor band = dark ? desktop.color(QPalette::Window).lighter(140) : QColor(0xdd, 0xdd, 0xdd);
+    header.setColor(QPalette::Window, band);
+    header.setColor(QPalette::WindowText, dark ? desktop.color(QPalette::WindowText) : QColor(0, 0, 128));
+    Panel1->setPalette(header);
+    QPalette link = desktop;
+    QColor linkColour = dark ? desktop.color(QPalette::Link) : QColor(0, 0, 255);
+    if (dark && contrast(linkColour, band) < 100) linkColour = desktop.color(QPalette::WindowText);
+    link.setColor(QPalette::WindowText, linkColour);
+    Label6->setPalette(link);
+    QPalette face = desktop;
+    face.setColor(QPalette::Base, desktop.color(QPalette::Button));  // read-only: the button face, not white
+    Edit1->setPalette(face);
+    // The bars' text stays white where the run made it white (over the gradient).
+    for (TGradientProgressBar* bar : {ProgressBar1, ProgressBar2})
+        if (bar->TextColor() != QColor(Qt::white)) bar->SetTextColor(BarTextColor());
+}
+
+void TForm1::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::ApplicationPaletteChange) applyPalette();
 }
 
 void TForm1::buildFolderList() {
@@ -288,9 +322,6 @@ void TForm1::buildOptions() {
     a.add(SpeedButton4, {kDesignWidth - 8 - wb, 8, wb, 26}, Qt::TopEdge | Qt::RightEdge);
 
     Edit1 = readOnlyEdit(Panel3, "Edit1");
-    QPalette face = Edit1->palette();
-    face.setColor(QPalette::Base, face.color(QPalette::Button));  // read-only: the button face, not white
-    Edit1->setPalette(face);
     const int x1 = 8 + labelWidth + 6;
     a.add(Edit1, {x1, 9, kDesignWidth - 8 - wb - 6 - x1, 24}, Qt::LeftEdge | Qt::TopEdge | Qt::RightEdge);
 
@@ -541,13 +572,17 @@ void TForm1::FormShow() {
 
     msgbox::Guarded([&] { Button2Click(); });  // a missing list is reported; the settings still load
     ListModified = false;
-    SetDestination(KwReg1.Pop("DestDir"));
-    CheckBox1->setChecked(KwReg1.PopCheckBox("DeleteFiles", false));
-    for (int i = 0; i < ItemCount(); ++i) SetItemChecked(i, true);
-    CheckBox2->setChecked(!KwReg1.Pop("Password").empty());
-    CheckBox3->setChecked(KwReg1.Pop("AutoShutdown") == "1");
-    CheckBox4->setChecked(KwReg1.Pop("AutoName") == "1");
-    CheckBox5->setChecked(KwReg1.Pop("PackLevel") == kMaximumPackLevel);
+    for (int i = 0; i < ItemCount(); ++i) SetItemChecked(i, true);  // whatever the store holds
+    // A store that cannot be read is reported and the auto-start still armed: the run then fails
+    // on the same error, so that an unattended program ends instead of waiting for nobody.
+    msgbox::Guarded([&] {
+        SetDestination(KwReg1.Pop("DestDir"));
+        CheckBox1->setChecked(KwReg1.PopCheckBox("DeleteFiles", false));
+        CheckBox2->setChecked(!KwReg1.Pop("Password").empty());
+        CheckBox3->setChecked(KwReg1.Pop("AutoShutdown") == "1");
+        CheckBox4->setChecked(KwReg1.Pop("AutoName") == "1");
+        CheckBox5->setChecked(KwReg1.Pop("PackLevel") == kMaximumPackLevel);
+    });
     Loading = false;
     if (AutoStart) AutoStartTimer->start();
 }
@@ -600,6 +635,9 @@ void TForm1::SpeedButton5Click() {
 }
 
 backup::RunEnd TForm1::backupRun() {
+    // A store that cannot be read (a damaged hive) fails the run by its own error, not by the
+    // empty settings it left in the window.
+    KwReg1.Pop("DestDir");
     const backup::RunEnd end = BackupRun.Execute({Destination(), CheckBox1->isChecked(), CheckBox4->isChecked(), PackLevel()});
     if (end != backup::RunEnd::Completed) return end;
     if (KwReg1.Pop("AutoShutdown") == "1" && Form3) {
@@ -635,7 +673,7 @@ backup::Answer TForm1::DeletionQuestion(const std::string& text) {
 
 void TForm1::RunStarted(int checkedCount) {
     ProgressBar1->SetMax(checkedCount);
-    ProgressBar1->SetTextColor(ItemCount() / 2 < checkedCount ? Qt::white : Qt::black);
+    ProgressBar1->SetTextColor(ItemCount() / 2 < checkedCount ? QColor(Qt::white) : BarTextColor());
 }
 
 void TForm1::FolderStarted(int done, const std::string& archiveName) {
@@ -658,21 +696,21 @@ void TForm1::SpeedButton3Click() {
     BackupRun.Cancel();  // the writer's CancelTheOperation, and the run's own cancel flag
     SetRunning(false);
     Edit2->clear();
-    ProgressBar1->SetTextColor(Qt::black);
-    ProgressBar2->SetTextColor(Qt::black);
+    ProgressBar1->SetTextColor(BarTextColor());
+    ProgressBar2->SetTextColor(BarTextColor());
     ProgressBar1->SetPosition(0);
     ProgressBar2->SetPosition(0);
 }
 
 void TForm1::ZipWriter1TotalPercentDone(int Percent) {
     ProgressBar2->SetPosition(Percent);
-    ProgressBar2->SetTextColor(Percent > 50 ? Qt::white : Qt::black);
+    ProgressBar2->SetTextColor(Percent > 50 ? QColor(Qt::white) : BarTextColor());
 }
 
 void TForm1::ZipWriter1ZipComplete(int FileCount) {
     static_cast<void>(FileCount);
-    ProgressBar1->SetTextColor(Qt::black);
-    ProgressBar2->SetTextColor(Qt::black);
+    ProgressBar1->SetTextColor(BarTextColor());
+    ProgressBar2->SetTextColor(BarTextColor());
     Edit2->clear();
     ProgressBar2->SetPosition(0);
 }

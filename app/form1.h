@@ -8,6 +8,7 @@
 #include "components/kwreg.h"
 #include "zip/zipwriter.h"
 
+#include <QColor>
 #include <QElapsedTimer>
 #include <QMainWindow>
 #include <QStringList>
@@ -163,6 +164,9 @@ public:
     void SetDestination(const std::string& folder);
     // The writer's PackLevel for every folder of a run: 9, or the maximum level when CheckBox5 is checked.
     int PackLevel() const;
+    // The bars' text colour that the design calls black: black, or on a dark desktop palette the
+    // palette's text colour, so that it can be read on the bar's face. White stays white.
+    QColor BarTextColor() const;
     // Switches between the idle and the running state of the window.
     void SetRunning(bool running) override;
     // The folder list's save question, asked only when the list changed: Yes saves, No goes on
@@ -171,6 +175,8 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    // A change of the desktop's palette recolours what the design leaves to it.
+    void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -183,6 +189,9 @@ private:
     void buildOptions();
     void buildProgress();
     void connectHandlers();
+    // The colours that follow the desktop palette: the header's band, text and link on a dark
+    // desktop, the read-only edit's face, the bars' dark text. The design's own on a light one.
+    void applyPalette();
     // The run with the options of the controls, then the countdown and the auto-close of a completed one.
     backup::RunEnd backupRun();
 

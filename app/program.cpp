@@ -16,6 +16,41 @@
 
 namespace {
 
+constexpr char kUsage[] = R"(Usage: folvio [SWITCH]
+
+Marvane Folvio 2.0 packs every checked folder of its list into a ZIP archive of its own in the
+destination folder. Without a switch it opens its window; only the first argument counts, and it
+is compared exactly as written.
+
+Switches:
+  -autostart, /autostart    start a run half a second after the window shows, and again after
+                            each aborted shutdown countdown
+  -autostartclose, /autostartclose
+                            start a run and end the program when it is over. Without a display
+                            it runs unseen: every question is answered with its default button
+                            (the deletion question with Yes), every notice and error goes to
+                            stderr, and the machine is never switched off
+  --screenshot DIR          write each window as a PNG into DIR (private settings, sample content)
+  -h, --help                show this text
+  --version                 show the version
+
+Exit status:
+  0  the window was closed, or every checked folder was packed
+  1  an automatic run ended with an error or had nothing to pack
+  2  no display is available and no -autostartclose was given
+
+Environment:
+  FOLVIO_NO_SHUTDOWN=1      never switch the machine off: the power-off after the countdown is
+                            only written to stderr
+  MARVANE_REGISTRY_DIR      the folder of the registry that holds the destination and the options
+                            (default ~/.config/marvane/registry); see folvio-reg --help
+  QT_QPA_PLATFORM, DISPLAY, WAYLAND_DISPLAY
+                            where the window is shown; with none set there is no display
+
+The folder list is data.mvo beside the program, or ~/.config/marvane/folvio/data.mvo when the
+program is installed or its folder is not writable.
+)";
+
 bool envSet(const char* name) {
     const char* value = std::getenv(name);
     return value && *value;
@@ -44,6 +79,10 @@ int RunProgram(int argc, char** argv) {
     const TSwitches switches = ReadSwitches(first);
     if (first == "--version") {
         std::fputs(buildinfo::VersionText("folvio").c_str(), stdout);
+        return kExitDone;
+    }
+    if (first == "--help" || first == "-h") {
+        std::fputs(kUsage, stdout);
         return kExitDone;
     }
     constexpr char kNeedsDesktop[] =

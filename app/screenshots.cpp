@@ -55,6 +55,16 @@ private:
     msgbox::Handler previous_;
 };
 
+// The application's palette replaced for the lifetime of the object.
+class Palette {
+public:
+    explicit Palette(const QPalette& palette) : previous_(QApplication::palette()) { QApplication::setPalette(palette); }
+    ~Palette() { QApplication::setPalette(previous_); }
+
+private:
+    QPalette previous_;
+};
+
 // Shows the window, then lets `fill` put the sample content in (showing resets the dialogs), and grabs it.
 QImage grabShown(QWidget& w, const std::function<void()>& fill = {}) {
     w.show();
@@ -64,6 +74,32 @@ QImage grabShown(QWidget& w, const std::function<void()>& fill = {}) {
 }
 
 }  // namespace
+
+QPalette DarkPalette() {
+    QPalette p;
+    const QColor window(0x2d, 0x2d, 0x30), base(0x1e, 0x1e, 0x1e), text(0xe8, 0xe8, 0xe8);
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        const bool disabled = group == QPalette::Disabled;
+        p.setColor(group, QPalette::Window, window);
+        p.setColor(group, QPalette::WindowText, disabled ? QColor(0x80, 0x80, 0x80) : text);
+        p.setColor(group, QPalette::Base, base);
+        p.setColor(group, QPalette::AlternateBase, window);
+        p.setColor(group, QPalette::Text, disabled ? QColor(0x80, 0x80, 0x80) : text);
+        p.setColor(group, QPalette::Button, QColor(0x3a, 0x3a, 0x3d));
+        p.setColor(group, QPalette::ButtonText, disabled ? QColor(0x80, 0x80, 0x80) : text);
+        p.setColor(group, QPalette::Light, QColor(0x5a, 0x5a, 0x5e));
+        p.setColor(group, QPalette::Midlight, QColor(0x48, 0x48, 0x4c));
+        p.setColor(group, QPalette::Mid, QColor(0x28, 0x28, 0x2a));
+        p.setColor(group, QPalette::Dark, QColor(0x18, 0x18, 0x1a));
+        p.setColor(group, QPalette::Shadow, Qt::black);
+        p.setColor(group, QPalette::Highlight, QColor(0x26, 0x4f, 0x78));
+        p.setColor(group, QPalette::HighlightedText, Qt::white);
+        p.setColor(group, QPalette::Link, QColor(0x6c, 0xb4, 0xff));
+        p.setColor(group, QPalette::ToolTipBase, window);
+        p.setColor(group, QPalette::ToolTipText, text);
+    }
+    return p;
+}
 
 QStringList Write(const QString& dir) {
     QTemporaryDir sandbox;
@@ -81,6 +117,22 @@ QStringList Write(const QString& dir) {
     QStringList written;
     QDir().mkpath(dir);
     const QDir out(dir);
+    // The main window once more on a dark desktop: every colour the design leaves open follows it.
+    {
+        const Palette dark(DarkPalette());
+        TApplicationWindows windows = CreateWindows({});
+        TForm1& form = *windows.Form1;
+        form.KwReg1.Push("DestDir", sandbox.filePath("backups").toStdString() + "/");
+        save(grabShown(form), out.filePath("form1-dark.png"), written);
+        form.SetRunning(true);
+        form.Edit2->setText("holidays 2025.zip");
+        form.ProgressBar1->SetMax(3);
+        form.ProgressBar1->SetPosition(1);
+        form.ProgressBar2->SetPosition(42);
+        save(grabShown(form), out.filePath("form1-dark-running.png"), written);
+        form.SetRunning(false);
+        form.hide();
+    }
     {
         TApplicationWindows windows = CreateWindows({});
         TForm1& form = *windows.Form1;

@@ -2,6 +2,7 @@
 
 #include "backup/archivenames.h"
 #include "platform/findfile.h"
+#include "platform/leftout.h"
 #include "zip/zipwriter.h"
 
 #include <algorithm>
@@ -62,11 +63,11 @@ Run::Run(TZipWriter& writer, Host& host) : Today(TodayText), writer_(writer), ho
         if (replacedArchive_ && platform::IsSameFile(FName, ZipHeader.uncompressed_size, *replacedArchive_)) Skip = true;
     };
     // The writer leaves a file it cannot open out of the archive without a word; the run's log
-    // says which files the backup lacks.
+    // says which files the backup lacks, and why.
     writer_.OnSkippingFile = [this](TZipReader*, TSkipReason Reason, const std::string& FName, int, bool&) {
         if (Reason != TSkipReason::srFileOpenError) return;
         leftOut_.push_back(FName);
-        host_.Report("left out " + FName + ": it cannot be opened");
+        host_.Report("left out " + FName + ": " + platform::LeftOutReason(FName));
     };
 }
 

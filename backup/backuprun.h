@@ -61,7 +61,7 @@ public:
     virtual void FolderStarted(int done, const std::string& archiveName) = 0;
     // The password for the next archive (empty: none), asked for once per folder.
     virtual std::string Password() = 0;
-    // A line for the run's log ("left out PATH: it cannot be opened").
+    // A line for the run's log ("left out PATH: it is a named pipe").
     virtual void Report(const std::string& line) = 0;
     // A folder's archive is complete and in place.
     virtual void FolderPacked(const FolderResult& result) = 0;

@@ -9,7 +9,8 @@
 // part when Firmenname is empty). Nothing is cached: each call opens the key, reads or writes one
 // value and closes it again, so values written elsewhere are seen by the next call.
 // Errors: writing raises "Failed to set data for '<name>'"; reading a value that is not a string
-// raises "Invalid data type for '<name>'" (platform::RegistryError, a std::runtime_error).
+// raises "Invalid data type for '<name>'" (platform::RegistryError, a std::runtime_error). A
+// damaged hive is an error for reading too ("The settings cannot be read: ..."), naming the hive.
 class TKwReg : public kwstore::Base {
 public:
     TKwReg() : kwstore::Base(false) {}

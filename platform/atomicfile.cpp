@@ -31,6 +31,32 @@ std::optional<std::string> readFileContent(const std::string& path) {
     return text;
 }
 
+int readAllFrom(int fd, std::string& content) {
+    FileSystem& files = fileSystem();
+    char buffer[16384];
+    for (;;) {
+        const ssize_t n = files.read(fd, buffer, sizeof buffer);
+        if (n == 0) return 0;
+        if (n > 0) content.append(buffer, static_cast<size_t>(n));
+        else if (n != -EINTR) return static_cast<int>(n);
+    }
+}
+
+std::optional<std::string> readStreamContent(const std::string& path, int& error) {
+    FileSystem& files = fileSystem();
+    const int fd = files.open(path, O_RDONLY | O_CLOEXEC, 0);
+    if (fd < 0) {
+        error = -fd;
+        return std::nullopt;
+    }
+    std::string content;
+    const int result = readAllFrom(fd, content);
+    files.close(fd);
+    error = -result;
+    if (result < 0) return std::nullopt;
+    return content;
+}
+
 bool replaceFileContent(fs::path path, std::string_view content, mode_t newFileMode) {
     static std::atomic<unsigned> counter{0};
     std::error_code ec;

@@ -99,13 +99,13 @@ bool IsUtf8(std::string_view text) {
     return true;
 }
 
-bool AnsiToOem(std::string_view ansi, std::string& oem) {
+bool Utf8ToCp437(std::string_view utf8, std::string& cp437) {
     std::string out;
-    out.reserve(ansi.size());
+    out.reserve(utf8.size());
     size_t pos = 0;
     char32_t c;
-    while (pos < ansi.size()) {
-        if (!decode(ansi, pos, c)) return false;
+    while (pos < utf8.size()) {
+        if (!decode(utf8, pos, c)) return false;
         if (c < 0x80) {
             out += static_cast<char>(c);
             continue;
@@ -114,19 +114,37 @@ bool AnsiToOem(std::string_view ansi, std::string& oem) {
         if (it == kReverse.end() || it->first != c) return false;
         out += static_cast<char>(it->second);
     }
-    oem = std::move(out);
+    cp437 = std::move(out);
     return true;
 }
 
-std::string OemToAnsi(std::string_view oem) {
+std::string Cp437ToUtf8(std::string_view cp437) {
     std::string out;
-    out.reserve(oem.size() * 2);
-    for (char ch : oem) {
+    out.reserve(cp437.size() * 2);
+    for (char ch : cp437) {
         uint8_t b = static_cast<uint8_t>(ch);
         encode(b < 0x80 ? char32_t{b} : kHighHalf[b - 0x80], out);
     }
     return out;
 }
+
+OemCodePage SystemOemCodePage() {
+#ifdef _WIN32
+    return OemCodePage::Cp437;  // the port's conversion table; GetOEMCP() names the system's page
+#else
+    return OemCodePage::Utf8;
+#endif
+}
+
+bool AnsiToOem(std::string_view ansi, std::string& oem) {
+    if (SystemOemCodePage() == OemCodePage::Cp437) return Utf8ToCp437(ansi, oem);
+    for (char c : ansi)
+        if (static_cast<uint8_t>(c) >= 0x80) return false;
+    oem = std::string(ansi);
+    return true;
+}
+
+std::string OemToAnsi(std::string_view oem) { return Cp437ToUtf8(oem); }
 
 std::string OemFilter(std::string_view ansi) {
     std::string oem;

@@ -152,6 +152,8 @@ std::string RegKey::path() const {
     return *path;
 }
 
+HiveRepair repairHive(Hive hive) { return SqliteHive::repair(hiveFile(hive), optionsFor(hive)); }
+
 bool deleteKeyTree(Hive hive, std::string_view path) {
     const std::vector<std::string> names = splitKeyPath(path);
     if (names.empty()) throw RegistryError(RegistryError::Code::InvalidName, "the root of a hive cannot be deleted");

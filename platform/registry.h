@@ -50,13 +50,18 @@ public:
         AccessDenied,  // the hive may not be written (or read) by this user
         InvalidName,   // a key path or value name the registry cannot hold
         InvalidType,   // a value of another type than the caller can use
-        Failed,        // anything else: damaged or unreadable hive, I/O error
+        Damaged,       // the hive file is damaged: nothing is read from it or written to it
+        Failed,        // anything else: unreadable hive, I/O error
     };
-    RegistryError(Code code, const std::string& message) : std::runtime_error(message), code_(code) {}
+    RegistryError(Code code, const std::string& message, std::string detail = "")
+        : std::runtime_error(message), code_(code), detail_(std::move(detail)) {}
     Code code() const { return code_; }
+    // What was found wrong with a damaged hive, in a few words.
+    const std::string& detail() const { return detail_; }
 
 private:
     Code code_;
+    std::string detail_;
 };
 
 class SqliteHive;
@@ -67,7 +72,8 @@ class SqliteHive;
 class RegKey {
 public:
     // Opens an existing key; nullopt when it (or the hive) does not exist. Throws RegistryError
-    // when the hive cannot be read or the path is not a valid key path.
+    // when the hive cannot be read (Damaged for a damaged hive, which is left as it is for
+    // repairHive) or the path is not a valid key path.
     static std::optional<RegKey> open(Hive hive, std::string_view path);
     // Opens a key, creating it and any missing parents. Throws RegistryError.
     static RegKey create(Hive hive, std::string_view path);
@@ -103,6 +109,20 @@ private:
     std::shared_ptr<SqliteHive> hive_;
     int64_t id_ = 0;
 };
+
+// What repairHive did.
+struct HiveRepair {
+    bool damaged = false;          // false: the hive is sound or missing, and nothing was changed
+    std::string reason;            // what was found wrong with it
+    std::filesystem::path keptAs;  // the damaged file, moved aside beside the fresh hive
+    size_t keys = 0, values = 0;   // what the fresh hive holds of it
+    size_t orphans = 0;            // keys and values whose parent key was lost, now below "Recovered"
+};
+
+// Repairs a damaged hive: every key and value that can still be read goes into a fresh hive,
+// which takes the damaged one's place; the damaged file is kept beside it. A sound hive is left
+// alone. Throws RegistryError when the repair cannot be done (the damaged hive then stays).
+HiveRepair repairHive(Hive hive);
 
 // Deletes a key with all its subkeys and values; false when it did not exist. The root of a hive
 // cannot be deleted (RegistryError InvalidName).

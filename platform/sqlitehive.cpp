@@ -12,8 +12,11 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <ctime>
+#include <limits>
+#include <map>
 #include <random>
 #include <thread>
 
@@ -184,33 +187,140 @@ std::string timestamp() {
     return buf;
 }
 
-// Moves a damaged hive (and its log) aside under a new name and says so on stderr, unless another
-// process already did. Folder lock: two processes never move a fresh hive by mistake.
-void setAside(const fs::path& file, dev_t device, ino_t inode, const std::string& reason) {
-    const fs::path folder = file.parent_path();
-    int lock = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (lock < 0) throwErrno("cannot set aside the damaged registry hive " + file.string(), errno);
-    ::flock(lock, LOCK_EX);
-    struct stat now {};
-    if (::stat(file.c_str(), &now) == 0 && now.st_dev == device && now.st_ino == inode) {
-        std::string aside = file.string() + ".damaged-" + timestamp();
-        for (int n = 2; ::access(aside.c_str(), F_OK) == 0; ++n)
-            aside = file.string() + ".damaged-" + timestamp() + "-" + std::to_string(n);
-        if (::rename(file.c_str(), aside.c_str()) != 0) {
-            int err = errno;
-            ::close(lock);
-            std::fprintf(stderr, "The registry hive %s is damaged (%s) and cannot be set aside: %s\n",
-                         file.c_str(), reason.c_str(), std::strerror(err));
-            throwErrno("the registry hive " + file.string() + " is damaged and cannot be set aside", err);
+// The error of every use of a damaged hive: it names the file and the way out, in one line.
+RegistryError damagedHive(const fs::path& file, const std::string& reason) {
+    return RegistryError(RegistryError::Code::Damaged,
+                         "the registry hive " + file.string() + " is damaged (" + reason +
+                             "); 'folvio-reg repair' saves what can still be read of it",
+                         reason);
+}
+
+// The file as an SQLite URI that reads it as it stands, without locks or a log: for a hive this
+// user may neither write nor make the log's shared-memory file beside.
+std::string immutableUri(const fs::path& file) {
+    std::string uri = "file:";
+    for (const char c : file.string()) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte == '%' || byte == '?' || byte == '#' || byte < 0x21 || byte > 0x7e) {
+            char escaped[4];
+            std::snprintf(escaped, sizeof escaped, "%%%02X", static_cast<unsigned>(byte));
+            uri += escaped;
+        } else {
+            uri += c;
         }
-        for (const char* suffix : {"-wal", "-journal"})
-            ::rename((file.string() + suffix).c_str(), (aside + suffix).c_str());
-        ::unlink((file.string() + "-shm").c_str());
-        ::fsync(lock);
-        std::fprintf(stderr, "The registry hive %s was damaged (%s); it was set aside as %s and a fresh hive is used.\n",
-                     file.c_str(), reason.c_str(), aside.c_str());
     }
+    return uri + "?immutable=1";
+}
+
+bool hasLog(const fs::path& file) {
+    struct stat st {};
+    return ::stat((file.string() + "-wal").c_str(), &st) == 0 && st.st_size > 0;
+}
+
+// A key and a value as far as they could be read from a damaged hive.
+struct SalvagedKey {
+    int64_t id = 0, parent = 0;
+    std::string name;
+};
+struct SalvagedValue {
+    int64_t key = 0;
+    std::string name;
+    uint32_t type = 0;
+    std::string data;
+};
+
+std::string columnBytes(sqlite3_stmt* s, int column) {
+    const void* p = sqlite3_column_blob(s, column);
+    const int n = sqlite3_column_bytes(s, column);
+    return p ? std::string(static_cast<const char*>(p), static_cast<size_t>(n)) : std::string();
+}
+
+// Every row of a table that can still be read, in rowid order (a hive's rowids start at 1): a
+// scan goes on until it meets a damaged page, then rowid after rowid is tried until a scan gets
+// past it, up to the last rowid (or a bounded number of tries when even that cannot be read).
+void salvageRows(sqlite3* db, const std::string& table, const std::string& columns,
+                 const std::function<void(sqlite3_stmt*)>& take) {
+    constexpr int kMaxTries = 100000;
+    int64_t last = std::numeric_limits<int64_t>::max();
+    sqlite3_stmt* s = nullptr;
+    if (sqlite3_prepare_v2(db, ("SELECT max(id) FROM " + table).c_str(), -1, &s, nullptr) == SQLITE_OK &&
+        sqlite3_step(s) == SQLITE_ROW)
+        last = sqlite3_column_int64(s, 0);
+    sqlite3_finalize(s);
+    s = nullptr;
+    const std::string scan = "SELECT id, " + columns + " FROM " + table + " WHERE id >= ?1 ORDER BY id";
+    if (sqlite3_prepare_v2(db, scan.c_str(), -1, &s, nullptr) == SQLITE_OK) {
+        int64_t next = 1;
+        for (int tries = 0; next <= last && tries <= kMaxTries;) {
+            sqlite3_reset(s);
+            sqlite3_bind_int64(s, 1, next);
+            bool any = false;
+            int rc = SQLITE_DONE;
+            while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+                const int64_t id = sqlite3_column_int64(s, 0);
+                if (id < next) break;  // out of order: a garbled page
+                take(s);
+                any = true;
+                if (id == std::numeric_limits<int64_t>::max()) {
+                    rc = SQLITE_DONE;  // no rowid can follow
+                    break;
+                }
+                next = id + 1;
+            }
+            if (rc == SQLITE_DONE) break;
+            if (!any) ++next, ++tries;  // the scan met damage at once: try the next rowid
+        }
+    }
+    sqlite3_finalize(s);
+}
+
+// The keys and values of a damaged hive that can still be read.
+void salvage(const fs::path& file, std::vector<SalvagedKey>& keys, std::vector<SalvagedValue>& values) {
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+        sqlite3_close(db);
+        return;
+    }
+    salvageRows(db, "keys", "parent, name", [&](sqlite3_stmt* s) {
+        SalvagedKey key{sqlite3_column_int64(s, 0), sqlite3_column_int64(s, 1), columnBytes(s, 2)};
+        if (key.id == SqliteHive::kRootKey || isValidKeyName(key.name)) keys.push_back(std::move(key));
+    });
+    salvageRows(db, "vals", "key, name, type, data", [&](sqlite3_stmt* s) {
+        const int64_t type = sqlite3_column_int64(s, 3);
+        SalvagedValue value{sqlite3_column_int64(s, 1), columnBytes(s, 2), static_cast<uint32_t>(type), columnBytes(s, 4)};
+        if (type >= 0 && type <= 0xFFFFFFFF && isValidValueName(value.name)) values.push_back(std::move(value));
+    });
+    sqlite3_close(db);
+}
+
+// Puts the fresh hive in the place of the damaged one, which is kept under a new name with its
+// log, unless the file is no longer the one found damaged. Returns the damaged file's new name.
+fs::path swapIn(const fs::path& file, dev_t device, ino_t inode, const fs::path& fresh) {
+    const fs::path folder = file.parent_path();
+    const int lock = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (lock < 0) throwErrno("cannot repair the registry hive " + file.string(), errno);
+    ::flock(lock, LOCK_EX);  // two repairs never move a fresh hive by mistake
+    const auto fail = [&](const std::string& what, int err) {
+        ::close(lock);
+        throwErrno(what, err);
+    };
+    struct stat now {};
+    if (::stat(file.c_str(), &now) != 0 || now.st_dev != device || now.st_ino != inode)
+        fail("the registry hive " + file.string() + " changed while it was repaired; it is left as it is", EAGAIN);
+    std::string aside = file.string() + ".damaged-" + timestamp();
+    for (int n = 2; ::access(aside.c_str(), F_OK) == 0; ++n) aside = file.string() + ".damaged-" + timestamp() + "-" + std::to_string(n);
+    if (::rename(file.c_str(), aside.c_str()) != 0) fail("cannot move the damaged registry hive " + file.string() + " aside", errno);
+    for (const char* suffix : {"-wal", "-journal"}) ::rename((file.string() + suffix).c_str(), (aside + suffix).c_str());
+    ::unlink((file.string() + "-shm").c_str());
+    ::unlink((aside + "-shm").c_str());
+    if (::rename(fresh.c_str(), file.c_str()) != 0) {
+        const int err = errno;
+        ::rename(aside.c_str(), file.c_str());
+        fail("cannot put the repaired registry hive " + file.string() + " in place", err);
+    }
+    ::fsync(lock);
     ::close(lock);
+    return aside;
 }
 
 }  // namespace
@@ -231,14 +341,13 @@ std::shared_ptr<SqliteHive> SqliteHive::openExisting(const fs::path& file, const
 
 std::shared_ptr<SqliteHive> SqliteHive::open(const fs::path& file, const HiveOptions& options, bool create) {
     const auto deadline = std::chrono::steady_clock::now() + kBusyDeadline;
-    int setAsides = 0;
     for (int attempt = 0;; ++attempt) {
         if (create) prepareFile(file, options);
         struct stat st {};
         if (::stat(file.c_str(), &st) != 0) {
             if (errno != ENOENT) throwErrno("cannot open the registry hive " + file.string(), errno);
             if (!create) return nullptr;
-            continue;  // set aside by another process just now: create it again
+            continue;  // moved aside by a repair just now: create it again
         }
         std::shared_ptr<SqliteHive> hive(new SqliteHive(file, options));
         hive->device_ = st.st_dev;
@@ -260,9 +369,8 @@ std::shared_ptr<SqliteHive> SqliteHive::open(const fs::path& file, const HiveOpt
         if (opened == Opened::Ready) return hive;
         hive.reset();
         if (opened == Opened::Empty) return nullptr;
-        if (++setAsides > 3)
-            throw RegistryError(RegistryError::Code::Failed, "the registry hive " + file.string() + " keeps being damaged");
-        setAside(file, st.st_dev, st.st_ino, damage);
+        // Never replaced by an empty hive behind the user's back: its values may still be saved.
+        throw damagedHive(file, damage);
     }
 }
 
@@ -275,9 +383,12 @@ SqliteHive::Opened SqliteHive::connect(bool create, std::string& damage) {
         if (err == ENOENT && !create) return Opened::Empty;
         throw RegistryError(codeForErrno(err), "cannot open the registry hive " + file_.string() + ": " + message);
     }
-    sqlite3_extended_result_codes(db_, 1);
-    sqlite3_busy_timeout(db_, kBusyTimeoutMs);
-    exec(db_, file_, "PRAGMA foreign_keys=ON");
+    auto configure = [&] {
+        sqlite3_extended_result_codes(db_, 1);
+        sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+        exec(db_, file_, "PRAGMA foreign_keys=ON");
+    };
+    configure();
     const bool readOnly = sqlite3_db_readonly(db_, "main") == 1;
 
     // Header and tables are read in one snapshot, as another process may be creating them right now.
@@ -291,27 +402,44 @@ SqliteHive::Opened SqliteHive::connect(bool create, std::string& damage) {
                                 "the registry hive " + file_.string() + " was written by a newer version");
         Statement quick(db_, file_, "PRAGMA quick_check");
         if (!quick.step() || quick.bytes(0) != "ok") {
-            damage = quick.bytes(0);
+            damage = "its integrity check failed";
             return false;
         }
         if (queryInteger(db_, file_, "SELECT count(*) FROM sqlite_schema WHERE name IN ('keys','vals')") != 2 ||
             queryInteger(db_, file_, "SELECT count(*) FROM keys WHERE id=1 AND parent IS NULL") != 1) {
-            damage = "tables missing";
+            damage = "its tables are missing";
             return false;
         }
         return true;
     };
+    auto inspectInSnapshot = [&] {
+        exec(db_, file_, "BEGIN");
+        try {
+            const bool sound = inspect();
+            exec(db_, file_, "COMMIT");
+            return sound;
+        } catch (...) {
+            if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+            throw;
+        }
+    };
     bool sound = false;
-    exec(db_, file_, "BEGIN");
     try {
-        sound = inspect();
-        exec(db_, file_, "COMMIT");
-    } catch (...) {
-        if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-        throw;
+        sound = inspectInSnapshot();
+    } catch (const RegistryError&) {
+        // A write-protected hive in a folder this user may not write either (one made by another
+        // user): SQLite cannot make the log's shared-memory file it reads through. Without a log
+        // the file alone holds every value, and it is read as it stands.
+        if (!readOnly || hasLog(file_)) throw;
+        sqlite3_close_v2(db_);
+        db_ = nullptr;
+        if (sqlite3_open_v2(immutableUri(file_).c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr) != SQLITE_OK)
+            throw RegistryError(RegistryError::Code::AccessDenied, "cannot read the registry hive " + file_.string());
+        configure();
+        sound = inspectInSnapshot();
     }
     if (!sound) {
-        if (damage.empty()) damage = "not a registry hive";
+        if (damage.empty()) damage = "it is not a registry hive";
         return Opened::Damaged;
     }
     if (applicationId == 0) {
@@ -340,8 +468,6 @@ SqliteHive::Opened SqliteHive::connect(bool create, std::string& damage) {
 void SqliteHive::transaction(bool write, const std::function<void()>& body) const {
     if (write && sqlite3_db_readonly(db_, "main") == 1)
         throw RegistryError(RegistryError::Code::AccessDenied, "the registry hive " + file_.string() + " may not be written");
-    if (setAside_)
-        throw RegistryError(RegistryError::Code::Failed, "the registry hive " + file_.string() + " was damaged and set aside");
     const auto deadline = std::chrono::steady_clock::now() + kBusyDeadline;
     for (int attempt = 0;; ++attempt) {
         try {
@@ -357,10 +483,7 @@ void SqliteHive::transaction(bool write, const std::function<void()>& body) cons
             pause(attempt);
         } catch (const Damaged& d) {
             if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-            setAside_ = true;
-            setAside(file_, device_, inode_, d.reason);
-            throw RegistryError(RegistryError::Code::Failed,
-                                "the registry hive " + file_.string() + " is damaged (" + d.reason + ")");
+            throw damagedHive(file_, d.reason);
         } catch (...) {
             if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
             throw;
@@ -385,23 +508,26 @@ std::optional<int64_t> SqliteHive::findKey(const std::vector<std::string>& names
     return found;
 }
 
+int64_t SqliteHive::ensureKey(const std::vector<std::string>& names) {
+    int64_t id = kRootKey;
+    for (const std::string& name : names) {
+        const std::string folded = foldName(name);
+        Statement find(db_, file_, "SELECT id FROM keys WHERE parent=?1 AND folded=?2");
+        find.bind(1, id).bindText(2, folded);
+        if (find.step()) {
+            id = find.integer(0);
+            continue;
+        }
+        Statement insert(db_, file_, "INSERT INTO keys(parent, name, folded) VALUES(?1, ?2, ?3)");
+        insert.bind(1, id).bindText(2, name).bindText(3, folded).step();
+        id = sqlite3_last_insert_rowid(db_);
+    }
+    return id;
+}
+
 int64_t SqliteHive::createKey(const std::vector<std::string>& names) {
     int64_t id = kRootKey;
-    transaction(true, [&] {
-        id = kRootKey;
-        for (const std::string& name : names) {
-            const std::string folded = foldName(name);
-            Statement find(db_, file_, "SELECT id FROM keys WHERE parent=?1 AND folded=?2");
-            find.bind(1, id).bindText(2, folded);
-            if (find.step()) {
-                id = find.integer(0);
-                continue;
-            }
-            Statement insert(db_, file_, "INSERT INTO keys(parent, name, folded) VALUES(?1, ?2, ?3)");
-            insert.bind(1, id).bindText(2, name).bindText(3, folded).step();
-            id = sqlite3_last_insert_rowid(db_);
-        }
-    });
+    transaction(true, [&] { id = ensureKey(names); });
     return id;
 }
 
@@ -438,14 +564,16 @@ std::optional<RegValue> SqliteHive::readValue(int64_t key, std::string_view name
     return value;
 }
 
+void SqliteHive::putValue(int64_t key, std::string_view name, uint32_t type, std::string_view data) {
+    // The upsert keeps the name as first written and the value's place in the enumeration.
+    Statement s(db_, file_,
+                "INSERT INTO vals(key, name, folded, type, data) VALUES(?1, ?2, ?3, ?4, ?5) "
+                "ON CONFLICT(key, folded) DO UPDATE SET type=excluded.type, data=excluded.data");
+    s.bind(1, key).bindText(2, name).bindText(3, foldName(name)).bind(4, type).bindBlob(5, data).step();
+}
+
 void SqliteHive::writeValue(int64_t key, std::string_view name, uint32_t type, std::string_view data) {
-    transaction(true, [&] {
-        // The upsert keeps the name as first written and the value's place in the enumeration.
-        Statement s(db_, file_,
-                    "INSERT INTO vals(key, name, folded, type, data) VALUES(?1, ?2, ?3, ?4, ?5) "
-                    "ON CONFLICT(key, folded) DO UPDATE SET type=excluded.type, data=excluded.data");
-        s.bind(1, key).bindText(2, name).bindText(3, foldName(name)).bind(4, type).bindBlob(5, data).step();
-    });
+    transaction(true, [&] { putValue(key, name, type, data); });
 }
 
 bool SqliteHive::deleteValue(int64_t key, std::string_view name) {
@@ -492,6 +620,98 @@ std::optional<std::string> SqliteHive::keyPath(int64_t key) const {
         path = joined;
     });
     return path;
+}
+
+HiveRepair SqliteHive::repair(const fs::path& file, const HiveOptions& options) {
+    HiveRepair result;
+    struct stat st {};
+    if (::stat(file.c_str(), &st) != 0) {
+        if (errno == ENOENT) return result;
+        throwErrno("cannot open the registry hive " + file.string(), errno);
+    }
+    try {
+        openExisting(file, options);
+        return result;  // sound, or empty
+    } catch (const RegistryError& e) {
+        if (e.code() != RegistryError::Code::Damaged) throw;
+        result.reason = e.detail();
+    }
+    result.damaged = true;
+
+    std::vector<SalvagedKey> keys;
+    std::vector<SalvagedValue> values;
+    const fs::path log = file.string() + "-wal";
+    std::error_code ec;
+    const bool hadLog = fs::exists(log, ec);
+    salvage(file, keys, values);
+    if (!hadLog) ::unlink(log.c_str());  // made by the salvage's reading: no part of the damaged copy
+
+    const fs::path fresh = file.string() + ".repair-" + std::to_string(::getpid());
+    const auto removeFresh = [&] {
+        for (const char* suffix : {"", "-wal", "-shm", "-journal"}) ::unlink((fresh.string() + suffix).c_str());
+    };
+    removeFresh();
+    try {
+        std::shared_ptr<SqliteHive> hive = openForWriting(fresh, options);
+        hive->transaction(true, [&] {
+            result.keys = result.values = result.orphans = 0;
+            std::map<int64_t, const SalvagedKey*> byId;
+            for (const SalvagedKey& key : keys)
+                if (key.id != kRootKey) byId.emplace(key.id, &key);
+            // The names from the root down to a key. A key whose parent was lost goes below
+            // "Recovered\key N", N the lost parent's number; a loop or too deep a path is dropped.
+            auto pathOf = [&](int64_t id, bool& orphan) -> std::optional<std::vector<std::string>> {
+                std::vector<std::string> names;
+                orphan = false;
+                for (int64_t at = id; at != kRootKey;) {
+                    if (names.size() > kMaxKeyDepth) return std::nullopt;
+                    const auto found = byId.find(at);
+                    if (found == byId.end()) {
+                        orphan = true;
+                        names.push_back("key " + std::to_string(at));
+                        names.push_back("Recovered");
+                        break;
+                    }
+                    names.push_back(found->second->name);
+                    at = found->second->parent;
+                }
+                if (names.size() > kMaxKeyDepth) return std::nullopt;
+                std::reverse(names.begin(), names.end());
+                return names;
+            };
+            std::map<int64_t, int64_t> placed{{kRootKey, kRootKey}};
+            for (const auto& [id, key] : byId) {
+                bool orphan = false;
+                const std::optional<std::vector<std::string>> names = pathOf(id, orphan);
+                if (!names) continue;
+                placed[id] = hive->ensureKey(*names);
+                ++result.keys;
+                if (orphan) ++result.orphans;
+            }
+            for (const SalvagedValue& value : values) {
+                auto target = placed.find(value.key);
+                if (target == placed.end()) {
+                    bool orphan = false;
+                    const std::optional<std::vector<std::string>> names = pathOf(value.key, orphan);
+                    if (!names) continue;
+                    target = placed.emplace(value.key, hive->ensureKey(*names)).first;
+                    ++result.orphans;
+                }
+                hive->putValue(target->second, value.name, value.type, value.data);
+                ++result.values;
+            }
+        });
+    } catch (...) {
+        removeFresh();
+        throw;
+    }
+    try {
+        result.keptAs = swapIn(file, st.st_dev, st.st_ino, fresh);
+    } catch (...) {
+        removeFresh();
+        throw;
+    }
+    return result;
 }
 
 }  // namespace platform

@@ -31,6 +31,9 @@ public:
     static std::shared_ptr<SqliteHive> openForWriting(const std::filesystem::path& file, const HiveOptions& options);
     // Opens an existing hive, read-only when this user may not write it; nullptr when there is none.
     static std::shared_ptr<SqliteHive> openExisting(const std::filesystem::path& file, const HiveOptions& options);
+    // Both throw RegistryError Damaged for a damaged file, which they leave as it is; this puts
+    // what can still be read of it into a fresh hive in its place and keeps it beside.
+    static HiveRepair repair(const std::filesystem::path& file, const HiveOptions& options);
 
     ~SqliteHive();
     SqliteHive(const SqliteHive&) = delete;
@@ -63,6 +66,10 @@ private:
     void transaction(bool write, const std::function<void()>& body) const;
     // The key the names lead to from the root, inside a running transaction; nullopt when one is missing.
     std::optional<int64_t> lookUp(const std::vector<std::string>& names) const;
+    // Inside a running write transaction: the key the names lead to, created where missing.
+    int64_t ensureKey(const std::vector<std::string>& names);
+    // Inside a running write transaction: writes one value.
+    void putValue(int64_t key, std::string_view name, uint32_t type, std::string_view data);
     // The first column of every row a one-parameter query yields for the key.
     std::vector<std::string> names(const char* sql, int64_t key) const;
 
@@ -71,7 +78,6 @@ private:
     dev_t device_ = 0;  // identity of the file this connection opened
     ino_t inode_ = 0;
     sqlite3* db_ = nullptr;
-    mutable bool setAside_ = false;  // the file was found damaged and moved away: no more use
 };
 
 }  // namespace platform

@@ -17,7 +17,7 @@ packages=(
   # the package check (lintian) and the clean-machine check (debootstrap)
   appstream man-db groff-base systemd bash-completion lintian debootstrap
   # interoperability readers and peers for tests and benchmarks
-  zip unzip 7zip python3 python3-mido time sqlite3 desktop-file-utils
+  zip unzip 7zip libarchive-tools python3 python3-mido time sqlite3 desktop-file-utils
   # a private message bus for the tests of the power-off request
   dbus-daemon
   # locale sources, so that tests can compile a locale with a decimal comma

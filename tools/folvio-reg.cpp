@@ -4,10 +4,15 @@
 #include "platform/regfile.h"
 #include "platform/registry.h"
 
+#include <unistd.h>
+
 #include <cstdio>
+#include <cstdint>
+#include <cstring>
 #include <iostream>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 using platform::Hive;
@@ -21,12 +26,16 @@ constexpr int kDone = 0;
 constexpr int kNotFound = 1;  // also: the operation failed or was cancelled
 constexpr int kUsage = 2;
 
+// The file name that stands for standard input (import) or standard output (export).
+constexpr const char* kStandardStream = "-";
+
 constexpr const char* kHelp = R"(Usage:
   folvio-reg query  KEY [/v NAME]
   folvio-reg add    KEY [/v NAME] [/t TYPE] [/d DATA] [/f]
   folvio-reg delete KEY [/v NAME] [/f]
   folvio-reg export KEY FILE [/y]
   folvio-reg import FILE
+  folvio-reg repair [HIVE]
   folvio-reg --help | --version
 
 Reads and writes the registry that holds the settings of Marvane Folvio and its components.
@@ -40,8 +49,18 @@ Reads and writes the registry that holds the settings of Marvane Folvio and its 
   /f       overwrite or delete without asking
   /y       overwrite the export file without asking
 The argument after /v, /t and /d is taken as it stands, even when it begins with "/".
+query shows a byte of a name or a text that a terminal cannot show (a scrambled password, a
+control byte, a byte that is no UTF-8) as \xHH and a backslash as \\; export keeps every byte.
 export writes the key and everything below it as REGEDIT4 text; import reads such a file back,
-every byte of every value included.
+every byte of every value included. FILE may be a pipe or /dev/stdin too; "-" is standard output
+for export (which then prints the text alone) and standard input for import:
+  folvio-reg export 'HKCU\Software\Marvane' - | gzip >marvane.reg.gz
+  gunzip -c marvane.reg.gz | folvio-reg import -
+
+A damaged hive is never replaced behind your back: every command then fails, naming it. repair
+(HKCU when no HIVE is given) saves every key and value that can still be read into a fresh hive
+in its place, and keeps the damaged file beside it as HIVE.db.damaged-DATE-TIME; keys and values
+whose parent key was lost come back below HIVE\Recovered. A sound hive is left alone.
 
 Example: set the folder the backups go to, for an unattended machine:
   folvio-reg add 'HKCU\Software\Marvane\Folvio' /v DestDir /d /backups/ /f
@@ -164,8 +183,53 @@ std::optional<uint32_t> parseType(const std::string& text) {
     return std::nullopt;
 }
 
+// The length of the well-formed UTF-8 sequence of a character a terminal shows as such that
+// starts at pos, or 0: C1 controls and the invisible marks that reorder or hide text do not count.
+size_t printableSequence(std::string_view text, size_t pos) {
+    const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char b0 = byte(pos);
+    if (b0 >= 0x20 && b0 < 0x7F) return 1;
+    size_t length = 0;
+    uint32_t c = 0, least = 0;
+    if ((b0 & 0xE0) == 0xC0) length = 2, c = b0 & 0x1Fu, least = 0x80;
+    else if ((b0 & 0xF0) == 0xE0) length = 3, c = b0 & 0x0Fu, least = 0x800;
+    else if ((b0 & 0xF8) == 0xF0) length = 4, c = b0 & 0x07u, least = 0x10000;
+    else return 0;
+    if (pos + length > text.size()) return 0;
+    for (size_t i = 1; i < length; ++i) {
+        if ((byte(pos + i) & 0xC0) != 0x80) return 0;
+        c = (c << 6) | (byte(pos + i) & 0x3Fu);
+    }
+    const bool invisible = c < 0xA0 || (c >= 0x200B && c <= 0x200F) || (c >= 0x2028 && c <= 0x202E) ||
+                           (c >= 0x2066 && c <= 0x2069) || c == 0xFEFF;
+    if (c < least || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF) || invisible) return 0;
+    return length;
+}
+
+// Names and texts as query shows them on a terminal: what it can show as it is, a backslash
+// doubled, and every other byte as \xHH (a scrambled password, control bytes, bytes that are no
+// UTF-8). export keeps the bytes themselves.
+std::string escaped(std::string_view text) {
+    std::string shown;
+    for (size_t pos = 0; pos < text.size();) {
+        if (text[pos] == '\\') {
+            shown += "\\\\";
+            ++pos;
+        } else if (const size_t n = printableSequence(text, pos); n > 0) {
+            shown.append(text, pos, n);
+            pos += n;
+        } else {
+            char hex[5];
+            std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned>(static_cast<unsigned char>(text[pos])));
+            shown += hex;
+            ++pos;
+        }
+    }
+    return shown;
+}
+
 std::string shownData(const RegValue& v) {
-    if (v.isText()) return v.text();
+    if (v.isText()) return escaped(v.text());
     char buf[16];
     if (v.type == platform::REG_DWORD && v.data.size() == 4) {
         std::snprintf(buf, sizeof buf, "0x%x", platform::dwordOf(v.data));
@@ -179,8 +243,20 @@ std::string shownData(const RegValue& v) {
     return hex;
 }
 
+// A key path as query shows it: "\" between the names (which cannot hold one), each name escaped.
+std::string shownPath(std::string_view path) {
+    std::string shown;
+    for (size_t from = 0;;) {
+        const size_t slash = path.find('\\', from);
+        shown += escaped(path.substr(from, slash == std::string_view::npos ? std::string_view::npos : slash - from));
+        if (slash == std::string_view::npos) return shown;
+        shown += '\\';
+        from = slash + 1;
+    }
+}
+
 void printValue(const std::string& name, const RegValue& v) {
-    std::cout << "    " << (name.empty() ? "(Default)" : name) << "    " << typeName(v.type) << "    " << shownData(v) << "\n";
+    std::cout << "    " << (name.empty() ? "(Default)" : escaped(name)) << "    " << typeName(v.type) << "    " << shownData(v) << "\n";
 }
 
 int hexDigit(char c) {
@@ -221,7 +297,7 @@ int query(const Command& c) {
     std::optional<RegKey> open = RegKey::open(key.hive, key.path);
     if (!open) return notFound();
     const std::string stored = open->path();
-    const std::string shown = platform::hiveName(key.hive) + (stored.empty() ? "" : "\\" + stored);
+    const std::string shown = platform::hiveName(key.hive) + (stored.empty() ? "" : "\\" + shownPath(stored));
     if (c.name) {
         std::optional<RegValue> value = open->read(*c.name);
         if (!value) return notFound();
@@ -237,7 +313,7 @@ int query(const Command& c) {
     for (const std::string& name : open->valueNames())
         if (std::optional<RegValue> value = open->read(name)) printValue(name, *value);
     std::cout << "\n";
-    for (const std::string& sub : open->subkeyNames()) std::cout << shown << "\\" << sub << "\n";
+    for (const std::string& sub : open->subkeyNames()) std::cout << shown << "\\" << escaped(sub) << "\n";
     return kDone;
 }
 
@@ -291,6 +367,16 @@ int exportKey(const Command& c) {
         if (e.code() == RegistryError::Code::NotFound) return notFound();
         throw;
     }
+    if (file == kStandardStream) {
+        // Standard output carries the file alone, so that it can be piped into another program.
+        const std::string text = platform::formatRegFile(keys);
+        std::cout.write(text.data(), static_cast<std::streamsize>(text.size())).flush();
+        if (!std::cout) {
+            std::cerr << "ERROR: cannot write to standard output\n";
+            return kNotFound;
+        }
+        return kDone;
+    }
     std::error_code ec;
     if (!c.overwriteFile && std::filesystem::exists(file, ec) && !confirm("File " + file + " exists, overwrite it"))
         return cancelled();
@@ -304,9 +390,19 @@ int exportKey(const Command& c) {
 int importFile(const Command& c) {
     allow(c, 1, false, false, false, false);
     const std::string& file = c.operands[0];
-    const std::optional<std::string> text = platform::readFileContent(file);
+    // Any stream will do: a file, a pipe, /dev/stdin, a process substitution, or "-".
+    std::optional<std::string> text;
+    int error = 0;
+    if (file == kStandardStream) {
+        std::string content;
+        error = -platform::readAllFrom(STDIN_FILENO, content);
+        if (error == 0) text = std::move(content);
+    } else {
+        text = platform::readStreamContent(file, error);
+    }
     if (!text) {
-        std::cerr << "ERROR: cannot read " << file << "\n";
+        std::cerr << "ERROR: cannot read " << (file == kStandardStream ? "standard input" : file) << ": "
+                  << std::strerror(error) << "\n";
         return kNotFound;
     }
     try {
@@ -316,6 +412,37 @@ int importFile(const Command& c) {
         return kNotFound;
     }
     return done();
+}
+
+std::string counted(size_t n, const char* one, const char* many) { return std::to_string(n) + " " + (n == 1 ? one : many); }
+
+int repair(const Command& c) {
+    if (c.operands.size() > 1) throw UsageError{"repair takes at most one operand"};
+    allow(c, c.operands.size(), false, false, false, false);
+    Hive hive = Hive::CurrentUser;
+    if (!c.operands.empty()) {
+        std::optional<Hive> named = platform::parseHiveName(c.operands[0]);
+        if (!named) throw UsageError{"unknown hive '" + c.operands[0] + "': it is HKCU or HKLM"};
+        hive = *named;
+    }
+    const std::string file = platform::hiveFile(hive).string();
+    const platform::HiveRepair result = platform::repairHive(hive);
+    if (!result.damaged) {
+        std::cout << "The registry hive " << file << " is sound; nothing was changed.\n";
+        return kDone;
+    }
+    std::cout << "The registry hive " << file << " was damaged (" << result.reason << "): ";
+    if (result.values == 0 && result.keys == 0) {
+        std::cout << "no value could be saved; a fresh hive is in its place";
+    } else {
+        std::cout << counted(result.values, "value", "values") << " in " << counted(result.keys, "key", "keys")
+                  << (result.values == 1 ? " was" : " were") << " saved into a fresh hive in its place";
+        if (result.orphans > 0)
+            std::cout << " (" << result.orphans << " below " << platform::hiveName(hive)
+                      << "\\Recovered, as their key was lost)";
+    }
+    std::cout << ", and the damaged copy is kept as " << result.keptAs.string() << ".\n";
+    return kDone;
 }
 
 }  // namespace
@@ -341,6 +468,7 @@ int main(int argc, char** argv) {
         if (c.verb == "delete") return remove(c);
         if (c.verb == "export") return exportKey(c);
         if (c.verb == "import") return importFile(c);
+        if (c.verb == "repair") return repair(c);
         throw UsageError{"unknown command '" + std::string(argv[1]) + "'"};
     } catch (const UsageError& e) {
         std::cerr << "ERROR: " << e.message << "\nType 'folvio-reg --help' for usage.\n";

@@ -11,6 +11,7 @@
 
 #include "buildinfo.h"
 #include "platform/filesystem.h"
+#include "platform/leftout.h"
 #include "platform/wildcard.h"
 #include "zip/maxdeflate.h"
 #include "zip/ziperrors.h"
@@ -202,24 +203,6 @@ bool namesMissingFolder(const std::string& spec) {
     return !IsWildCard(folder) && !platform::DirectoryExists(folder);
 }
 
-// Why a file the writer left out could not be taken, as far as the file system tells.
-std::string reasonFor(const std::string& path) {
-    platform::FileStatus link, target;
-    platform::FileSystem& fs = platform::fileSystem();
-    if (fs.lstat(path, link) != 0) return "it is gone";
-    int r = fs.stat(path, target);
-    if (r != 0) return link.kind == platform::FileKind::Symlink ? "it is a link that leads nowhere" : platform::errorText(r);
-    switch (target.kind) {
-    case platform::FileKind::Directory: return "it is a link to a folder, which is not followed";
-    case platform::FileKind::Fifo: return "it is a named pipe";
-    case platform::FileKind::Socket: return "it is a socket";
-    case platform::FileKind::CharDevice:
-    case platform::FileKind::BlockDevice: return "it is a device";
-    case platform::FileKind::Regular: return "it cannot be opened for reading";
-    default: return "it is not a regular file";
-    }
-}
-
 // Shows prompt on the terminal and reads one line from it.
 bool readLine(int tty, const char* prompt, std::string& line) {
     if (write(tty, prompt, std::strlen(prompt)) < 0) return false;
@@ -351,7 +334,7 @@ int run(int argc, char** argv) {
     writer.OnSkippingFile = [&](TZipReader*, TSkipReason reason, const std::string& name, int, bool&) {
         bar.clear();
         std::string why = reason == TSkipReason::srNoOverwrite ? "an entry of that name is already in the archive"
-                                                                : reasonFor(name);
+                                                                : platform::LeftOutReason(name);
         std::fprintf(stderr, "folvio-zip: left out %s: %s\n", name.c_str(), why.c_str());
         leftOut = true;
     };
@@ -374,6 +357,10 @@ int run(int argc, char** argv) {
         bar.clear();
         std::fprintf(stderr, "folvio-zip: %s: %s (%s); it is unchanged\n", archive.c_str(), e.what(), e.Detail().c_str());
         return kExitFailed;
+    } catch (const EListError& e) {
+        bar.clear();
+        std::fprintf(stderr, "folvio-zip: %s; it is unchanged\n", e.what());
+        return kExitFailed;
     } catch (const std::exception& e) {
         bar.clear();
         std::fprintf(stderr, "folvio-zip: %s\n", e.what());
@@ -387,8 +374,9 @@ int run(int argc, char** argv) {
         return kExitCancelled;
     }
     if (!o.quiet) {
-        if (o.remove) std::fprintf(stderr, "folvio-zip: %d entries removed from %s\n", count, archive.c_str());
-        else std::fprintf(stderr, "folvio-zip: %d entries written to %s\n", count, archive.c_str());
+        const char* const entries = count == 1 ? "entry" : "entries";
+        if (o.remove) std::fprintf(stderr, "folvio-zip: %d %s removed from %s\n", count, entries, archive.c_str());
+        else std::fprintf(stderr, "folvio-zip: %d %s written to %s\n", count, entries, archive.c_str());
     }
     return leftOut ? kExitWarning : kExitOk;
 }

@@ -52,7 +52,13 @@ bool TSortedZipView::KeyLess::operator()(const TZipHeaderInfo& a, const TZipHead
 }
 
 void TSortedZipView::Add(TZipHeaderInfo& item) {
-    if (!keys_.insert(&item).second) throw EListError("Duplicate Object index");
+    if (!keys_.insert(&item).second) {
+        // The message names the entry, so that the user can tell which one to remove.
+        throw EListError("Duplicate Object index: " +
+                         (KeyMode() == TZipSortMode::ByNone
+                              ? "two entries start at byte " + std::to_string(item.local_header_offset)
+                              : "two entries are named \"" + item.StoredName() + "\""));
+    }
 }
 
 TZipHeaderInfo* TSortedZipView::Find(const TZipHeaderInfo& key) const {

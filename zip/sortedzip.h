@@ -21,7 +21,8 @@ class TSortedZipView {
 public:
     explicit TSortedZipView(TZipSortMode keyMode) : keys_(KeyLess{keyMode}) {}
 
-    // Raises EListError "Duplicate Object index" for a key the index already holds.
+    // Raises EListError "Duplicate Object index" for a key the index already holds, followed by
+    // the entry's name (or its place, for ByNone).
     void Add(TZipHeaderInfo& item);
     // The record with the same key, or nullptr.
     TZipHeaderInfo* Find(const TZipHeaderInfo& key) const;

@@ -52,6 +52,10 @@ void TZipReader::OpenZip() {
     FHaveDirectory = false;
     try {
         ReadZipDirectory(*FZipStream, OEMConvert, *FZipContents, FEndCentral);
+    } catch (const EListError& e) {
+        FZipContents->Clear();
+        FEndCentral.Clear();
+        throw EListError(std::string(e.what()) + " in the archive \"" + FZipName + "\"");
     } catch (...) {
         FZipContents->Clear();
         FEndCentral.Clear();

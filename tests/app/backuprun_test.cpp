@@ -162,17 +162,23 @@ TEST_F(BackupRunTest, MaximumCompressionPacksEveryFolderSmaller) {
     }
 }
 
-TEST_F(BackupRunTest, AFileThatCannotBeOpenedIsLeftOutAndNamedOnStderr) {
+TEST_F(BackupRunTest, AFileThatCannotBePackedIsLeftOutAndNamedOnStderrWithTheReason) {
     const std::string a = folder("A", "first");
-    const fs::path fifo = src / "A/pipe";
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo((src / "A/pipe").c_str(), 0600), 0);
+    fs::create_symlink(src / "A/sub", src / "A/link to folder");
+    fs::create_symlink("nowhere", src / "A/dangling");
     showWith({a});
     testing::internal::CaptureStderr();
     run();
     const std::string log = testing::internal::GetCapturedStderr();
     EXPECT_TRUE(boxes.asked.empty());
     EXPECT_EQ(apptest::zipEntries(dest / "a.zip"), entriesWith("first"));
-    EXPECT_NE(log.find("folvio: left out " + fifo.string() + ": it cannot be opened\n"), std::string::npos) << log;
+    for (const auto& [name, reason] : std::vector<std::pair<std::string, std::string>>{
+             {"pipe", "it is a named pipe"},
+             {"link to folder", "it is a link to a folder, which is not followed"},
+             {"dangling", "it is a link that leads nowhere"}})
+        EXPECT_NE(log.find("folvio: left out " + (src / "A" / name).string() + ": " + reason + "\n"), std::string::npos)
+            << name << "\n" << log;
 }
 
 TEST_F(BackupRunTest, TheDeletionQuestionIsAConfirmationBoxAndTheHiddenListShowsTheFiles) {

@@ -1,6 +1,8 @@
 // The main window: its controls, the folder list and its file, the options, showing, closing and sizing.
 #include "apptest.h"
 
+#include "app/screenshots.h"
+
 #include "components/kwstatus.h"
 #include "controls/gradientprogressbar.h"
 
@@ -18,6 +20,9 @@
 #include <QUrl>
 
 #include <sys/stat.h>
+
+#include <cstdlib>
+#include <optional>
 
 namespace fs = std::filesystem;
 using msgbox::Answer;
@@ -452,3 +457,59 @@ TEST_F(MainWindowTest, SetRunningSwapsStartForCancelAndLocksTheInputs) {
 }  // namespace
 
 #include "form1_test.moc"
+
+namespace {
+
+// How far apart two colours are in lightness: text needs about half the range to be read.
+int contrast(const QColor& a, const QColor& b) { return std::abs(a.lightness() - b.lightness()); }
+
+// The application's palette replaced for the lifetime of the object.
+struct AppPalette {
+    explicit AppPalette(const QPalette& p) : previous(QApplication::palette()) { QApplication::setPalette(p); }
+    ~AppPalette() { QApplication::setPalette(previous); }
+    QPalette previous;
+};
+
+}  // namespace
+
+TEST_F(MainWindowTest, OnADarkPaletteEveryColourTheDesignLeavesOpenFollowsItAndTheFixedOnesStay) {
+    const QPalette dark = screenshots::DarkPalette();
+    struct Case {
+        const char* what;
+        bool darkBeforeTheWindow;  // else the desktop turns dark while the window is open
+    };
+    for (const Case& c : {Case{"dark from the start", true}, Case{"dark after the start", false}}) {
+        SCOPED_TRACE(c.what);
+        restart();
+        std::optional<AppPalette> palette;
+        if (c.darkBeforeTheWindow) palette.emplace(dark);
+        show();
+        if (!c.darkBeforeTheWindow) palette.emplace(dark);
+        QApplication::processEvents();
+        TForm1& f = form();
+        const QColor band = f.Panel1->palette().color(QPalette::Window);
+        EXPECT_LT(band.lightness(), 128) << "the header band is dark";
+        EXPECT_GE(contrast(f.Label1->palette().color(QPalette::WindowText), band), 120);
+        EXPECT_GE(contrast(f.Label6->palette().color(QPalette::WindowText), band), 100);
+        EXPECT_GE(contrast(f.Edit1->palette().color(QPalette::Text), f.Edit1->palette().color(QPalette::Base)), 120);
+        for (TGradientProgressBar* bar : {f.ProgressBar1, f.ProgressBar2}) {
+            const QColor face = bar->palette().color(QPalette::Window);
+            EXPECT_GE(contrast(bar->TextColor(), face), 120) << bar->objectName().toStdString() << " at rest";
+            EXPECT_EQ(bar->BeginColor(), QColor(0, 0, 64)) << "the gradient stays";
+            EXPECT_EQ(bar->EndColor(), QColor(0, 0, 160));
+        }
+        f.ZipWriter1TotalPercentDone(51);
+        EXPECT_EQ(f.ProgressBar2->TextColor(), QColor(Qt::white)) << "white over the gradient, as the run sets it";
+        f.ZipWriter1ZipComplete(1);
+        EXPECT_GE(contrast(f.ProgressBar2->TextColor(), f.ProgressBar2->palette().color(QPalette::Window)), 120)
+            << "the run's dark text is the palette's on a dark face";
+    }
+    // Back on a light palette the design's own colours return.
+    QApplication::processEvents();
+    TForm1& f = form();
+    EXPECT_EQ(f.Panel1->palette().color(QPalette::Window), QColor(0xdd, 0xdd, 0xdd));
+    EXPECT_EQ(f.Label1->palette().color(QPalette::WindowText), QColor(0, 0, 128));
+    EXPECT_EQ(f.Label6->palette().color(QPalette::WindowText), QColor(0, 0, 255));
+    EXPECT_EQ(f.ProgressBar1->TextColor(), QColor(Qt::black));
+    EXPECT_EQ(f.ProgressBar2->TextColor(), QColor(Qt::black));
+}

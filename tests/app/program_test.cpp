@@ -153,6 +153,46 @@ TEST_F(UnattendedProgramTest, WithoutADisplayOnlyTheCloseSwitchRuns) {
     }
 }
 
+TEST_F(UnattendedProgramTest, ADamagedHiveFailsTheRunByNameAndStaysForRepair) {
+    writeFile(dir / "src/A/a.txt", "a");
+    listFolders({"A"});
+    setting("DestDir", dest.string() + "/");
+    const fs::path hive = dir / "registry" / "HKEY_CURRENT_USER.db";
+    writeFile(hive, "damaged\n");
+    const testsupport::CommandResult r = folvio("-autostartclose");
+    EXPECT_EQ(r.exitCode, 1) << r.output;
+    const std::string said = "the registry hive " + hive.string() + " is damaged";
+    EXPECT_NE(r.output.find(said), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("folvio-reg repair"), std::string::npos) << r.output;
+    EXPECT_EQ(r.output.find("Please choose a destination folder"), std::string::npos) << "not an empty setting: " << r.output;
+    EXPECT_EQ(r.output.find("no folder is checked"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find(said, r.output.find(said) + 1), std::string::npos) << "the run itself fails on it: " << r.output;
+    EXPECT_TRUE(fs::is_empty(dest));
+    EXPECT_EQ(testsupport::readFile(hive), "damaged\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "registry"), fs::directory_iterator()), 1);
+}
+
+TEST_F(UnattendedProgramTest, HelpPrintsTheUsageOnStandardOutputWithOrWithoutADisplay) {
+    struct Case {
+        const char* name;
+        std::string arguments, environment;
+    };
+    const std::vector<Case> cases = {
+        {"--help without a display", "--help", ""},
+        {"-h without a display", "-h", ""},
+        {"--help on a platform that draws", "--help", "QT_QPA_PLATFORM=offscreen"},
+    };
+    for (const Case& c : cases) {
+        // Standard error is dropped: the usage belongs on standard output.
+        const testsupport::CommandResult r = folvio(c.arguments + " 2>/dev/null", c.environment);
+        EXPECT_EQ(r.exitCode, 0) << c.name << "\n" << r.output;
+        for (const char* part : {"Usage: folvio", "-autostartclose", "/autostart", "Exit status", "FOLVIO_NO_SHUTDOWN",
+                                 "MARVANE_REGISTRY_DIR"})
+            EXPECT_NE(r.output.find(part), std::string::npos) << c.name << ": " << part << "\n" << r.output;
+    }
+    EXPECT_TRUE(fs::is_empty(dest)) << "no run started";
+}
+
 TEST_F(UnattendedProgramTest, ARunThatCannotPackEndsWithStatusOneAndSaysWhyOnStderr) {
     writeFile(dir / "src/A/a.txt", "a");
     struct Case {

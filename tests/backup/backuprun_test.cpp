@@ -235,7 +235,7 @@ TEST_F(BackupRunTest, AFileThatCannotBeOpenedIsLeftOutAndReported) {
     list({a, folder("B")});
     EXPECT_EQ(run.Execute(options()), RunEnd::Completed);
     EXPECT_EQ(testsupport::zipEntries(dest / "a.zip"), entriesWith("first"));
-    EXPECT_EQ(host.reports, Lines{"left out " + fifo.string() + ": it cannot be opened"});
+    EXPECT_EQ(host.reports, Lines{"left out " + fifo.string() + ": it is a named pipe"});
     ASSERT_EQ(run.Results().size(), 2u);
     EXPECT_EQ(run.Results()[0].leftOut, Lines{fifo.string()});
     EXPECT_TRUE(run.Results()[1].leftOut.empty()) << "each folder has its own";

@@ -164,6 +164,26 @@ TEST_F(KwRegTest, AFailedWriteRaisesFailedToSetData) {
     EXPECT_FALSE(KwReg1.PopCheckBox("DeleteFiles", false));
 }
 
+TEST_F(KwRegTest, ADamagedHiveIsAnErrorThatNamesItNotAnEmptyStore) {
+    KwReg1.Push("DestDir", "/srv/backups/");
+    const std::filesystem::path hive = platform::hiveFile(Hive::CurrentUser);
+    testsupport::writeFile(hive, "not a hive any more\n");
+    const std::string expected = "the registry hive " + hive.string() + " is damaged";
+    const std::vector<std::pair<const char*, std::function<void()>>> uses = {
+        {"Pop", [&] { KwReg1.Pop("DestDir"); }},
+        {"PopCheckBox", [&] { KwReg1.PopCheckBox("DeleteFiles", false); }},
+        {"Push", [&] { KwReg1.Push("DestDir", "/x/"); }},
+    };
+    for (const auto& [what, use] : uses) {
+        const std::string error = errorOf(use);
+        EXPECT_NE(error.find(expected), std::string::npos) << what << ": " << error;
+        EXPECT_NE(error.find("folvio-reg repair"), std::string::npos) << what << ": " << error;
+    }
+    EXPECT_EQ(errorOf([&] { KwReg1.Push("DestDir", "/x/"); }).rfind("Failed to set data for 'DestDir': ", 0), 0u);
+    EXPECT_EQ(errorOf([&] { KwReg1.Pop("DestDir"); }).rfind("The settings cannot be read: ", 0), 0u);
+    EXPECT_EQ(testsupport::readFile(hive), "not a hive any more\n");
+}
+
 TEST_F(KwRegTest, IsIntLooksAtTheFirstCharacterOnly) {
     const std::vector<std::pair<std::string, bool>> cases = {
         {"0", true}, {"9", true}, {"12ab", true}, {"", false}, {"x1", false}, {"-5", false}, {"+5", false}, {" 5", false},

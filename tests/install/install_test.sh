@@ -103,8 +103,6 @@ appstreamcli validate-tree --no-net "$root" >"$stage/appstream-tree.log" 2>&1 ||
 step "--help and --version on every program (exit 0, stdout, GNU form)"
 for program in folvio folvio-zip folvio-reg folvio-gallery; do
   options=(--help --version)
-  # TODO(lead): folvio's --help without a display comes with the faults-tools branch; drop this line once merged.
-  [ "$program" = folvio ] && options=(--version)
   for option in "${options[@]}"; do
     "$usr/bin/$program" "$option" >"$stage/out" 2>"$stage/err"
     status=$?

@@ -11,16 +11,18 @@ namespace {
 
 using platform::AnsiLowerCase;
 using platform::AnsiToOem;
+using platform::Cp437ToUtf8;
 using platform::IsUtf8;
 using platform::OemFilter;
 using platform::OemToAnsi;
+using platform::Utf8ToCp437;
 
 TEST(Codepage, EveryOemByteRoundTripsThroughUtf8) {
     for (int b = 0; b < 256; ++b) {
         std::string oem(1, static_cast<char>(b)), back;
-        std::string ansi = OemToAnsi(oem);
+        std::string ansi = Cp437ToUtf8(oem);
         ASSERT_TRUE(IsUtf8(ansi)) << b;
-        ASSERT_TRUE(AnsiToOem(ansi, back)) << b;
+        ASSERT_TRUE(Utf8ToCp437(ansi, back)) << b;
         EXPECT_EQ(back, oem) << b;
     }
 }
@@ -32,7 +34,7 @@ TEST(Codepage, EveryOemByteDecodesAsPythonsCp437Codec) {
     ASSERT_EQ(python.exitCode, 0) << python.output;
     std::string all;
     for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
-    EXPECT_EQ(OemToAnsi(all), python.output);
+    EXPECT_EQ(Cp437ToUtf8(all), python.output);
 }
 
 struct Mapping {
@@ -53,9 +55,9 @@ TEST(Codepage, KnownCharactersMapToTheirCp437Bytes) {
     };
     for (const Mapping& c : cases) {
         std::string oem;
-        ASSERT_TRUE(AnsiToOem(c.ansi, oem)) << c.name;
+        ASSERT_TRUE(Utf8ToCp437(c.ansi, oem)) << c.name;
         EXPECT_EQ(oem, c.oem) << c.name;
-        EXPECT_EQ(OemToAnsi(oem), c.ansi) << c.name;
+        EXPECT_EQ(Cp437ToUtf8(oem), c.ansi) << c.name;
     }
 }
 
@@ -73,6 +75,8 @@ TEST(Codepage, TextCp437LacksOrMalformedUtf8IsRefusedAndLeftAlone) {
     };
     for (const Mapping& c : cases) {
         std::string oem = "untouched";
+        EXPECT_FALSE(Utf8ToCp437(c.ansi, oem)) << c.name;
+        EXPECT_EQ(oem, "untouched") << c.name;
         EXPECT_FALSE(AnsiToOem(c.ansi, oem)) << c.name;
         EXPECT_EQ(oem, "untouched") << c.name;
         EXPECT_EQ(OemFilter(c.ansi), c.ansi) << c.name;
@@ -87,6 +91,26 @@ TEST(Codepage, Utf8Validation) {
     EXPECT_FALSE(IsUtf8("\x80"));
     EXPECT_FALSE(IsUtf8("\xE0\x80\x80"));  // overlong
     EXPECT_FALSE(IsUtf8("\xFF"));
+}
+
+// Linux has no OEM code page: names outside ASCII are written as UTF-8 (with bit 11), while
+// names other writers stored without the flag still read as CP437, the format's default.
+TEST(Codepage, OnLinuxTheOemCodePageIsUtf8AndNamesWithoutTheFlagReadAsCp437) {
+    EXPECT_EQ(platform::SystemOemCodePage(), platform::OemCodePage::Utf8);
+    const Mapping cases[] = {
+        {"ascii", "Notes 2024 (v1).txt", "Notes 2024 (v1).txt"},
+        {"e acute", "caf\xC3\xA9.txt", nullptr},
+        {"u umlaut", "\xC3\xBC", nullptr},
+        {"cjk", "\xE6\x97\xA5\xE6\x9C\xAC", nullptr},
+    };
+    for (const Mapping& c : cases) {
+        std::string oem = "untouched";
+        EXPECT_EQ(AnsiToOem(c.ansi, oem), c.oem != nullptr) << c.name;
+        EXPECT_EQ(oem, c.oem ? c.oem : "untouched") << c.name;
+        EXPECT_EQ(OemFilter(c.ansi), c.ansi) << c.name;
+    }
+    EXPECT_EQ(OemToAnsi("caf\x82.txt"), "caf\xC3\xA9.txt");
+    EXPECT_EQ(OemToAnsi("\x81" "ber"), "\xC3\xBC" "ber");
 }
 
 TEST(Codepage, OemFilterKeepsRepresentableNames) {

@@ -11,7 +11,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <map>
+#include <sstream>
 #include <functional>
 #include <thread>
 
@@ -43,6 +46,9 @@ int inChild(const std::function<int()>& body) {
         int code = 99;
         try {
             code = body();
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "%s\n", e.what());
+            code = 98;
         } catch (...) {
             code = 98;
         }
@@ -366,8 +372,16 @@ void overwrite(const fs::path& file, off_t offset, const std::string& bytes) {
 
 }  // namespace
 
-TEST_F(RegistryTest, ADamagedHiveIsSetAsideAndAFreshOneUsed) {
-    const std::vector<Damage> damages = {
+// The names in a folder, sorted.
+std::vector<std::string> namesIn(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+const std::vector<Damage>& damages() {
+    static const std::vector<Damage> all = {
         {"text instead of a database", [](const fs::path& f) { testsupport::writeFile(f, "this is not a hive\n"); }},
         {"truncated", [](const fs::path& f) { fillHive(); fs::resize_file(f, fs::file_size(f) / 2); }},
         {"a page overwritten", [](const fs::path& f) { fillHive(); overwrite(f, 4096 * 3, std::string(4096, '\xA5')); }},
@@ -377,7 +391,11 @@ TEST_F(RegistryTest, ADamagedHiveIsSetAsideAndAFreshOneUsed) {
              ASSERT_EQ(r.exitCode, 0) << r.output;
          }},
     };
-    for (const Damage& damage : damages) {
+    return all;
+}
+
+TEST_F(RegistryTest, ADamagedHiveIsNeverReplacedAndEveryUseNamesItInOneLine) {
+    for (const Damage& damage : damages()) {
         SCOPED_TRACE(damage.what);
         TempDir own;
         ScopedEnv env("MARVANE_REGISTRY_DIR", own.path().string());
@@ -387,25 +405,129 @@ TEST_F(RegistryTest, ADamagedHiveIsSetAsideAndAFreshOneUsed) {
         ASSERT_FALSE(fs::exists(hive.string() + "-wal"));
         const std::string damagedBytes = testsupport::readFile(hive);
 
-        testing::internal::CaptureStderr();
-        std::optional<RegKey> key;
-        EXPECT_NO_THROW(key = RegKey::open(Hive::CurrentUser, "Software\\Fill"));
-        const std::string stderrText = testing::internal::GetCapturedStderr();
-        EXPECT_FALSE(key.has_value());
-        EXPECT_NE(stderrText.find("damaged"), std::string::npos) << stderrText;
+        const std::vector<std::pair<const char*, std::function<void()>>> uses = {
+            {"open", [] { RegKey::open(Hive::CurrentUser, "Software\\Fill"); }},
+            {"create", [] { RegKey::create(Hive::CurrentUser, "Software\\Fill").writeText("v", "fresh"); }},
+            {"delete", [] { deleteKeyTree(Hive::CurrentUser, "Software\\Fill"); }},
+        };
+        for (const auto& [what, use] : uses) {
+            SCOPED_TRACE(what);
+            testing::internal::CaptureStderr();
+            try {
+                use();
+                ADD_FAILURE() << "no error";
+            } catch (const RegistryError& e) {
+                EXPECT_EQ(e.code(), RegistryError::Code::Damaged);
+                const std::string message = e.what();
+                EXPECT_NE(message.find(hive.string() + " is damaged"), std::string::npos) << message;
+                EXPECT_NE(message.find("folvio-reg repair"), std::string::npos) << message;
+                EXPECT_EQ(message.find('\n'), std::string::npos) << message;
+                EXPECT_LT(message.size(), 200u) << message;
+            }
+            EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+            EXPECT_EQ(testsupport::readFile(hive), damagedBytes) << "the damaged hive stays as it is";
+            EXPECT_EQ(namesIn(own.path()), std::vector<std::string>{hive.filename().string()}) << "and nothing beside it";
+        }
+    }
+}
 
-        std::vector<fs::path> aside;
-        for (const auto& entry : fs::directory_iterator(own.path()))
-            if (entry.path().filename().string().find(".damaged-") != std::string::npos && entry.path().extension() != ".db-wal")
-                aside.push_back(entry.path());
-        ASSERT_EQ(aside.size(), 1u);
-        EXPECT_EQ(testsupport::readFile(aside[0]), damagedBytes);
-        EXPECT_NE(stderrText.find(aside[0].string()), std::string::npos);
+TEST_F(RegistryTest, RepairSalvagesEveryValueThatCanStillBeReadAndKeepsTheDamagedCopy) {
+    std::map<std::string, std::string> written;
+    {
+        RegKey fill = RegKey::create(Hive::CurrentUser, "Software\\Fill");
+        for (int i = 0; i < 300; ++i) {
+            written["value" + std::to_string(i)] = std::string(300, static_cast<char>('a' + i % 26));
+            fill.writeText("value" + std::to_string(i), written["value" + std::to_string(i)]);
+        }
+        RegKey::create(Hive::CurrentUser, "Software\\Marvane\\Folvio").writeText("DestDir", "/srv/backups/");
+        RegKey::create(Hive::CurrentUser, "Software\\Marvane\\Folvio\\Deep\\Er").write("n", REG_DWORD, dwordData(7));
+    }
+    // A leaf page of the values in the middle of the table is destroyed.
+    const std::string leaves =
+        sqlite(userHive(), "SELECT pageno FROM dbstat WHERE name='vals' AND pagetype='leaf' ORDER BY pageno;");
+    std::vector<int> pages;
+    for (std::istringstream in(leaves); in;) {
+        int page = 0;
+        if (in >> page) pages.push_back(page);
+    }
+    ASSERT_GE(pages.size(), 10u);
+    overwrite(userHive(), off_t{4096} * (pages[pages.size() / 2] - 1), std::string(4096, '\xA5'));
+    const std::string damagedBytes = testsupport::readFile(userHive());
+    ASSERT_THROW(RegKey::open(Hive::CurrentUser, "Software"), RegistryError);
 
+    const HiveRepair repair = repairHive(Hive::CurrentUser);
+    EXPECT_TRUE(repair.damaged);
+    EXPECT_FALSE(repair.reason.empty());
+    EXPECT_EQ(repair.keptAs.parent_path(), userHive().parent_path());
+    EXPECT_NE(repair.keptAs.filename().string().find("HKEY_CURRENT_USER.db.damaged-"), std::string::npos);
+    EXPECT_EQ(testsupport::readFile(repair.keptAs), damagedBytes) << "the damaged copy is kept byte for byte";
+    EXPECT_EQ(sqlite(userHive(), "PRAGMA integrity_check;"), "ok\n");
+
+    // Everything but the values of the lost page comes back, unchanged.
+    std::optional<RegKey> fill = RegKey::open(Hive::CurrentUser, "Software\\Fill");
+    ASSERT_TRUE(fill);
+    const std::vector<std::string> names = fill->valueNames();
+    EXPECT_GT(names.size(), 300u - 30u);
+    EXPECT_LT(names.size(), 300u);
+    for (const std::string& name : names) EXPECT_EQ(fill->read(name)->text(), written[name]) << name;
+    EXPECT_EQ(repair.values, names.size() + 2);
+    EXPECT_EQ(RegKey::open(Hive::CurrentUser, "Software\\Marvane\\Folvio")->read("DestDir")->text(), "/srv/backups/");
+    EXPECT_EQ(RegKey::open(Hive::CurrentUser, "Software\\Marvane\\Folvio\\Deep\\Er")->read("n"),
+              (RegValue{REG_DWORD, dwordData(7)}));
+    EXPECT_EQ(repair.orphans, 0u);
+
+    // The repaired hive is sound: a second repair changes nothing.
+    const std::vector<std::string> before = namesIn(userHive().parent_path());
+    EXPECT_FALSE(repairHive(Hive::CurrentUser).damaged);
+    EXPECT_EQ(namesIn(userHive().parent_path()), before);
+}
+
+TEST_F(RegistryTest, RepairOfAHiveWithNothingLeftGivesAnEmptyHive) {
+    for (const Damage& damage : damages()) {
+        SCOPED_TRACE(damage.what);
+        TempDir own;
+        ScopedEnv env("MARVANE_REGISTRY_DIR", own.path().string());
+        damage.apply(userHive());
+        const std::string damagedBytes = testsupport::readFile(userHive());
+        const HiveRepair repair = repairHive(Hive::CurrentUser);
+        EXPECT_TRUE(repair.damaged);
+        EXPECT_EQ(testsupport::readFile(repair.keptAs), damagedBytes);
+        EXPECT_EQ(namesIn(own.path()), (std::vector<std::string>{userHive().filename().string(),
+                                                                 repair.keptAs.filename().string()}));
         RegKey::create(Hive::CurrentUser, "Software\\Fill").writeText("v", "fresh");
         EXPECT_EQ(RegKey::open(Hive::CurrentUser, "Software\\Fill")->read("v")->text(), "fresh");
-        EXPECT_EQ(sqlite(hive, "PRAGMA integrity_check;"), "ok\n");
     }
+    TempDir none;
+    ScopedEnv env("MARVANE_REGISTRY_DIR", (none / "registry").string());
+    EXPECT_FALSE(repairHive(Hive::CurrentUser).damaged) << "no hive: nothing to repair";
+    EXPECT_FALSE(fs::exists(none / "registry"));
+}
+
+TEST_F(RegistryTest, AUserHiveThatIsReadableButNotWritableStillAnswersQueries) {
+    RegKey::create(Hive::CurrentUser, "Software\\Marvane\\Folvio").writeText("DestDir", "/srv/backups/");
+    fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                    fs::perms::others_read | fs::perms::others_exec);
+    // Owned by another user (root, for example after a "sudo folvio-reg"), or write-protected:
+    // neither the file nor its folder may be written.
+    const fs::perms readable = fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
+    const fs::perms enterable = fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec;
+    fs::permissions(dir / "registry", readable | enterable);
+    fs::permissions(userHive(), readable);
+    const bool root = geteuid() == 0;
+    int result = inChild([&] {
+        if (root && setuid(65534) != 0) return 10;  // nobody
+        std::optional<RegKey> key = RegKey::open(Hive::CurrentUser, "Software\\Marvane\\Folvio");
+        if (!key || key->read("DestDir")->text() != "/srv/backups/") return 11;
+        try {
+            RegKey::create(Hive::CurrentUser, "Software\\Marvane\\Folvio").writeText("DestDir", "changed");
+            return 12;
+        } catch (const RegistryError& e) {
+            return e.code() == RegistryError::Code::AccessDenied ? 0 : 13;
+        }
+    });
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(namesIn(dir / "registry"), std::vector<std::string>{userHive().filename().string()});
+    fs::permissions(dir / "registry", fs::perms::owner_all);  // so that the folder can be removed
 }
 
 TEST_F(RegistryTest, AnEmptyHiveFileIsNoDamage) {

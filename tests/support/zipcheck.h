@@ -82,7 +82,7 @@ struct InspectedEntry {
     std::string local, data, source;
 };
 
-// Bytes of a stored name as the writer writes it: CP437 when it can, else UTF-8.
+// Bytes of a stored name as the writer writes it: in the OEM code page when it can, else UTF-8.
 inline size_t storedLength(const std::string& name) {
     std::string oem;
     return platform::AnsiToOem(name, oem) ? oem.size() : name.size();
@@ -121,7 +121,7 @@ inline void checkArchiveWithReaders(const std::filesystem::path& archive, const 
         seen[e.name] = true;
         const ExpectedEntry& want = expected[e.name];
         std::string oem;
-        bool utf8 = !platform::AnsiToOem(e.name, oem);  // names CP437 lacks are stored as UTF-8
+        bool utf8 = !platform::AnsiToOem(e.name, oem);  // names the OEM code page lacks are stored as UTF-8
         // Files packed by the compressor carry its level's flag bit, also when it fell back to storing.
         unsigned long levelFlag = want.folder ? 0 : (level >= 8 ? 2 : (level == 1 || level == 2 ? 4 : 0));
         EXPECT_EQ(e.flag, (utf8 ? 0x800u : 0u) | levelFlag);

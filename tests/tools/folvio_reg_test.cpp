@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+namespace fs = std::filesystem;
 using platform::Hive;
 using platform::RegKey;
 using platform::RegValue;
@@ -68,6 +69,42 @@ TEST_F(FolvioRegTest, ArgumentsAfterSwitchesAreTakenAsTheyStand) {
     EXPECT_EQ(value("Software\\Marvane\\Folvio", "Blob"), (RegValue{platform::REG_BINARY, std::string("\0\xFF", 2)}));
     EXPECT_EQ(reg({"query", kFolvio, "/v", "count"}).output, "\nHKEY_CURRENT_USER\\Software\\Marvane\\Folvio\n    Count    REG_DWORD    0x10\n\n");
     EXPECT_NE(reg({"query", kFolvio}).output.find("    Blob    REG_BINARY    00FF\n"), std::string::npos);
+}
+
+TEST_F(FolvioRegTest, QueryShowsWhatATerminalCannotShowEscapedAndExportKeepsEveryByte) {
+    struct Case {
+        const char* what;
+        std::string name, data, shownName, shownData;
+    };
+    const std::vector<Case> cases = {
+        {"plain text", "DestDir", "/srv/backups/", "DestDir", "/srv/backups/"},
+        {"UTF-8 text", "Ordner", "/home/j\xC3\xBCrgen/caf\xC3\xA9 \xE6\x96\x87/", "Ordner", "/home/j\xC3\xBCrgen/caf\xC3\xA9 \xE6\x96\x87/"},
+        {"a scrambled password", "Password", "\x01\x1B[2J\x7F\xFF\x80\x9B\xC3", "Password", "\\x01\\x1B[2J\\x7F\\xFF\\x80\\x9B\\xC3"},
+        {"a backslash", "Win", "C:\\x41", "Win", "C:\\\\x41"},
+        {"C1 controls and bidirectional overrides", "Odd", "\xC2\x9B" "1m\xE2\x80\xAE" "txt", "Odd", "\\xC2\\x9B1m\\xE2\\x80\\xAEtxt"},
+        {"a name with a tab and a line break", "tab\there\nnext", "x", "tab\\x09here\\x0Anext", "x"},
+    };
+    {
+        RegKey key = RegKey::create(Hive::CurrentUser, "Software\\Marvane\\Folvio");
+        for (const Case& c : cases) key.writeText(c.name, c.data);
+    }
+    const auto before = platform::readKeyTree(Hive::CurrentUser, "Software\\Marvane");
+    auto all = reg({"query", kFolvio});
+    ASSERT_EQ(all.exitCode, 0) << all.output;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string line = "    " + c.shownName + "    REG_SZ    " + c.shownData + "\n";
+        EXPECT_NE(all.output.find(line), std::string::npos) << all.output;
+        auto one = reg({"query", kFolvio, "/v", c.name});
+        EXPECT_EQ(one.output, "\nHKEY_CURRENT_USER\\Software\\Marvane\\Folvio\n" + line + "\n");
+    }
+    for (char ch : all.output) EXPECT_TRUE(ch == '\n' || static_cast<unsigned char>(ch) >= 0x20) << int(ch);
+
+    auto exported = reg({"export", "HKCU\\Software\\Marvane", "-"});
+    ASSERT_EQ(exported.exitCode, 0);
+    ASSERT_EQ(reg({"delete", "HKCU\\Software\\Marvane", "/f"}).exitCode, 0);
+    ASSERT_EQ(reg({"import", "-"}, exported.output).exitCode, 0);
+    EXPECT_EQ(platform::readKeyTree(Hive::CurrentUser, "Software\\Marvane"), before) << "every byte comes back";
 }
 
 TEST_F(FolvioRegTest, ExitCodes) {
@@ -170,6 +207,74 @@ TEST_F(FolvioRegTest, ExportAndImportAreLossless) {
     auto folder = reg({"import", dir.path().string()});  // a folder is no registry file
     EXPECT_EQ(folder.exitCode, 1);
     EXPECT_NE(folder.output.find("ERROR: cannot read " + dir.path().string()), std::string::npos) << folder.output;
+}
+
+TEST_F(FolvioRegTest, ImportReadsPipesAndStandardInputAndExportWritesToIt) {
+    {
+        RegKey key = RegKey::create(Hive::CurrentUser, "Software\\Marvane\\Folvio");
+        key.writeText("DestDir", "/srv/backups/");
+        key.write("Raw", platform::REG_BINARY, std::string("\0\x01\xFF", 3));
+    }
+    const auto before = platform::readKeyTree(Hive::CurrentUser, "Software\\Marvane");
+    auto exported = reg({"export", "HKCU\\Software\\Marvane", "-"});
+    ASSERT_EQ(exported.exitCode, 0) << exported.output;
+    EXPECT_EQ(exported.output, platform::formatRegFile(before)) << "standard output holds the file and nothing else";
+
+    // Each command hands the exported text to an import into a second registry.
+    const std::string tool = shellQuote(FOLVIO_REG);
+    const fs::path copy = dir / "copy";
+    const std::string text = "printf %s " + shellQuote(exported.output) + " | ";
+    const std::string importer = "MARVANE_REGISTRY_DIR=" + shellQuote(copy.string()) + " " + tool;
+    const std::vector<std::pair<const char*, std::string>> cases = {
+        {"import -", text + importer + " import -"},
+        {"import /dev/stdin", text + importer + " import /dev/stdin"},
+        {"export - piped into import -", tool + " export 'HKCU\\Software\\Marvane' - | " + importer + " import -"},
+    };
+    for (const auto& [what, command] : cases) {
+        SCOPED_TRACE(what);
+        fs::remove_all(copy);
+        auto r = runCommand(command);
+        EXPECT_EQ(r.exitCode, 0) << r.output;
+        ScopedEnv other("MARVANE_REGISTRY_DIR", copy.string());
+        EXPECT_EQ(testsupport::errorOf([&] { EXPECT_EQ(platform::readKeyTree(Hive::CurrentUser, "Software\\Marvane"), before); }),
+                  "no error");
+    }
+    auto empty = runCommand(tool + " import - </dev/null");
+    EXPECT_EQ(empty.exitCode, 1) << "an empty stream is no registry file: " << empty.output;
+}
+
+TEST_F(FolvioRegTest, ADamagedHiveFailsInOneLineUntilRepairSavesWhatIsLeft) {
+    ASSERT_EQ(reg({"add", kFolvio, "/v", "DestDir", "/d", "/srv/backups/", "/f"}).exitCode, 0);
+    const fs::path hive = platform::hiveFile(Hive::CurrentUser);
+    testsupport::writeFile(hive, "garbage\n");
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"query", kFolvio}, {"add", kFolvio, "/v", "DestDir", "/d", "/x/", "/f"}, {"export", kFolvio, "-"}}) {
+        auto r = reg(args);
+        EXPECT_EQ(r.exitCode, 1) << args[0];
+        EXPECT_EQ(r.output, "ERROR: the registry hive " + hive.string() +
+                                " is damaged (file is not a database); 'folvio-reg repair' saves what can still be read of it\n")
+            << args[0];
+    }
+    EXPECT_EQ(testsupport::readFile(hive), "garbage\n") << "never replaced by an empty hive";
+
+    auto repaired = reg({"repair"});
+    EXPECT_EQ(repaired.exitCode, 0) << repaired.output;
+    const std::string kept = hive.string() + ".damaged-";
+    const size_t at = repaired.output.find(kept);
+    ASSERT_NE(at, std::string::npos) << repaired.output;
+    const std::string keptAs = repaired.output.substr(at, repaired.output.find_first_of(".\n", at + kept.size()) - at);
+    EXPECT_EQ(repaired.output, "The registry hive " + hive.string() +
+                                   " was damaged (file is not a database): no value could be saved; a fresh hive "
+                                   "is in its place, and the damaged copy is kept as " + keptAs + ".\n");
+    EXPECT_EQ(testsupport::readFile(keptAs), "garbage\n");
+    EXPECT_EQ(reg({"query", kFolvio}).exitCode, 1) << "the fresh hive is empty";
+    EXPECT_EQ(reg({"add", kFolvio, "/v", "DestDir", "/d", "/x/", "/f"}).exitCode, 0);
+
+    auto sound = reg({"repair", "HKCU"});
+    EXPECT_EQ(sound.exitCode, 0);
+    EXPECT_EQ(sound.output, "The registry hive " + hive.string() + " is sound; nothing was changed.\n");
+    EXPECT_EQ(reg({"repair", "HKCR"}).exitCode, 2);
+    EXPECT_NE(reg({"--help"}).output.find("folvio-reg repair [HIVE]"), std::string::npos);
 }
 
 TEST_F(FolvioRegTest, ProcessesWritingAtOnceLoseNothing) {

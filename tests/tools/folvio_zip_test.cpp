@@ -1,6 +1,9 @@
+#include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <climits>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <pty.h>
@@ -38,6 +41,8 @@ TEST(FolvioZip, PacksARealTreeThatOtherReadersAccept) {
     CommandResult r = folvioZip(dir.path(), "-0 -r --root DIR out.zip 'DIR/*.*'");
     EXPECT_EQ(r.exitCode, 1) << r.output;  // complete, but the pipe and two links were left out
     for (const std::string& name : leftOut) EXPECT_NE(r.output.find(name), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("/link to folder: it is a link to a folder, which is not followed\n"), std::string::npos)
+        << r.output;
     testsupport::checkArchiveWithReaders(dir / "out.zip", dir / "DIR", 0);
     for (const std::string& name : leftOut) fs::remove(dir / "DIR" / name);
     r = folvioZip(dir.path(), "-0 -r --root DIR again.zip 'DIR/*.*'");
@@ -120,7 +125,7 @@ TEST(FolvioZip, ExitCodes) {
         {"-d missing.zip '*.txt'", 7, "there is no archive missing.zip"},
         {"-P '' out.zip a.txt", 7, "empty password"},
         {"partial.zip a.txt nothing.txt", 1, "nothing.txt: no such file"},
-        {"fine.zip a.txt", 0, "1 entries written"},
+        {"fine.zip a.txt", 0, "1 entry written to fine.zip"},
         {"nofolder.zip a.txt nowhere/", 1, "left out nowhere/: no such folder"},
         {"nosearch.zip a.txt 'nowhere/*.txt'", 1, "left out nowhere/*.txt: no such folder"},
     };
@@ -133,6 +138,109 @@ TEST(FolvioZip, ExitCodes) {
     EXPECT_FALSE(fs::exists(dir / "missing"));
     EXPECT_EQ(namesIn(dir / "partial.zip"), std::vector<std::string>{"a.txt"});
     EXPECT_EQ(namesIn(dir / "nofolder.zip"), std::vector<std::string>{"a.txt"});  // no entry for a folder not there
+}
+
+TEST(FolvioZip, MessagesCountInTheRightNumberAndNameWhatTheyAreAbout) {
+    TempDir dir;
+    testsupport::writeFile(dir / "a.txt", "a");
+    testsupport::writeFile(dir / "b.txt", "b");
+    fs::copy_file(fs::path(FOLVIO_TEST_DATA_DIR) / "zip/duplicate-names.zip", dir / "duplicate.zip");
+    // A file whose path is longer than the system takes (PATH_MAX), deep in a folder that is
+    // packed; made level by level relative to the one above, as no single call takes the path.
+    std::string tooLong = (dir / "tree").string();
+    int fd = ::open(dir.path().c_str(), O_DIRECTORY | O_RDONLY);
+    for (int level = -1; level < 25 && fd >= 0; ++level) {
+        const std::string name = level < 0 ? "tree" : std::string(200, static_cast<char>('a' + level));
+        if (level >= 0) tooLong += "/" + name;
+        ::mkdirat(fd, name.c_str(), 0755);
+        const int next = ::openat(fd, name.c_str(), O_DIRECTORY | O_RDONLY);
+        ::close(fd);
+        fd = next;
+    }
+    ASSERT_GE(fd, 0);
+    const int file = ::openat(fd, "file.txt", O_CREAT | O_WRONLY, 0644);
+    ASSERT_GE(file, 0);
+    ::close(file);
+    ::close(fd);
+    ASSERT_GT(tooLong.size(), size_t{PATH_MAX});
+    struct Case {
+        const char* args;
+        int exitCode;
+        std::string says;
+    };
+    const std::vector<Case> cases = {
+        {"one.zip a.txt", 0, "folvio-zip: 1 entry written to one.zip\n"},
+        {"two.zip a.txt b.txt", 0, "folvio-zip: 2 entries written to two.zip\n"},
+        {"-d two.zip a.txt", 0, "folvio-zip: 1 entry removed from two.zip\n"},
+        {"duplicate.zip a.txt", 2,
+         "folvio-zip: Duplicate Object index: two entries are named \"a.txt\" in the archive \"duplicate.zip\"; it is unchanged\n"},
+        // The walk meets the limit at a folder on the way down.
+        {"deep.zip tree", 1, ": its path is too long\n"},
+    };
+    for (const Case& c : cases) {
+        CommandResult r = folvioZip(dir.path(), c.args);
+        EXPECT_EQ(r.exitCode, c.exitCode) << c.args << "\n" << r.output;
+        EXPECT_NE(r.output.find(c.says), std::string::npos) << c.args << "\n" << r.output;
+        EXPECT_EQ(r.output.find("it is gone"), std::string::npos) << c.args << "\n" << r.output;
+    }
+    testsupport::runCommand("rm -rf " + shellQuote((dir / "tree").string()));  // rm takes long paths
+}
+
+// Every reader on Linux restores names outside ASCII exactly, those CP437 could hold too.
+TEST(FolvioZip, NamesOutsideAsciiComeOutRightInEveryReader) {
+    TempDir dir;
+    const std::vector<std::string> names = {"DIR/caf\xC3\xA9.txt", "DIR/\xC3\xBC" "ber/\xC3\x9F.txt",
+                                            "DIR/\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E/\xE6\x96\x87\xE5\xAD\x97.txt",
+                                            "DIR/plain.txt"};
+    for (const std::string& name : names) testsupport::writeFile(dir / name, name);
+    CommandResult packed = folvioZip(dir.path(), "-q -D out.zip DIR");
+    ASSERT_EQ(packed.exitCode, 0) << packed.output;
+    const std::string archive = shellQuote((dir / "out.zip").string());
+    const std::vector<std::pair<const char*, std::string>> readers = {
+        {"unzip", "unzip -q " + archive + " -d "},
+        {"7zz", "7zz x -y -bso0 -bsp0 " + archive + " -o"},
+        {"bsdtar", "bsdtar -xf " + archive + " -C "},
+        {"python", "/usr/bin/python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])' " +
+                       archive + " "},
+    };
+    for (const auto& [reader, command] : readers) {
+        SCOPED_TRACE(reader);
+        const fs::path out = dir / (std::string("out-") + reader);
+        fs::create_directories(out);
+        CommandResult r = testsupport::runCommand("LC_ALL=C.UTF-8 " + command + shellQuote(out.string()));
+        ASSERT_EQ(r.exitCode, 0) << r.output;
+        std::vector<std::string> found;
+        for (const auto& e : fs::recursive_directory_iterator(out))
+            if (e.is_regular_file()) found.push_back(fs::relative(e.path(), out).string());
+        std::sort(found.begin(), found.end());
+        std::vector<std::string> expected = names;
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(found, expected);
+        for (const std::string& name : names)
+            EXPECT_EQ(fs::exists(out / name) ? testsupport::readFile(out / name) : "(missing)", name);
+    }
+}
+
+// Names another writer stored in CP437 without the flag are still read as CP437, so that an
+// update finds the file they stand for instead of adding a second entry.
+TEST(FolvioZip, Cp437NamesOfAnotherWriterAreReadAsSuchWhenUpdating) {
+    TempDir dir;
+    const std::string script =
+        "import sys, zipfile\n"
+        "i = zipfile.ZipInfo('DIR/cafX.txt', (1990, 1, 1, 0, 0, 0))\n"
+        "i.create_system = 0\n"  // made on FAT
+        "with zipfile.ZipFile(sys.argv[1], 'w') as z: z.writestr(i, 'old')\n"
+        "data = open(sys.argv[1], 'rb').read().replace(b'DIR/cafX.txt', b'DIR/caf\\x82.txt')\n"
+        "open(sys.argv[1], 'wb').write(data)\n";
+    CommandResult made = testsupport::runCommand("/usr/bin/python3 -c " + shellQuote(script) + " " +
+                                                 shellQuote((dir / "old.zip").string()));
+    ASSERT_EQ(made.exitCode, 0) << made.output;
+    testsupport::writeFile(dir / "DIR/caf\xC3\xA9.txt", "new");
+    CommandResult r = folvioZip(dir.path(), "-u -D old.zip DIR");
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_EQ(namesIn(dir / "old.zip"), std::vector<std::string>{"DIR/caf\xC3\xA9.txt"}) << "one entry, not two";
+    CommandResult content = testsupport::runCommand("unzip -p " + shellQuote((dir / "old.zip").string()));
+    EXPECT_EQ(content.output, "new");
 }
 
 TEST(FolvioZip, HelpExplainsEveryOption) {
@@ -177,10 +285,10 @@ TEST(FolvioZip, UpdateFreshenAndReplace) {
         const char* says;
         std::vector<std::string> names;
     } cases[] = {
-        {"-f a.zip docs", "1 entries written", {"docs/a.txt", "docs/b.txt"}},
-        {"a.zip docs", "1 entries written", {"docs/a.txt", "docs/b.txt", "docs/c.txt"}},
+        {"-f a.zip docs", "1 entry written", {"docs/a.txt", "docs/b.txt"}},
+        {"a.zip docs", "1 entry written", {"docs/a.txt", "docs/b.txt", "docs/c.txt"}},
         {"-u a.zip docs", "0 entries written", {"docs/a.txt", "docs/b.txt", "docs/c.txt"}},
-        {"--replace a.zip docs/b.txt", "1 entries written", {"docs/a.txt", "docs/b.txt", "docs/c.txt"}},
+        {"--replace a.zip docs/b.txt", "1 entry written", {"docs/a.txt", "docs/b.txt", "docs/c.txt"}},
     };
     for (const Case& c : cases) {
         CommandResult r = folvioZip(dir.path(), c.args);

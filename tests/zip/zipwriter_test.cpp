@@ -289,8 +289,9 @@ TEST(ZipWriter, NamesInTheOemCodePageOrInUtf8) {
     Job job(dir);
     EXPECT_EQ(job.packFolder(dir / "data"), 3);
     Archive a = readArchive(job.archive);
-    ASSERT_NE(a.find("caf\x82.txt"), nullptr);
-    EXPECT_EQ(a.find("caf\x82.txt")->flag & 0x800, 0);
+    // UTF-8 with bit 11 on Linux, also for a name CP437 could hold.
+    ASSERT_NE(a.find("caf\xC3\xA9.txt"), nullptr);
+    EXPECT_EQ(a.find("caf\xC3\xA9.txt")->flag & 0x800, 0x800);
     ASSERT_NE(a.find("\xE6\x97\xA5\xE6\x9C\xAC.txt"), nullptr);
     EXPECT_EQ(a.find("\xE6\x97\xA5\xE6\x9C\xAC.txt")->flag & 0x800, 0x800);
     ASSERT_NE(a.find("caf\xE9.bin"), nullptr);
