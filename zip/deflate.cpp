@@ -523,7 +523,7 @@ int64_t TDeflater::deflate_greedy() {
             } else {
                 strstart_ += match_length;
                 match_length = 0;
-                ins_h_ = ((window_[strstart_] << 5) ^ window_[strstart_ + 1]) & kHashMask;
+                ins_h_ = ((static_cast<unsigned>(window_[strstart_]) << 5) ^ window_[strstart_ + 1]) & kHashMask;
             }
         } else {
             flush = ct_tally(0, window_[strstart_]);
