@@ -228,14 +228,13 @@ static_assert(kFixed.ltree[256].dl == 7 && kFixed.ltree[256].fc == 0);
 static_assert(kFixed.ltree[280].dl == 8 && kFixed.ltree[280].fc == bi_reverse(0xC0, 8));
 static_assert(kFixed.length_code[255] == 28 && kFixed.dist_code[256 + (32767 >> 7)] == 29);
 
+// The distance code of a match distance less one.
+inline unsigned d_code(unsigned dist) { return dist < 256 ? kFixed.dist_code[dist] : kFixed.dist_code[256 + (dist >> 7)]; }
+
 }  // namespace
 
 TDeflater::TDeflater() {
     std::memset(bl_count_, 0, sizeof bl_count_);
-}
-
-unsigned TDeflater::d_code(unsigned dist) const {
-    return dist < 256 ? kFixed.dist_code[dist] : kFixed.dist_code[256 + (dist >> 7)];
 }
 
 // ---- the call ----

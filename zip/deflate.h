@@ -159,7 +159,6 @@ private:
     void send_all_trees(int lcodes, int dcodes, int blcodes);
     void compress_block(const ct_data* ltree, const ct_data* dtree);
     void copy_block(const uint8_t* data, unsigned length, bool header);
-    unsigned d_code(unsigned dist) const;
 
     // Per-call state.
     TDeflateHost* host_ = nullptr;
