@@ -51,16 +51,16 @@ std::vector<std::string> writeInputs(const fs::path& root) {
         {"empty", {}},
         {"logs/samples.dat", deflateinputs::samples(60000, 4)},
     };
-    std::vector<std::string> specs;
+    std::vector<std::string> paths;
     for (const auto& [name, data] : files) {
         const fs::path path = root / name;
         testsupport::writeBytes(path, data);
         EXPECT_EQ(::chmod(path.c_str(), name == "logs/samples.dat" ? 0444 : 0644), 0);
         const timespec times[2] = {{1709642096, 0}, {1709642096, 0}};
         EXPECT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
-        specs.push_back(path.string());
+        paths.push_back(path.string());
     }
-    return specs;
+    return paths;
 }
 
 struct PinnedCase {
@@ -75,7 +75,7 @@ TEST(ZipPinned, FixedFilesPackToTheSameBytesAtEveryLevel) {
     testsupport::ScopedEnv zone("TZ", "UTC");
     ::tzset();
     TempDir dir;
-    const std::vector<std::string> specs = writeInputs(dir / "data");
+    const std::vector<std::string> paths = writeInputs(dir / "data");
     const std::vector<PinnedCase> cases = {
         {"stored", 0, "", "2acb3af288a0b3d6fb1d906de7d5212babc1ff50d92eed26e3b4842828319ce0"},
         {"level_1", 1, "", "6b8ebcfbf3c5026d023ba5c65bd6770aae6790c7f6cd43059d0de2041f4e9641"},
@@ -95,8 +95,8 @@ TEST(ZipPinned, FixedFilesPackToTheSameBytesAtEveryLevel) {
         w.SetRootDir((dir / "data").string());
         w.SetPackLevel(c.level);
         w.Password = c.password;
-        w.FilesList = specs;
-        ASSERT_EQ(w.Zip(), static_cast<int>(specs.size()));
+        w.FilesList = paths;
+        ASSERT_EQ(w.Zip(), static_cast<int>(paths.size()));
         EXPECT_EQ(sha256Hex(testsupport::readBytes(archive)), c.sha256);
     }
 }
