@@ -8,6 +8,8 @@ packages=(
   build-essential cmake pkg-config g++ clang libclang-rt-14-dev
   # libraries
   libgtest-dev libgmock-dev libsqlite3-dev libgumbo-dev zlib1g-dev
+  # SHA-256 for the test that pins archives byte for byte
+  libssl-dev
   # the near-optimal Deflate parser of the maximum compression level
   libdeflate-dev
   # Qt 6 widgets, tests, D-Bus and the designer plugin interface; Qt SVG writes the scalable icon
