@@ -337,6 +337,14 @@ void TZipWriter::ExpandFilesList() {
         for (std::string path; !(path = search.NextFile(rec)).empty();) {
             if (OnRecursingFile) OnRecursingFile(this, path);
             if (path.back() == '/') {
+                if (rec.kind == platform::FileKind::Other) {
+                    // A folder that cannot be listed would come out as an empty entry, its files silently missing.
+                    path.pop_back();
+                    if (IsInExcludeList(path)) continue;
+                    bool retry = false;
+                    if (OnSkippingFile) OnSkippingFile(this, TSkipReason::srFileOpenError, path, -1, retry);
+                    continue;
+                }
                 if (recursion && AddDirEntriesOnRecurse) FilesList.push_back(path);
                 continue;
             }

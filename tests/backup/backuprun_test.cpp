@@ -241,6 +241,21 @@ TEST_F(BackupRunTest, AFileThatCannotBeOpenedIsLeftOutAndReported) {
     EXPECT_TRUE(run.Results()[1].leftOut.empty()) << "each folder has its own";
 }
 
+TEST_F(BackupRunTest, AFolderThatCannotBeListedIsLeftOutAndReported) {
+    const std::string a = folder("A", "first");
+    writeFile(src / "A/closed/lost.txt", "lost");
+    const std::string closed = (src / "A/closed").string();
+    testsupport::FaultyFileSystem faulty;
+    faulty.listErrors[closed] = EACCES;
+    platform::ScopedFileSystem use(faulty);
+    list({a});
+    EXPECT_EQ(run.Execute(options()), RunEnd::Completed);
+    EXPECT_EQ(testsupport::zipEntries(dest / "a.zip"), entriesWith("first")) << "no empty entry in its place";
+    EXPECT_EQ(host.reports, Lines{"left out " + closed + ": it cannot be read"});
+    ASSERT_EQ(run.Results().size(), 1u);
+    EXPECT_EQ(run.Results()[0].leftOut, Lines{closed});
+}
+
 TEST_F(BackupRunTest, FoldersWithTheSameLastPartShareAPlainNameAndNumberDatedOnes) {
     struct Case {
         const char* name;

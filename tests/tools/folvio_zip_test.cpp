@@ -25,6 +25,15 @@ CommandResult folvioZip(const fs::path& folder, const std::string& args) {
     return testsupport::runCommand("cd " + shellQuote(folder.string()) + " && " FOLVIO_ZIP_BIN " " + args);
 }
 
+// Runs folvio-zip in folder as a user the mode bits bind: root reads every folder and writes every
+// file, so as root the command runs as nobody in a folder opened for everyone.
+CommandResult folvioZipUnprivileged(const fs::path& folder, const std::string& args) {
+    if (geteuid() != 0) return folvioZip(folder, args);
+    fs::permissions(folder, fs::perms::all);
+    return testsupport::runCommand("cd " + shellQuote(folder.string()) +
+                                   " && setpriv --reuid=65534 --regid=65534 --clear-groups -- " FOLVIO_ZIP_BIN " " + args);
+}
+
 std::vector<std::string> namesIn(const fs::path& archive) {
     CommandResult r = testsupport::runCommand(
         "/usr/bin/python3 -c 'import sys,zipfile; print(\"\\n\".join(sorted(zipfile.ZipFile(sys.argv[1]).namelist())))' " +
@@ -138,6 +147,28 @@ TEST(FolvioZip, ExitCodes) {
     EXPECT_FALSE(fs::exists(dir / "missing"));
     EXPECT_EQ(namesIn(dir / "partial.zip"), std::vector<std::string>{"a.txt"});
     EXPECT_EQ(namesIn(dir / "nofolder.zip"), std::vector<std::string>{"a.txt"});  // no entry for a folder not there
+}
+
+TEST(FolvioZip, FoldersThatCannotBeReadAreLeftOutAsUnreadableFilesAre) {
+    TempDir dir;
+    testsupport::writeFile(dir / "docs/a.txt", "a");
+    testsupport::writeFile(dir / "docs/locked.txt", "l");
+    testsupport::writeFile(dir / "docs/closed/lost.txt", "lost");
+    testsupport::writeFile(dir / "docs/enterable/lost.txt", "lost");
+    fs::permissions(dir / "docs/locked.txt", fs::perms::none);
+    fs::permissions(dir / "docs/closed", fs::perms::none);
+    fs::permissions(dir / "docs/enterable", fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec);
+    CommandResult r = folvioZipUnprivileged(dir.path(), "out.zip docs");
+    EXPECT_EQ(r.exitCode, 1) << r.output;
+    for (const char* line : {"left out docs/locked.txt: it cannot be opened for reading\n",
+                             "left out docs/closed: it cannot be read\n", "left out docs/enterable: it cannot be read\n"})
+        EXPECT_NE(r.output.find(line), std::string::npos) << line << "\n" << r.output;
+    EXPECT_EQ(namesIn(dir / "out.zip"), std::vector<std::string>{"docs/a.txt"}) << "no empty entries in their place";
+    r = folvioZipUnprivileged(dir.path(), "closed.zip docs/closed");
+    EXPECT_EQ(r.exitCode, 1) << r.output;
+    EXPECT_NE(r.output.find("left out docs/closed: it cannot be read\n"), std::string::npos) << r.output;
+    fs::permissions(dir / "docs/closed", fs::perms::owner_all);
+    fs::permissions(dir / "docs/enterable", fs::perms::owner_all);
 }
 
 TEST(FolvioZip, MessagesCountInTheRightNumberAndNameWhatTheyAreAbout) {

@@ -495,6 +495,35 @@ TEST(ZipWriter, UnreadableFilesAreLeftOutOrRetried) {
     }
 }
 
+TEST(ZipWriter, FoldersThatCannotBeListedAreLeftOutNotPackedEmpty) {
+    TempDir dir;
+    testsupport::writeFile(dir / "data/a", "a");
+    testsupport::writeFile(dir / "data/closed/inside", "lost");
+    testsupport::writeFile(dir / "data/open/deeper/f", "f");
+    const std::string d = (dir / "data").string();
+    struct Case {
+        const char* name;
+        std::string unlisted;
+        std::vector<std::string> names;
+    } cases[] = {
+        {"a subfolder", d + "/closed", {"a", "open/", "open/deeper/", "open/deeper/f"}},
+        {"a deeper one", d + "/open/deeper", {"a", "closed/", "closed/inside", "open/"}},
+        {"the folder itself", d, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir out;
+        Job job(out);
+        testsupport::FaultyFileSystem faulty;
+        faulty.listErrors[c.unlisted] = EACCES;
+        platform::ScopedFileSystem use(faulty);
+        job.packFolder(dir / "data");
+        EXPECT_EQ(readArchive(job.archive).names(), c.names);
+        EXPECT_EQ(job.skipped, std::vector<std::string>{c.unlisted});
+        EXPECT_EQ(job.reasons, std::vector<TSkipReason>{TSkipReason::srFileOpenError});
+    }
+}
+
 TEST(ZipWriter, OnlyRegularFilesAreOpened) {
     TempDir dir;
     testsupport::writeFile(dir / "data/real.txt", "real");
