@@ -41,6 +41,8 @@ letters A to Z match either case; "*.*" matches every name.
 
 Options:
   -u          update (the default): an entry is replaced only by a newer file
+              (times before 1980 and after 2107 are stored as the first and
+              last time an entry holds)
   -f          freshen: like -u, but files without an entry are not added
   --replace   every file replaces the entry of its name
   -d          delete the entries matching the PATTERNs: a pattern with wildcards

@@ -49,7 +49,7 @@ uint32_t TZipWriter::FileDate(const std::string& path, uint64_t* size) {
     std::string name = path.size() > 1 && path.back() == '/' ? path.substr(0, path.size() - 1) : path;
     const bool found = platform::FindFile(name, rec);
     if (size) *size = found ? rec.size : 0;
-    return GoodTimeStamp(found ? platform::DosDateTimeOfFile(rec.time) : 0xFFFFFFFF);
+    return GoodTimeStamp(found ? platform::DosDateTimeOfFile(rec.time) : platform::kInvalidDosDateTime);
 }
 
 void TZipWriter::MergeExisting() {
@@ -97,9 +97,10 @@ void TZipWriter::MergeExisting() {
                 // A wildcard pattern goes on matching further entries, also after a Skip.
                 if (!IsWildCard(spec)) used[j] = true;
                 if (removed(name)) continue;
-            } else if (ZipAction != TZipAction::zaReplace &&
+            } else if (ZipAction != TZipAction::zaReplace && entry.last_mod_datetime != platform::kInvalidDosDateTime &&
                        GoodTimeStamp(entry.last_mod_datetime) >= FileDate(spec, &fileSize)) {
-                // The entry is at least as new as the file: it stays, and the file is done.
+                // The entry is at least as new as the file (one with the invalid stamp never is): it
+                // stays, and the file is done.
                 used[j] = true;
                 FTotalBytes -= static_cast<double>(fileSize);
                 if (Dispose) FDisposeList.push_back(spec);

@@ -3,6 +3,7 @@
 #include <sys/time.h>
 
 #include "faultyfilesystem.h"
+#include "platform/dostime.h"
 #include "testsupport.h"
 #include "zipcheck.h"
 #include "zip/zipdirectory.h"
@@ -282,6 +283,41 @@ TEST(ZipUpdate, UpdateAndFreshenKeepEntriesAtLeastAsNewAsTheirFiles) {
         EXPECT_NE(after.raw["newer"].find("changed"), std::string::npos);
         using Events = std::vector<std::pair<TUpdateAction, int>>;
         EXPECT_EQ(events, (Events{{TUpdateAction::uaKeeping, 0}, {TUpdateAction::uaReplacing, 1}}));
+    }
+}
+
+// Sets the stamp of every entry of an archive in its local and central headers, as another writer might have.
+void stampEveryEntry(const std::string& archive, uint32_t stamp) {
+    std::string bytes = testsupport::readFile(archive);
+    const auto put = [&](size_t at) {
+        for (int k = 0; k < 4; ++k) bytes[at + k] = char((stamp >> (8 * k)) & 0xFF);
+    };
+    for (size_t at = 0; (at = bytes.find("PK\x03\x04", at)) != std::string::npos; at += 4) put(at + 10);
+    for (size_t at = 0; (at = bytes.find("PK\x01\x02", at)) != std::string::npos; at += 4) put(at + 12);
+    testsupport::writeFile(archive, bytes);
+}
+
+TEST(ZipUpdate, FilesDatedOutsideTheDosRangeAndInvalidStampsAreUpdated) {
+    for (TZipAction action : {TZipAction::zaUpdate, TZipAction::zaFreshen})
+    for (const char* what : {"a file of 1970", "a file of 2200", "an entry stamped 0xFFFFFFFF"}) {
+        SCOPED_TRACE(what);
+        Place p;
+        testsupport::writeFile(p.data / "f", "old");
+        const std::string w(what);
+        setMtime(p.data / "f", w.find("2200") != std::string::npos ? time_t(7258118400) : time_t(86400));
+        p.pack(TZipAction::zaReplace, {p.file("f")});
+        const uint32_t stamped = w.find("2200") != std::string::npos ? platform::kLastDosDateTime : platform::kFirstDosDateTime;
+        std::string raw = list(p.archive).raw["f"];
+        EXPECT_EQ(uint8_t(raw[10]) | uint8_t(raw[11]) << 8 | uint8_t(raw[12]) << 16 | uint32_t(uint8_t(raw[13])) << 24,
+                  stamped) << "clamped to the nearer end of the DOS range";
+        if (w.find("0xFFFFFFFF") != std::string::npos) stampEveryEntry(p.archive, platform::kInvalidDosDateTime);
+        testsupport::writeFile(p.data / "f", "edited");
+        setMtime(p.data / "f", w.find("2200") != std::string::npos ? time_t(7258118400 + 86400) : time(nullptr));
+        // A file of 2200 edited a day later is still as new as its clamped entry; any other is newer.
+        const bool replaced = w.find("2200") == std::string::npos;
+        EXPECT_EQ(p.pack(action, {p.file("f")}), replaced ? 1 : 0);
+        EXPECT_EQ(list(p.archive).raw["f"].find("edited") != std::string::npos, replaced);
+        expectReadable(p.archive);
     }
 }
 
