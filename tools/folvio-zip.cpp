@@ -35,7 +35,8 @@ made beside the old one and put in its place in one step, so that ARCHIVE always
 names a complete archive. Each SPEC is a file, a folder or a wildcard
 specification such as '/data/docs/*.*' (quote it so that the shell leaves it
 alone). A folder is packed with everything below it, folders as entries of their
-own, as the backup application packs it.
+own, as the backup application packs it. Two jobs on one archive at the same
+time take turns: the second waits until the first has put its archive in place.
 Wildcards: * any text, ? one character, <a-z> one of a class, <!a-z> one outside it;
 letters A to Z match either case; "*.*" matches every name.
 
@@ -68,6 +69,8 @@ Options:
               (repeatable)
   --root DIR  store paths relative to the folder DIR (implies -r)
   -q          quiet: no progress bar and no summary
+  --no-wait   fail at once when another process is writing ARCHIVE (by default
+              the job waits until that one has put its archive in place)
   -h, --help  show this text
   --version   show the version
 
@@ -103,6 +106,7 @@ struct Options {
     bool hasPassword = false;
     bool askPassword = false;
     bool version = false;
+    bool noWait = false;
     std::string root;
     bool hasRoot = false;
     std::vector<std::string> exclude, noCompress, positional;
@@ -132,6 +136,8 @@ Options parse(int argc, char** argv, bool& help) {
             o.level = maxdeflate::kLevel;
         } else if (arg == "--version") {
             o.version = true;
+        } else if (arg == "--no-wait") {
+            o.noWait = true;
         } else if (arg == "--replace") {
             o.action = TZipAction::zaReplace;
         } else if (arg == "--root" || arg.rfind("--root=", 0) == 0) {
@@ -306,6 +312,7 @@ int run(int argc, char** argv) {
     writer.NoCompressList = o.noCompress;
     writer.SetZipName(archive);
     writer.ZipAction = o.action;
+    writer.WaitForArchiveLock = !o.noWait;
     if (!o.remove) writer.Password = o.password;
     bool existed = platform::FileExists(archive);
 

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
+#include <thread>
 
 #include "platform/codepage.h"
 #include "platform/dirsearch.h"
@@ -153,6 +155,8 @@ TZipWriter::SavedSettings TZipWriter::startJob() {
 }
 
 void TZipWriter::endJob(const SavedSettings& saved) {
+    FOutputLock.Release();
+    FArchiveLock.Release();
     KeepZipOpen = saved.keepZipOpen;
     SetSortMode(saved.sortMode);
     FNameList.reset();
@@ -168,25 +172,24 @@ void TZipWriter::writeJob() {
     // An existing archive is read first: freshening looks its names up while expanding, and
     // an archive that cannot be read fails the job before anything is walked or written.
     platform::FileStatus existing;
-    FUpdateMode = platform::fileSystem().stat(ZipName(), existing) == 0;
-    if (FUpdateMode) {
-        OpenZip();
-        if (!FZipStream->Status(FArchiveStatus)) throw EIncompleteZip("the status of the archive cannot be read");
-    }
+    FUpdateMode = lockExistingArchive(existing);
+    if (FUpdateMode) readExistingArchive();
 
     if (!FDeleteMode && !FilesList.empty()) ExpandFilesList();
 
     FCopyBuffer = std::make_unique<uint8_t[]>(kCopyChunk);
     if (FPackLevel > 0 && !FDeleteMode) FDeflateBuffers = std::make_unique<TDeflateBuffers>();
+    if (!FUpdateMode && !createNewArchive()) {
+        // Another job made the archive after it was looked for: this one updates what that one wrote.
+        if (!lockExistingArchive(existing)) throw EZipError("The archive \"" + ZipName() + "\" vanished while it was made");
+        FUpdateMode = true;
+        readExistingArchive();
+    }
     if (FUpdateMode) {
         openTemporaryOutput(ZipName(), existing);
         FNewEndCentral = FEndCentral;  // the comment comes along as it is stored
         FNewEndCentral.entries_this_disk = FNewEndCentral.total_entries = 0;
         MergeExisting();
-    } else {
-        FOutFileName = ZipName();
-        FOutStream = std::make_unique<TBufferedFileStream>(FOutFileName, TFileMode::fmCreateNew);
-        FOutCreated = true;
     }
 
     if (!FDeleteMode && !FilesList.empty()) {
@@ -201,6 +204,49 @@ void TZipWriter::writeJob() {
     }
 
     writeCentralDirectory();
+}
+
+bool TZipWriter::lockExistingArchive(platform::FileStatus& existing) {
+    platform::FileSystem& files = platform::fileSystem();
+    // The wait is a poll, so that the host's handlers run and a cancel is seen meanwhile.
+    for (int emptyLooks = 0;;) {
+        if (files.stat(ZipName(), existing) != 0) return false;
+        const int error = FArchiveLock.Acquire(ZipName(), false);
+        if (error == -EWOULDBLOCK) {
+            if (!WaitForArchiveLock)
+                throw EZipBusy("The archive \"" + ZipName() + "\" is being written by another process; try again later");
+            CheckForCancel();
+            std::this_thread::sleep_for(std::chrono::milliseconds(kLockPollWait));
+            continue;
+        }
+        if (error != 0) return true;  // not to be opened: reading it fails with the reason
+        // Another job may have put its archive in place meanwhile: that one is the archive now.
+        // A new archive is locked by its maker just after it was made: an empty one may be in that moment.
+        if (!FArchiveLock.Names(ZipName()) || (FArchiveLock.Size() == 0 && emptyLooks++ < kEmptyArchiveLooks)) {
+            FArchiveLock.Release();
+            std::this_thread::sleep_for(std::chrono::milliseconds(kLockPollWait));
+            continue;
+        }
+        return files.stat(ZipName(), existing) == 0;
+    }
+}
+
+void TZipWriter::readExistingArchive() {
+    OpenZip();
+    if (!FZipStream->Status(FArchiveStatus)) throw EIncompleteZip("the status of the archive cannot be read");
+}
+
+bool TZipWriter::createNewArchive() {
+    FOutFileName = ZipName();
+    try {
+        FOutStream = std::make_unique<TBufferedFileStream>(FOutFileName, TFileMode::fmCreateNew);
+    } catch (const platform::EFileError& e) {
+        if (e.errorCode() == EEXIST) return false;
+        throw;
+    }
+    FOutCreated = true;
+    FArchiveLock.Acquire(FOutFileName, true);  // best effort: the new archive is complete without it
+    return true;
 }
 
 void TZipWriter::commitJob() {

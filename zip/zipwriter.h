@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/filelock.h"
 #include "platform/filesystem.h"
 #include "zip/bufferedstream.h"
 #include "zip/deflate.h"
@@ -91,6 +92,9 @@ public:
     bool Store83Names = false;  // Linux has no short names: changes nothing
     bool FlushFilesOnClose = false;
     TMultiZipInfo MultiZipInfo;
+    // A job holds the archive's lock from reading the old archive until the new one is in place;
+    // another process's job on it waits for that, or with false fails at once with EZipBusy.
+    bool WaitForArchiveLock = true;
     // Files up to this size are packed at the maximum level in memory; larger ones at level 9.
     uint64_t MaximumLevelLimit = maxdeflate::kBufferLimit;
 
@@ -148,6 +152,10 @@ private:
     static constexpr size_t kKernelCopyChunk = 1 << 20;
     // While a large entry is compressed at the maximum level the host gets its turn this often (ms).
     static constexpr int kMaxWaitSlice = 5;
+    // A locked archive is tried again this many ms apart; an empty one found unlocked (perhaps just
+    // made, not yet locked by its maker) is looked at again this many times.
+    static constexpr int kLockPollWait = 10;
+    static constexpr int kEmptyArchiveLooks = 50;
 
     int ProcessFiles();
     // Carries the entries of the existing archive over into the output, as ZipAction or delete
@@ -212,6 +220,13 @@ private:
     // (not a copied one) is counted in the job's result and its source path may be disposed.
     void addRecord(std::unique_ptr<TZipHeaderInfo> record, const std::string& path, bool added);
     void openTemporaryOutput(const std::string& archive, const platform::FileStatus& existing);
+    // Locks the archive ZipName names (existing: its status) and returns true, or returns false
+    // when there is none. The file locked is the one the name leads to once the lock is held.
+    bool lockExistingArchive(platform::FileStatus& existing);
+    // Reads the directory and the status of the archive the job updates.
+    void readExistingArchive();
+    // Makes the new archive ZipName names and locks it; false when another job made it first.
+    bool createNewArchive();
     void writeCentralDirectory();
     // Copies count bytes from the existing archive's current position to the output.
     void copyFromArchive(uint64_t count, const std::string& entryName);
@@ -242,6 +257,8 @@ private:
     } FRun;  // adjacent entries of the existing archive that are copied as they are, in one piece
     std::string FArchivePath;  // the file ZipName leads to (links followed), which the update replaces
     platform::FileStatus FArchiveStatus;  // the existing archive as its directory was read
+    platform::FileLock FArchiveLock;  // the archive's, or the new archive's, for the job
+    platform::FileLock FOutputLock;   // the temporary archive's while the job writes it
     std::unique_ptr<TBufferedFileStream> FInStream;
     std::unique_ptr<TZipHeaderInfo> FZipHeader;
     std::unique_ptr<TSortedZipView> FNameList;  // a view of the records FPositionList owns

@@ -171,6 +171,41 @@ TEST(FolvioZip, FoldersThatCannotBeReadAreLeftOutAsUnreadableFilesAre) {
     fs::permissions(dir / "docs/enterable", fs::perms::owner_all);
 }
 
+TEST(FolvioZip, ConcurrentUpdatesOfOneArchiveLoseNothing) {
+    TempDir dir;
+    constexpr int kPairs = 40;
+    testsupport::writeFile(dir / "base.txt", "base");
+    std::string script = "for i in $(seq " + std::to_string(kPairs) + "); do echo $i > x$i.txt; echo $i > y$i.txt; done; ";
+    // Each pair starts on an archive of its own that does not exist yet, or that does.
+    script += "for i in $(seq " + std::to_string(kPairs) + "); do "
+              "if [ $((i % 2)) = 0 ]; then " FOLVIO_ZIP_BIN " -q a$i.zip base.txt || echo FAILED base; fi; "
+              "(" FOLVIO_ZIP_BIN " -q a$i.zip x$i.txt || echo FAILED x$i) & "
+              "(" FOLVIO_ZIP_BIN " -q a$i.zip y$i.txt || echo FAILED y$i) & done; wait";
+    CommandResult r = testsupport::runCommand("cd " + shellQuote(dir.path().string()) + " && " + script);
+    EXPECT_EQ(r.output.find("FAILED"), std::string::npos) << r.output;
+    for (int i = 1; i <= kPairs; ++i) {
+        const std::string n = std::to_string(i);
+        std::vector<std::string> expected = {"x" + n + ".txt", "y" + n + ".txt"};
+        if (i % 2 == 0) expected.insert(expected.begin(), "base.txt");
+        EXPECT_EQ(namesIn(dir / ("a" + n + ".zip")), expected) << "pair " << n;
+    }
+    for (const auto& e : fs::directory_iterator(dir.path()))
+        EXPECT_NE(e.path().filename().string().rfind("FVZ", 0), 0u) << e.path();
+}
+
+TEST(FolvioZip, NoWaitFailsAtOnceWhileAnotherProcessWritesTheArchive) {
+    TempDir dir;
+    testsupport::writeFile(dir / "a.txt", "a");
+    ASSERT_EQ(folvioZip(dir.path(), "-q a.zip a.txt").exitCode, 0);
+    const std::string before = testsupport::readFile(dir / "a.zip");
+    // flock(1) holds the same kind of lock the writers take, for as long as its command runs.
+    CommandResult r = testsupport::runCommand("cd " + shellQuote(dir.path().string()) +
+                                              " && flock a.zip sh -c '" FOLVIO_ZIP_BIN " --no-wait a.zip a.txt; echo status $?'");
+    EXPECT_NE(r.output.find("folvio-zip: The archive \"a.zip\" is being written by another process; try again later\n"
+                            "status 2"), std::string::npos) << r.output;
+    EXPECT_TRUE(testsupport::readFile(dir / "a.zip") == before);
+}
+
 TEST(FolvioZip, MessagesCountInTheRightNumberAndNameWhatTheyAreAbout) {
     TempDir dir;
     testsupport::writeFile(dir / "a.txt", "a");
@@ -278,7 +313,7 @@ TEST(FolvioZip, HelpExplainsEveryOption) {
     CommandResult r = testsupport::runCommand(FOLVIO_ZIP_BIN " --help");
     EXPECT_EQ(r.exitCode, 0);
     for (const char* option : {"-r", "-0", "-9", "-D", "-j", "-x PATTERN", "-n PATTERN", "--root DIR", "-q", "255", "-u",
-                               "-f", "--replace", "-d ARCHIVE PATTERN", "-P PASSWORD", "seen by other users", "-e", "--max",
+                               "-f", "--replace", "--no-wait", "-d ARCHIVE PATTERN", "-P PASSWORD", "seen by other users", "-e", "--max",
                                "128 MiB"})
         EXPECT_NE(r.output.find(option), std::string::npos) << option;
 }

@@ -1,9 +1,12 @@
+#include <chrono>
 #include <filesystem>
+#include <thread>
 #include <gtest/gtest.h>
 #include <sys/time.h>
 
 #include "faultyfilesystem.h"
 #include "platform/dostime.h"
+#include "platform/filelock.h"
 #include "testsupport.h"
 #include "zipcheck.h"
 #include "zip/zipdirectory.h"
@@ -525,6 +528,50 @@ TEST(ZipUpdate, TheArchiveKeepsItsPermissionsAndLinks) {
     EXPECT_TRUE(fs::is_symlink(p.dir / "link.zip"));
     EXPECT_EQ(list(p.archive).names, (std::vector<std::string>{"a", "b"}));
     EXPECT_EQ(fs::status(p.archive).permissions(), fs::perms(0640));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ZipUpdate, AnArchiveAnotherJobWritesIsWaitedForOrRefused) {
+    Place p;
+    testsupport::writeFile(p.data / "a", "a");
+    testsupport::writeFile(p.data / "b", "b");
+    p.pack(TZipAction::zaReplace, {p.file("a")});
+    const std::string before = testsupport::readFile(p.archive);
+    auto other = std::make_unique<platform::FileLock>();  // another job's lock, on a description of its own
+    ASSERT_EQ(other->Acquire(p.archive, false), 0);
+
+    TZipWriter refusing;
+    p.setUp(refusing, TZipAction::zaUpdate);
+    refusing.WaitForArchiveLock = false;
+    refusing.FilesList = {p.file("b")};
+    EXPECT_THROW(refusing.Zip(), EZipBusy);
+
+    TZipWriter cancelled;
+    p.setUp(cancelled, TZipAction::zaUpdate);
+    int polls = 0;
+    cancelled.ProcessMessages = [&] {
+        if (++polls == 5) cancelled.CancelTheOperation();
+    };
+    cancelled.FilesList = {p.file("b")};
+    EXPECT_THROW(cancelled.Zip(), EUserCanceled) << "a cancel is seen while the job waits";
+    EXPECT_TRUE(testsupport::readFile(p.archive) == before);
+    EXPECT_TRUE(p.leftovers().empty());
+
+    TZipWriter waiting;
+    p.setUp(waiting, TZipAction::zaUpdate);
+    waiting.FilesList = {p.file("b")};
+    std::thread release([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        other.reset();
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(waiting.Zip(), 1);
+    release.join();
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(90)) << "it did not wait";
+    EXPECT_EQ(list(p.archive).names, (std::vector<std::string>{"a", "b"}));
 }
 
 }  // namespace
