@@ -69,6 +69,11 @@ Run::Run(TZipWriter& writer, Host& host) : Today(TodayText), writer_(writer), ho
         leftOut_.push_back(FName);
         host_.Report("left out " + FName + ": " + platform::LeftOutReason(FName));
     };
+    // Its entry holds what was read, which the backup cannot vouch for.
+    writer_.OnFileChanged = [this](TZipReader*, const std::string& FName) {
+        leftOut_.push_back(FName);
+        host_.Report(FName + " changed while it was packed");
+    };
 }
 
 RunEnd Run::Execute(const Options& options) {

@@ -80,7 +80,8 @@ new archive is removed, an existing archive stays as it was.
 
 Exit codes:
   0    every file was packed
-  1    the archive is complete, but some files were left out (each is named)
+  1    the archive is complete, but some files were left out, or changed while
+       they were packed (each is named)
   2    the job failed (the reason is shown); no new archive was left behind and
        an existing one is unchanged
   7    bad command line
@@ -345,6 +346,11 @@ int run(int argc, char** argv) {
         std::string why = reason == TSkipReason::srNoOverwrite ? "an entry of that name is already in the archive"
                                                                 : platform::LeftOutReason(name);
         std::fprintf(stderr, "folvio-zip: left out %s: %s\n", name.c_str(), why.c_str());
+        leftOut = true;
+    };
+    writer.OnFileChanged = [&](TZipReader*, const std::string& name) {
+        bar.clear();
+        std::fprintf(stderr, "folvio-zip: %s changed while it was packed\n", name.c_str());
         leftOut = true;
     };
     writer.OnNoSuchFile = [&](TZipReader*, const std::string& name) {

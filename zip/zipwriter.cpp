@@ -448,7 +448,6 @@ TZipWriter::InputKind TZipWriter::examineInput(const std::string& path) {
 bool TZipWriter::openInput(const std::string& path, platform::FileStatus& status) {
     for (;;) {
         const InputKind kind = examineInput(path);
-        if (kind == InputKind::Gone) return false;  // no file of that path: no event
         if (kind == InputKind::Regular) {
             try {
                 FInStream = std::make_unique<TBufferedFileStream>(path, TFileMode::fmOpenRead);
@@ -502,7 +501,9 @@ bool TZipWriter::AddFileToZip(const std::string& entry) {
     }
     packWithRetry(encrypt);
     const uint32_t archiveSize = patchHeader(encrypt);
+    const bool changed = inputChanged();
     FInStream.reset();
+    if (changed && OnFileChanged) OnFileChanged(this, path);
     if (OnEndZip) OnEndZip(this, path, header.uncompressed_size, header.compressed_size, archiveSize);
     return true;
 }
@@ -523,10 +524,17 @@ void TZipWriter::describeFolder(const std::string& path) {
     header.internal_attributes = kInternalBinary;
 }
 
+bool TZipWriter::inputChanged() const {
+    platform::FileStatus now;
+    if (FFileBytesRead != FFileReadLimit || !FInStream || !FInStream->Status(now)) return true;
+    return now.size != FInputStatus.size || now.mtime != FInputStatus.mtime || now.mtimeNsec != FInputStatus.mtimeNsec;
+}
+
 bool TZipWriter::openFile(const std::string& path) {
     TZipHeaderInfo& header = *FZipHeader;
     platform::FileStatus status;
     if (!openInput(path, status)) return false;
+    FInputStatus = status;
     header.external_attributes = platform::AttributesOf(status, afterLastSlash(path));
     header.last_mod_datetime = platform::DosDateTimeOfFile(status.mtime);
     if (status.size > kZipMaxFileSize)

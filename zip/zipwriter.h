@@ -109,6 +109,9 @@ public:
     TDeleteEvent OnDeleteEntry;
     TDisposeEvent OnDisposeFile;
     TZipComplete OnZipComplete;
+    // A file shrank, grew or was written to while it was packed: its entry holds what was read,
+    // a consistent entry that may match neither the old file nor the new one.
+    TNoSuchFileEvent OnFileChanged;
 
 private:
     // Reads up to count bytes of the current file (never past the size it had when opened);
@@ -198,9 +201,11 @@ private:
     void writeFirstHeader(const std::string& path, bool isFolder, bool encrypt);
     void packWithRetry(bool encrypt);
     uint32_t patchHeader(bool encrypt);
+    // Whether the file just packed is no longer as it was when opened (size, time) or gave fewer bytes.
+    bool inputChanged() const;
 
     enum class InputKind { Regular, Gone, Refused };
-    // Gone: nothing of that path, or a folder; Refused: there but not to be opened (reported).
+    // Gone: nothing of that path, or a folder; Refused: there but not to be opened. Both are reported.
     static InputKind examineInput(const std::string& path);
     bool openInput(const std::string& path, platform::FileStatus& status);
     void packFile();
@@ -269,6 +274,7 @@ private:
     double FBytesDone = 0;
     uint64_t FFileBytesRead = 0;
     uint64_t FFileReadLimit = 0;
+    platform::FileStatus FInputStatus;  // the file being added as it was opened
     uint64_t FBytesWritten = 0;
     uint64_t FCentralBytes = 0;  // central directory size of the entries so far
     int FEntriesCount = 0;

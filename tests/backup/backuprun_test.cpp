@@ -256,6 +256,31 @@ TEST_F(BackupRunTest, AFolderThatCannotBeListedIsLeftOutAndReported) {
     EXPECT_EQ(run.Results()[0].leftOut, Lines{closed});
 }
 
+TEST_F(BackupRunTest, FilesGoneOrChangedWhileTakenAreReportedAsLeftOut) {
+    const std::string a = folder("A", "first");
+    const std::string shrinks = (src / "A/shrinks.bin").string(), gone = (src / "A/gone.txt").string();
+    testsupport::writeBytes(shrinks, testsupport::randomBytes(100000, 3));
+    writeFile(gone, "gone");
+    writer.OnRecursingFile = [&](TZipReader*, const std::string& name) {
+        if (name == gone) fs::remove(name);
+    };
+    testsupport::FaultyFileSystem faulty;
+    faulty.afterRead = [&](const std::string& path, uint64_t done) {
+        if (path == shrinks && done == 32768) fs::resize_file(path, 50000);
+    };
+    platform::ScopedFileSystem use(faulty);
+    list({a});
+    EXPECT_EQ(run.Execute(options()), RunEnd::Completed);
+    Lines reports = host.reports;  // in the order the walk met the files
+    std::sort(reports.begin(), reports.end());
+    EXPECT_EQ(reports, (Lines{shrinks + " changed while it was packed", "left out " + gone + ": it is gone"}));
+    ASSERT_EQ(run.Results().size(), 1u);
+    Lines leftOut = run.Results()[0].leftOut;
+    std::sort(leftOut.begin(), leftOut.end());
+    EXPECT_EQ(leftOut, (Lines{gone, shrinks}));
+    EXPECT_TRUE(testsupport::unzipTests(dest / "a.zip"));
+}
+
 TEST_F(BackupRunTest, FoldersWithTheSameLastPartShareAPlainNameAndNumberDatedOnes) {
     struct Case {
         const char* name;

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -27,6 +28,8 @@ public:
     std::map<std::string, std::vector<int>> temporaryErrors;  // folder -> errnos of its next temporary files, one each
     bool reverseListings = false;                  // hand listings over in reverse order
     std::vector<std::string> opened;               // every path opened, in order
+    // Called after each successful read with the path and the bytes read from it so far.
+    std::function<void(const std::string& path, uint64_t done)> afterRead;
 
     int open(const std::string& path, int flags, unsigned mode) override {
         opened.push_back(path);
@@ -49,6 +52,7 @@ public:
         }
         ssize_t n = PosixFileSystem::read(fd, buffer, count);
         if (n > 0) f.done += static_cast<uint64_t>(n);
+        if (n > 0 && afterRead) afterRead(f.path, f.done);
         return n;
     }
     ssize_t pwrite(int fd, const void* buffer, size_t count, int64_t offset) override {

@@ -635,6 +635,44 @@ TEST(ZipWriter, FilesThatChangeSizeWhileTakenStayConsistent) {
     }
 }
 
+TEST(ZipWriter, FilesGoneOrChangedWhileTakenAreReportedAndTheArchiveStaysValid) {
+    TempDir dir;
+    const Bytes original = testsupport::randomBytes(100000, 7);
+    for (const char* f : {"kept", "gone", "shrinks", "grows", "rewritten"}) testsupport::writeBytes(dir / "data" / f, original);
+    const std::string d = (dir / "data").string() + "/";
+    for (int level : {0, 6, maxdeflate::kLevel}) {
+        SCOPED_TRACE("level " + std::to_string(level));
+        for (const char* f : {"shrinks", "grows", "rewritten"}) testsupport::writeBytes(dir / "data" / f, original);
+        testsupport::writeBytes(dir / "data/gone", original);
+        TempDir out;
+        Job job(out);
+        job.w.SetPackLevel(level);
+        std::vector<std::string> changed;
+        job.w.OnFileChanged = [&](TZipReader*, const std::string& name) { changed.push_back(name); };
+        // Listed, then deleted before it is opened.
+        job.w.OnRecursingFile = [&](TZipReader*, const std::string& name) {
+            if (name == d + "gone") fs::remove(name);
+        };
+        testsupport::FaultyFileSystem faulty;
+        faulty.afterRead = [&](const std::string& path, uint64_t done) {
+            if (done != 32768) return;  // once, after the first block
+            if (path == d + "shrinks") fs::resize_file(path, 40000);
+            if (path == d + "grows") testsupport::writeBytes(path, testsupport::randomBytes(150000, 8));
+            if (path == d + "rewritten") fs::last_write_time(path, fs::last_write_time(path) + std::chrono::seconds(10));
+        };
+        platform::ScopedFileSystem use(faulty);
+        EXPECT_EQ(job.packFolder(dir / "data"), 4);
+        EXPECT_EQ(job.skipped, std::vector<std::string>{d + "gone"});
+        std::sort(changed.begin(), changed.end());
+        EXPECT_EQ(changed, (std::vector<std::string>{d + "grows", d + "rewritten", d + "shrinks"}));
+        Archive a = readArchive(job.archive);  // every CRC and size checked
+        EXPECT_EQ(a.names(), (std::vector<std::string>{"grows", "kept", "rewritten", "shrinks"}));
+        EXPECT_EQ(a.find("shrinks")->size, 40000u);
+        EXPECT_EQ(a.find("grows")->size, original.size()) << "as large as it was when it was opened";
+        EXPECT_EQ(testsupport::runCommand("unzip -tq " + testsupport::shellQuote(job.archive)).exitCode, 0);
+    }
+}
+
 TEST(ZipWriter, FilesOf4GiBAreRefusedBeforeAnythingIsWritten) {
     TempDir dir;
     testsupport::writeFile(dir / "data/a", "a");
