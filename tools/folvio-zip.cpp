@@ -37,6 +37,9 @@ specification such as '/data/docs/*.*' (quote it so that the shell leaves it
 alone). A folder is packed with everything below it, folders as entries of their
 own, as the backup application packs it. Two jobs on one archive at the same
 time take turns: the second waits until the first has put its archive in place.
+An archive you may not write is not updated; the new one keeps the old one's
+permissions, and an update that adds, replaces and removes nothing leaves the
+file as it was, its time included.
 Wildcards: * any text, ? one character, <a-z> one of a class, <!a-z> one outside it;
 letters A to Z match either case; "*.*" matches every name.
 

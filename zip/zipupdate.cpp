@@ -83,7 +83,10 @@ void TZipWriter::MergeExisting() {
     for (size_t i = 0; i < count; ++i) {
         TZipHeaderInfo& entry = *FZipContents->Items(i);
         const uint64_t limit = i + 1 < count ? FZipContents->Items(i + 1)->local_header_offset : FEndCentral.central_offset;
-        if (entry.integrity_status == kIntegrityBad) continue;  // dropped
+        if (entry.integrity_status == kIntegrityBad) {
+            FDroppedEntries = true;
+            continue;
+        }
         const std::string name = entry.directory() + entry.filename();
         bool matched = false;
         uint64_t fileSize = 0;

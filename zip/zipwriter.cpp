@@ -150,6 +150,7 @@ TZipWriter::SavedSettings TZipWriter::startJob() {
     FOutFileName.clear();
     FTotalBytes = FBytesDone = 0;
     FKernelCopy = true;
+    FDroppedEntries = FArchiveKept = false;
     FRun = {};
     return saved;
 }
@@ -232,6 +233,10 @@ bool TZipWriter::lockExistingArchive(platform::FileStatus& existing) {
 }
 
 void TZipWriter::readExistingArchive() {
+    // Its replacement would take the place of a file the user may not change (read-only, or
+    // another user's in a folder that is open to this one).
+    if (const int error = platform::fileSystem().mayWrite(ZipName()); error < 0)
+        throw EZipError("The archive \"" + ZipName() + "\" cannot be updated: " + platform::errorText(error));
     OpenZip();
     if (!FZipStream->Status(FArchiveStatus)) throw EIncompleteZip("the status of the archive cannot be read");
 }
@@ -253,6 +258,14 @@ void TZipWriter::commitJob() {
     FCopyBuffer.reset();
     FDeflateBuffers.reset();
     FMaxCompressor.reset();
+    if (FUpdateMode && FEntriesCount == 0 && !FDroppedEntries) {
+        // Nothing was added, replaced or removed: the archive stays untouched, its time included.
+        FOutStream.reset();
+        platform::DeleteFile(FOutFileName);
+        FOutCreated = false;
+        FArchiveKept = true;
+        return;
+    }
     // A replacement must be on the disk before it takes the old archive's place.
     bool closed = FOutStream->Close(FlushFilesOnClose || FUpdateMode);
     FOutStream.reset();
@@ -267,9 +280,13 @@ void TZipWriter::finishSucceededJob() {
         if (!skip) platform::DeleteFile(path);
     }
     FZipStream.reset();
-    FZipContents->TakeFrom(*FPositionList);
+    if (FArchiveKept) {
+        FNameList.reset();  // the view goes before the records it points at
+    } else {
+        FZipContents->TakeFrom(*FPositionList);
+        FEndCentral = FNewEndCentral;
+    }
     FPositionList.reset();
-    FEndCentral = FNewEndCentral;
     platform::FileStatus archive;
     if (platform::fileSystem().stat(ZipName(), archive) == 0) RememberZipStatus(archive);
     else FHaveDirectory = false;

@@ -256,6 +256,8 @@ private:
     bool FOutCreated = false;
     bool FDeleteMode = false;
     bool FUpdateMode = false;
+    bool FDroppedEntries = false;  // damaged entries of the existing archive were left behind
+    bool FArchiveKept = false;     // the update changed nothing: the old archive stays as it is
     bool FKernelCopy = true;  // entry copies go inside the kernel until the system refuses
     struct {
         uint64_t from = 0, to = 0;

@@ -26,6 +26,7 @@ public:
     std::set<std::string> closeErrors;             // paths whose close reports EIO
     std::map<std::string, int> renameErrors;       // folder of the source -> errno returned by rename
     std::map<std::string, std::vector<int>> temporaryErrors;  // folder -> errnos of its next temporary files, one each
+    std::map<std::string, int> writeErrors;        // path -> errno the write-permission check returns
     bool reverseListings = false;                  // hand listings over in reverse order
     std::vector<std::string> opened;               // every path opened, in order
     // Called after each successful read with the path and the bytes read from it so far.
@@ -95,6 +96,10 @@ public:
             return -error;
         }
         return PosixFileSystem::makeTemporary(pathTemplate);
+    }
+    int mayWrite(const std::string& path) override {
+        if (auto it = writeErrors.find(path); it != writeErrors.end()) return -it->second;
+        return PosixFileSystem::mayWrite(path);
     }
     int listDirectory(const std::string& path, std::vector<std::string>& names) override {
         std::string key = path;

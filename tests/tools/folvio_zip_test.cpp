@@ -206,6 +206,31 @@ TEST(FolvioZip, NoWaitFailsAtOnceWhileAnotherProcessWritesTheArchive) {
     EXPECT_TRUE(testsupport::readFile(dir / "a.zip") == before);
 }
 
+TEST(FolvioZip, AnArchiveTheUserMayNotWriteIsLeftAlone) {
+    TempDir dir;
+    testsupport::writeFile(dir / "a.txt", "a");
+    testsupport::writeFile(dir / "b.txt", "b");
+    ASSERT_EQ(folvioZip(dir.path(), "-q theirs.zip a.txt").exitCode, 0);
+    fs::copy_file(dir / "theirs.zip", dir / "readonly.zip");
+    fs::permissions(dir / "theirs.zip", fs::perms(0644));    // another user's (root's, for nobody)
+    fs::permissions(dir / "readonly.zip", fs::perms(0444));  // nobody's own, write-protected
+    if (geteuid() == 0) ASSERT_EQ(::chown((dir / "readonly.zip").c_str(), 65534, 65534), 0);
+    else fs::permissions(dir / "theirs.zip", fs::perms(0444));  // files of another user cannot be made here
+    for (const char* archive : {"theirs.zip", "readonly.zip"}) {
+        const std::string before = testsupport::readFile(dir / archive);
+        for (const std::string& args : {std::string(archive) + " b.txt", "-d " + std::string(archive) + " a.txt"}) {
+            CommandResult r = folvioZipUnprivileged(dir.path(), args);
+            EXPECT_EQ(r.exitCode, 2) << args << "\n" << r.output;
+            EXPECT_NE(r.output.find(std::string("The archive \"") + archive + "\" cannot be updated: Permission denied"),
+                      std::string::npos) << r.output;
+            EXPECT_TRUE(testsupport::readFile(dir / archive) == before) << args;
+        }
+    }
+    EXPECT_EQ(fs::status(dir / "readonly.zip").permissions(), fs::perms(0444));
+    for (const auto& e : fs::directory_iterator(dir.path()))
+        EXPECT_NE(e.path().filename().string().rfind("FVZ", 0), 0u) << e.path();
+}
+
 TEST(FolvioZip, MessagesCountInTheRightNumberAndNameWhatTheyAreAbout) {
     TempDir dir;
     testsupport::writeFile(dir / "a.txt", "a");

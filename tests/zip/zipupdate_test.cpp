@@ -2,6 +2,7 @@
 #include <filesystem>
 #include <thread>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 
 #include "faultyfilesystem.h"
@@ -572,6 +573,74 @@ TEST(ZipUpdate, AnArchiveAnotherJobWritesIsWaitedForOrRefused) {
     release.join();
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(90)) << "it did not wait";
     EXPECT_EQ(list(p.archive).names, (std::vector<std::string>{"a", "b"}));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ZipUpdate, AnUpdateThatChangesNothingLeavesTheFileUntouched) {
+    Place p;
+    testsupport::writeFile(p.data / "a", "a");
+    testsupport::writeFile(p.data / "b.txt", "b");
+    p.pack();
+    setMtime(p.archive, time(nullptr) - 7200);
+    const std::string before = testsupport::readFile(p.archive);
+    std::vector<std::string> names = list(p.archive).names;
+    struct stat old {};
+    ASSERT_EQ(stat(p.archive.c_str(), &old), 0);
+    TZipWriter w;  // one writer for every job, as the application keeps it
+    struct Case {
+        const char* what;
+        bool remove;
+        TZipAction action;
+        std::vector<std::string> files;
+    } cases[] = {
+        {"nothing newer", false, TZipAction::zaUpdate, {(p.data / "*.*").string()}},
+        {"freshen, nothing newer", false, TZipAction::zaFreshen, {(p.data / "*.*").string()}},
+        {"a file that is not there", false, TZipAction::zaReplace, {p.file("missing")}},
+        {"nothing to delete", true, TZipAction::zaUpdate, {"*.log"}},
+    };
+    for (const Case& c : cases) {
+        p.setUp(w, c.action);
+        w.FilesList = c.files;
+        EXPECT_EQ(c.remove ? w.DeleteEntries() : w.Zip(), 0) << c.what;
+        struct stat now {};
+        ASSERT_EQ(stat(p.archive.c_str(), &now), 0);
+        EXPECT_EQ(now.st_ino, old.st_ino) << c.what;
+        EXPECT_EQ(now.st_mtim.tv_sec, old.st_mtim.tv_sec) << c.what;
+        EXPECT_EQ(now.st_mtim.tv_nsec, old.st_mtim.tv_nsec) << c.what;
+        EXPECT_TRUE(testsupport::readFile(p.archive) == before) << c.what;
+        EXPECT_TRUE(p.leftovers().empty()) << c.what;
+    }
+    // The writer's directory still describes the archive: a later job builds on it correctly.
+    testsupport::writeFile(p.data / "c", "c");
+    p.setUp(w, TZipAction::zaUpdate);
+    w.FilesList = {p.file("c")};
+    EXPECT_EQ(w.Zip(), 1);
+    names.push_back("c");
+    EXPECT_EQ(list(p.archive).names, names);
+    expectReadable(p.archive);
+}
+
+TEST(ZipUpdate, AnArchiveTheUserMayNotWriteIsRefusedWithTheSystemsReason) {
+    Place p;
+    testsupport::writeFile(p.data / "a", "a");
+    testsupport::writeFile(p.data / "b", "b");
+    p.pack(TZipAction::zaReplace, {p.file("a")});
+    const std::string before = testsupport::readFile(p.archive);
+    testsupport::FaultyFileSystem faulty;
+    faulty.writeErrors[p.archive] = EACCES;  // as for a user the mode bits bind
+    platform::ScopedFileSystem use(faulty);
+    for (bool remove : {false, true}) {
+        TZipWriter w;
+        p.setUp(w, TZipAction::zaUpdate);
+        w.FilesList = {remove ? std::string("a") : p.file("b")};
+        EXPECT_EQ(testsupport::errorOf([&] { remove ? w.DeleteEntries() : w.Zip(); }),
+                  "The archive \"" + p.archive + "\" cannot be updated: Permission denied");
+        EXPECT_TRUE(testsupport::readFile(p.archive) == before);
+        EXPECT_TRUE(p.leftovers().empty());
+    }
 }
 
 }  // namespace
