@@ -1,6 +1,7 @@
 #include "backup/backuprun.h"
 
 #include "backup/archivenames.h"
+#include "platform/filelock.h"
 #include "platform/findfile.h"
 #include "platform/leftout.h"
 #include "zip/zipwriter.h"
@@ -12,6 +13,9 @@
 namespace backup {
 
 namespace {
+
+// The start of the hidden names the new archives are written under ("." + name: hidden).
+constexpr const char* kTemporaryStem = ".folvio-";
 
 std::string withSlash(std::string path) {
     if (!path.empty() && path.back() != '/') path += '/';
@@ -159,7 +163,9 @@ FolderResult Run::packFolder(int index, const std::string& folder, const std::st
 
     // The new archive is written under a hidden name beside the old one and takes its place only
     // once it is complete: a failed or cancelled run leaves the earlier archive as it was.
-    RemoveOnExit temporary{platform::CreateTemporaryFile(destination, ".folvio-")};
+    // Runs killed while they wrote left theirs behind: those of processes that are gone go first.
+    platform::RemoveStaleTemporaries(destination, kTemporaryStem);
+    RemoveOnExit temporary{platform::CreateTemporaryFile(destination, platform::TemporaryPrefix(kTemporaryStem))};
     platform::DeleteFile(temporary.path);  // the name stays reserved by its random part; the writer makes it anew
 
     platform::FileStatus replaced;

@@ -8,6 +8,7 @@
 
 #include "platform/codepage.h"
 #include "platform/dostime.h"
+#include "platform/filelock.h"
 #include "platform/findfile.h"
 #include "platform/wildcard.h"
 #include "zip/zipdirectory.h"
@@ -232,7 +233,9 @@ std::string TZipWriter::TemporaryPath() const {
 }
 
 std::string TZipWriter::TempFileName(const std::string& folder) const {
-    return platform::CreateTemporaryFile(folder, "FVZ");
+    // Each writer in a folder clears what writers killed while writing left there.
+    platform::RemoveStaleTemporaries(folder, kTempStem);
+    return platform::CreateTemporaryFile(folder, platform::TemporaryPrefix(kTempStem));
 }
 
 void TZipWriter::openTemporaryOutput(const std::string& archive, const platform::FileStatus& existing) {
@@ -252,6 +255,7 @@ void TZipWriter::openTemporaryOutput(const std::string& archive, const platform:
     }
     FOutCreated = true;
     FOutStream = std::make_unique<TBufferedFileStream>(FOutFileName, TFileMode::fmCreate);
+    FOutputLock.Acquire(FOutFileName, false);  // tells later writers it is not left over
     FOutStream->SetPermissions(existing.mode);  // the new archive keeps the old one's permissions
 }
 

@@ -135,8 +135,10 @@ private:
     // The folder for a temporary archive when the archive's own folder cannot take one: TempPath
     // when it names a folder, else the system's temporary folder; ends with "/".
     std::string TemporaryPath() const;
-    // Creates a new empty file with a unique name starting with "FVZ" in folder; returns its path.
+    // Creates a new empty file with a unique name starting with "FVZ", the process id and "-" in
+    // folder, having removed those there of writers that are gone; returns its path.
     std::string TempFileName(const std::string& folder) const;
+    static constexpr const char* kTempStem = "FVZ";
     // Puts source in the place of destination so that destination always names a complete
     // file: a rename, or across file systems a copy beside destination renamed over it; source
     // is gone afterwards. Raises EZipError "Could not copy from ..." naming where source still

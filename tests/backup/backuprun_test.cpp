@@ -3,6 +3,7 @@
 #include "backup/backuprun.h"
 
 #include "faultyfilesystem.h"
+#include "platform/filelock.h"
 #include "testsupport.h"
 #include "zipentries.h"
 #include "zip/zipwriter.h"
@@ -10,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <deque>
@@ -279,6 +282,31 @@ TEST_F(BackupRunTest, FilesGoneOrChangedWhileTakenAreReportedAsLeftOut) {
     std::sort(leftOut.begin(), leftOut.end());
     EXPECT_EQ(leftOut, (Lines{gone, shrinks}));
     EXPECT_TRUE(testsupport::unzipTests(dest / "a.zip"));
+}
+
+TEST_F(BackupRunTest, HiddenArchivesOfRunsThatAreGoneAreRemovedAndNoOthers) {
+    const pid_t child = fork();
+    if (child == 0) _exit(0);
+    waitpid(child, nullptr, 0);
+    const std::string stale = ".folvio-" + std::to_string(child) + "-Kill9d";
+    const std::string live = ".folvio-" + std::to_string(getppid()) + "-alive1";
+    writeFile(dest / stale, std::string(200000, 'x'));
+    writeFile(dest / live, "being written");
+    writeFile(dest / ".folvio-OlD123", "another form of name");
+    list({folder("A")});
+    int locked = 0;
+    writer.ProcessMessages = [&] {
+        for (const auto& e : fs::directory_iterator(dest)) {
+            if (e.path().filename().string().rfind(platform::TemporaryPrefix(".folvio-"), 0) != 0) continue;
+            platform::FileLock probe;
+            locked += probe.Acquire(e.path().string(), false) == -EWOULDBLOCK;
+        }
+    };
+    EXPECT_EQ(run.Execute(options()), RunEnd::Completed);
+    EXPECT_GT(locked, 0) << "the run's own hidden archive is locked while it is written";
+    Lines expected = {".folvio-OlD123", live, "a.zip"};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(destNames(), expected);
 }
 
 TEST_F(BackupRunTest, FoldersWithTheSameLastPartShareAPlainNameAndNumberDatedOnes) {

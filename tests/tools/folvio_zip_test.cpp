@@ -231,6 +231,32 @@ TEST(FolvioZip, AnArchiveTheUserMayNotWriteIsLeftAlone) {
         EXPECT_NE(e.path().filename().string().rfind("FVZ", 0), 0u) << e.path();
 }
 
+TEST(FolvioZip, TemporaryFilesOfKilledWritersAreRemovedByTheNext) {
+    TempDir dir;
+    testsupport::writeFile(dir / "a.txt", "a");
+    testsupport::writeBytes(dir / "b.txt", testsupport::randomBytes(8000000, 4));  // long enough to be caught at
+    ASSERT_EQ(folvioZip(dir.path(), "-q a.zip a.txt").exitCode, 0);
+    // A writer killed while it writes: its temporary archive stays, as the kernel only frees its lock.
+    CommandResult killed = testsupport::runCommand(
+        "cd " + shellQuote(dir.path().string()) + " && (" FOLVIO_ZIP_BIN " --max -q a.zip b.txt & pid=$!; "
+        "while kill -0 $pid 2>/dev/null && ! ls FVZ$pid-* >/dev/null 2>&1; do sleep 0.005; done; "
+        "kill -9 $pid; wait $pid; echo $pid)");
+    std::string pid = killed.output;  // the last line; the shell may have said "Killed" before it
+    while (!pid.empty() && pid.back() == '\n') pid.pop_back();
+    pid = pid.substr(pid.rfind('\n') == std::string::npos ? 0 : pid.rfind('\n') + 1);
+    const auto temporaries = [&] {
+        std::vector<std::string> found;
+        for (const auto& e : fs::directory_iterator(dir.path()))
+            if (e.path().filename().string().rfind("FVZ", 0) == 0) found.push_back(e.path().filename().string());
+        return found;
+    };
+    ASSERT_EQ(temporaries().size(), 1u) << killed.output;
+    EXPECT_EQ(temporaries()[0].rfind("FVZ" + pid + "-", 0), 0u) << killed.output << temporaries()[0];
+    EXPECT_EQ(folvioZip(dir.path(), "-q a.zip b.txt").exitCode, 0);
+    EXPECT_TRUE(temporaries().empty());
+    EXPECT_EQ(namesIn(dir / "a.zip"), (std::vector<std::string>{"a.txt", "b.txt"}));
+}
+
 TEST(FolvioZip, MessagesCountInTheRightNumberAndNameWhatTheyAreAbout) {
     TempDir dir;
     testsupport::writeFile(dir / "a.txt", "a");

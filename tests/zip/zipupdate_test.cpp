@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/time.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "faultyfilesystem.h"
 #include "platform/dostime.h"
@@ -641,6 +643,42 @@ TEST(ZipUpdate, AnArchiveTheUserMayNotWriteIsRefusedWithTheSystemsReason) {
         EXPECT_TRUE(testsupport::readFile(p.archive) == before);
         EXPECT_TRUE(p.leftovers().empty());
     }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ZipUpdate, TemporariesOfWritersThatAreGoneGoAndTheWritersOwnIsLockedWhileWritten) {
+    Place p;
+    testsupport::writeFile(p.data / "a", "a");
+    testsupport::writeFile(p.data / "b", "b");
+    p.pack(TZipAction::zaReplace, {p.file("a")});
+    const pid_t child = fork();
+    if (child == 0) _exit(0);
+    waitpid(child, nullptr, 0);
+    const fs::path stale = p.dir / ("FVZ" + std::to_string(child) + "-kIlLd9");  // its writer was killed
+    const fs::path live = p.dir / ("FVZ" + std::to_string(getppid()) + "-alive1");
+    testsupport::writeFile(stale, std::string(100000, 'x'));
+    testsupport::writeFile(live, "being written");
+    TZipWriter w;
+    p.setUp(w, TZipAction::zaUpdate);
+    w.FilesList = {p.file("b")};
+    std::vector<int> lockResults;
+    w.OnStartZipInfo = [&](TZipReader*, int, double, TEndCentral&, bool&) {
+        for (const auto& e : fs::directory_iterator(p.dir.path())) {
+            const std::string name = e.path().filename().string();
+            if (name.rfind(platform::TemporaryPrefix("FVZ"), 0) != 0) continue;
+            platform::FileLock probe;
+            lockResults.push_back(probe.Acquire(e.path().string(), false));
+        }
+    };
+    EXPECT_EQ(w.Zip(), 1);
+    EXPECT_EQ(lockResults, std::vector<int>{-EWOULDBLOCK}) << "the job's own temporary archive, locked";
+    EXPECT_FALSE(fs::exists(stale));
+    EXPECT_TRUE(fs::exists(live));
+    fs::remove(live);
+    EXPECT_TRUE(p.leftovers().empty());
 }
 
 }  // namespace
