@@ -63,7 +63,7 @@ void TZipWriter::MergeExisting() {
             patterns.emplace_back(j, OEMConvert ? platform::OemFilter(FilesList[j]) : FilesList[j]);
         else exact.emplace(StoredNameOf(FilesList[j]), j);
     }
-    std::vector<bool> used(FilesList.size(), false);
+    std::vector<bool> used(FilesList.size(), false), hit(FilesList.size(), false);
     auto firstMatch = [&](const TZipHeaderInfo& entry, const std::string& name) {
         size_t best = std::string::npos;
         if (auto it = exact.find(name); it != exact.end() && !used[it->second]) best = it->second;
@@ -96,6 +96,7 @@ void TZipWriter::MergeExisting() {
             if (removed(name)) continue;
         } else if (size_t j = firstMatch(entry, name); j != std::string::npos) {
             matched = true;
+            hit[j] = true;
             const std::string spec = FilesList[j];
             if (FDeleteMode) {
                 // A wildcard pattern goes on matching further entries, also after a Skip.
@@ -130,6 +131,9 @@ void TZipWriter::MergeExisting() {
     }
 
     flushRun();
+    if (FDeleteMode && OnNothingMatched)
+        for (size_t j = 0; j < FilesList.size(); ++j)
+            if (!hit[j]) OnNothingMatched(this, FilesList[j]);
     std::vector<std::string> left;
     for (size_t j = 0; j < FilesList.size(); ++j)
         if (!used[j]) left.push_back(std::move(FilesList[j]));

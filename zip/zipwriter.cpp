@@ -177,6 +177,9 @@ void TZipWriter::writeJob() {
     if (FUpdateMode) readExistingArchive();
 
     if (!FDeleteMode && !FilesList.empty()) ExpandFilesList();
+    if (!FUpdateMode && !FDeleteMode && !MakeEmptyArchive &&
+        std::none_of(FilesList.begin(), FilesList.end(), [](const std::string& f) { return f.back() != '/'; }))
+        return;  // no archive is made for nothing
 
     FCopyBuffer = std::make_unique<uint8_t[]>(kCopyChunk);
     if (FPackLevel > 0 && !FDeleteMode) FDeflateBuffers = std::make_unique<TDeflateBuffers>();
@@ -258,6 +261,10 @@ void TZipWriter::commitJob() {
     FCopyBuffer.reset();
     FDeflateBuffers.reset();
     FMaxCompressor.reset();
+    if (!FOutStream) {
+        FArchiveKept = true;  // no new archive was made
+        return;
+    }
     if (FUpdateMode && FEntriesCount == 0 && !FDroppedEntries) {
         // Nothing was added, replaced or removed: the archive stays untouched, its time included.
         FOutStream.reset();
@@ -381,7 +388,8 @@ void TZipWriter::ExpandFilesList() {
     }
     FilesList = std::move(kept);
 
-    for (std::string spec : wildcards) {
+    for (const std::string& original : wildcards) {
+        std::string spec = original;
         bool recursion = Recurse;
         if (spec[0] == '|' || spec[0] == '>') {
             recursion = spec[0] == '>';
@@ -393,10 +401,14 @@ void TZipWriter::ExpandFilesList() {
         if (folder.empty()) folder = RootDir();
         std::string mask = slash == std::string::npos ? spec : spec.substr(slash + 1);
         if (mask == "*.*") mask = "*";
-        if (!folder.empty() && !IsWildCard(folder) && !platform::DirectoryExists(folder)) continue;
+        if (!folder.empty() && !IsWildCard(folder) && !platform::DirectoryExists(folder)) {
+            if (OnNothingMatched) OnNothingMatched(this, original);
+            continue;
+        }
 
         TDirSearch search(folder, mask, recursion);
         platform::FindRecord rec;
+        size_t found = 0;  // files the specification leads to, before freshening and the archive bit choose
         for (std::string path; !(path = search.NextFile(rec)).empty();) {
             if (OnRecursingFile) OnRecursingFile(this, path);
             if (path.back() == '/') {
@@ -414,11 +426,13 @@ void TZipWriter::ExpandFilesList() {
             if (IsInExcludeList(path)) continue;
             CheckForCancel();
             if (isArchive(path, rec.size)) continue;
+            ++found;
             if (SkipIfArchiveBitNotSet && !(rec.attributes & platform::faArchive)) continue;
             if (ZipAction == TZipAction::zaFreshen && !inDirectory(path)) continue;
             FilesList.push_back(path);
             FTotalBytes += static_cast<double>(rec.size);
         }
+        if (found == 0 && OnNothingMatched) OnNothingMatched(this, original);
     }
 }
 

@@ -95,6 +95,8 @@ public:
     // A job holds the archive's lock from reading the old archive until the new one is in place;
     // another process's job on it waits for that, or with false fails at once with EZipBusy.
     bool WaitForArchiveLock = true;
+    // false: when FilesList leads to no file, no new archive is made (an existing one is updated as always).
+    bool MakeEmptyArchive = true;
     // Files up to this size are packed at the maximum level in memory; larger ones at level 9.
     uint64_t MaximumLevelLimit = maxdeflate::kBufferLimit;
 
@@ -112,6 +114,9 @@ public:
     // A file shrank, grew or was written to while it was packed: its entry holds what was read,
     // a consistent entry that may match neither the old file nor the new one.
     TNoSuchFileEvent OnFileChanged;
+    // A wildcard specification of FilesList found no file (folders do not count), or a pattern
+    // of a delete job matched no entry; the text as it stands in FilesList.
+    TNoSuchFileEvent OnNothingMatched;
 
 private:
     // Reads up to count bytes of the current file (never past the size it had when opened);

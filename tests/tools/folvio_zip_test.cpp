@@ -61,11 +61,59 @@ TEST(FolvioZip, PacksARealTreeThatOtherReadersAccept) {
 TEST(FolvioZip, AnEmptyFolderGivesTheEndRecordAlone) {
     TempDir dir;
     fs::create_directory(dir / "DIR");
-    CommandResult r = folvioZip(dir.path(), "-0 -r --root DIR out.zip 'DIR/*.*'");
+    CommandResult r = folvioZip(dir.path(), "-0 -r --root DIR out.zip DIR");
     EXPECT_EQ(r.exitCode, 0) << r.output;
     std::vector<uint8_t> expected = {0x50, 0x4B, 0x05, 0x06};
     expected.resize(22, 0);
     EXPECT_EQ(testsupport::readBytes(dir / "out.zip"), expected);
+}
+
+TEST(FolvioZip, NothingToPackOrRemoveAndAnEmptyNameAreErrorsOfTheirOwn) {
+    TempDir dir;
+    fs::create_directory(dir / "empty");
+    testsupport::writeFile(dir / "docs/a.txt", "a");
+    testsupport::writeFile(dir / "docs/sub/b.txt", "b");
+    ASSERT_EQ(folvioZip(dir.path(), "-q kept.zip docs").exitCode, 0);
+    const std::string kept = testsupport::readFile(dir / "kept.zip");
+    struct Case {
+        const char* args;
+        int exitCode;
+        std::string says;
+        const char* archive;  // that must not be there afterwards, or nullptr
+    };
+    const std::vector<Case> cases = {
+        {"'' docs", 7, "folvio-zip: the archive name is empty\n", nullptr},
+        {"' ' docs", 7, "folvio-zip: the archive name is empty\n", nullptr},
+        {"-d '' '*.txt'", 7, "folvio-zip: the archive name is empty\n", nullptr},
+        {"new.zip 'docs/*.log'", 3, "folvio-zip: nothing matches docs/*.log\nfolvio-zip: nothing to pack; no archive was written\n",
+         "new.zip"},
+        {"new.zip 'empty/*.*'", 3, "folvio-zip: nothing matches empty/*.*\n", "new.zip"},
+        {"new.zip missing.txt 'nowhere/*.txt'", 3, "nothing to pack; no archive was written\n", "new.zip"},
+        {"-x '*.txt' new.zip 'docs/*.txt'", 3, "folvio-zip: nothing matches docs/*.txt\n", "new.zip"},
+        {"--root docs new.zip 'docs/*.log'", 3, "folvio-zip: nothing matches docs/*.log\n", "new.zip"},
+        {"kept.zip 'docs/*.log'", 3, "folvio-zip: nothing to pack; kept.zip is unchanged\n", nullptr},
+        {"-d kept.zip '*.log' docs/none.txt", 4,
+         "folvio-zip: no entry matches *.log\nfolvio-zip: no entry matches docs/none.txt\n"
+         "folvio-zip: nothing to remove; kept.zip is unchanged\n", nullptr},
+        {"partial.zip docs/a.txt 'docs/*.log'", 1, "folvio-zip: nothing matches docs/*.log\n", nullptr},
+        {"emptyfolder.zip empty", 0, "0 entries written to emptyfolder.zip", nullptr},
+    };
+    for (const Case& c : cases) {
+        CommandResult r = folvioZip(dir.path(), c.args);
+        EXPECT_EQ(r.exitCode, c.exitCode) << c.args << "\n" << r.output;
+        EXPECT_NE(r.output.find(c.says), std::string::npos) << c.args << "\n" << r.output;
+        if (c.archive) {
+            EXPECT_FALSE(fs::exists(dir / c.archive)) << c.args;
+        }
+    }
+    EXPECT_TRUE(testsupport::readFile(dir / "kept.zip") == kept);
+    EXPECT_EQ(namesIn(dir / "partial.zip"), std::vector<std::string>{"docs/a.txt"});
+    // Some patterns matched: those entries go, the others are named.
+    CommandResult r = folvioZip(dir.path(), "-d kept.zip '*.log' docs/a.txt");
+    EXPECT_EQ(r.exitCode, 1) << r.output;
+    EXPECT_NE(r.output.find("folvio-zip: no entry matches *.log\nfolvio-zip: 1 entry removed from kept.zip\n"),
+              std::string::npos) << r.output;
+    EXPECT_EQ(namesIn(dir / "kept.zip"), (std::vector<std::string>{"docs/sub/", "docs/sub/b.txt"}));
 }
 
 TEST(FolvioZip, OptionsShapeTheArchive) {
@@ -365,7 +413,7 @@ TEST(FolvioZip, HelpExplainsEveryOption) {
     EXPECT_EQ(r.exitCode, 0);
     for (const char* option : {"-r", "-0", "-9", "-D", "-j", "-x PATTERN", "-n PATTERN", "--root DIR", "-q", "255", "-u",
                                "-f", "--replace", "--no-wait", "-d ARCHIVE PATTERN", "-P PASSWORD", "seen by other users", "-e", "--max",
-                               "128 MiB"})
+                               "128 MiB", "nothing to pack", "nothing to remove", "empty ARCHIVE name"})
         EXPECT_NE(r.output.find(option), std::string::npos) << option;
 }
 

@@ -524,6 +524,34 @@ TEST(ZipWriter, FoldersThatCannotBeListedAreLeftOutNotPackedEmpty) {
     }
 }
 
+TEST(ZipWriter, SpecificationsThatFindNothingAreNamedAndMakeNoArchiveWhenAsked) {
+    TempDir dir;
+    testsupport::writeFile(dir / "data/a.txt", "a");
+    fs::create_directory(dir / "data/sub");
+    const std::string d = (dir / "data").string();
+    for (bool makeEmpty : {true, false}) {
+        SCOPED_TRACE(makeEmpty ? "an empty archive is made" : "none is made for nothing");
+        TempDir out;
+        Job job(out);
+        job.w.SetRootDir(d);
+        job.w.MakeEmptyArchive = makeEmpty;
+        std::vector<std::string> nothing;
+        job.w.OnNothingMatched = [&](TZipReader*, const std::string& spec) { nothing.push_back(spec); };
+        job.w.Recurse = false;
+        job.w.FilesList = {d + "/*.log", ">" + d + "/*.md", (dir / "missing/*.x").string()};
+        EXPECT_EQ(job.w.Zip(), makeEmpty ? 1 : 0) << "the entry of the subfolder, or nothing at all";
+        EXPECT_EQ(nothing, (std::vector<std::string>{d + "/*.log", ">" + d + "/*.md", (dir / "missing/*.x").string()}))
+            << "folders found by a recursive search are no match";
+        EXPECT_EQ(fs::exists(job.archive), makeEmpty);
+        fs::remove(job.archive);
+        nothing.clear();
+        job.w.FilesList = {d + "/*.log", d + "/*.txt"};
+        EXPECT_EQ(job.w.Zip(), 1);
+        EXPECT_EQ(nothing, std::vector<std::string>{d + "/*.log"});
+        EXPECT_EQ(readArchive(job.archive).names(), std::vector<std::string>{"a.txt"});
+    }
+}
+
 TEST(ZipWriter, OnlyRegularFilesAreOpened) {
     TempDir dir;
     testsupport::writeFile(dir / "data/real.txt", "real");
