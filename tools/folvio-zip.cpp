@@ -55,7 +55,9 @@ Options:
   --replace   every file replaces the entry of its name
   -d          delete the entries matching the PATTERNs: a pattern with wildcards
               is matched against the file name, or against the whole stored name
-              when it holds "/"; any other pattern names one entry (docs/a.txt)
+              when it holds "/"; any other pattern names one entry (docs/a.txt).
+              An archive with entries leading outside its folder ('../../x') is
+              refused by every other job; -d may remove them, named as stored
   -P PASSWORD encrypt the files with PASSWORD (traditional ZIP encryption). A
               password on the command line can be seen by other users of this
               computer (in the process list); prefer -e

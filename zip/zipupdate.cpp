@@ -61,6 +61,8 @@ void TZipWriter::MergeExisting() {
     for (size_t j = 0; j < FilesList.size(); ++j) {
         if (FDeleteMode && IsWildCard(FilesList[j]))
             patterns.emplace_back(j, OEMConvert ? platform::OemFilter(FilesList[j]) : FilesList[j]);
+        else if (FDeleteMode && HasParentPart(FilesList[j]))  // names an entry leading outside, as it is stored
+            exact.emplace(OEMConvert ? platform::OemFilter(FilesList[j]) : FilesList[j], j);
         else exact.emplace(StoredNameOf(FilesList[j]), j);
     }
     std::vector<bool> used(FilesList.size(), false), hit(FilesList.size(), false);
@@ -123,6 +125,8 @@ void TZipWriter::MergeExisting() {
                 FZipHeader.reset();
             }
         }
+        if (FDeleteMode && HasParentPart(name))
+            throw EIncompleteZip("the entry \"" + name + "\" has a name with a \"..\" part, which only removing it mends");
         if (matched && OnUpdate) OnUpdate(this, TUpdateAction::uaKeeping, static_cast<int>(i));
         auto copy = std::make_unique<TZipHeaderInfo>(entry);
         copy->selected = 0;

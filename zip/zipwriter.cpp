@@ -240,7 +240,8 @@ void TZipWriter::readExistingArchive() {
     // another user's in a folder that is open to this one).
     if (const int error = platform::fileSystem().mayWrite(ZipName()); error < 0)
         throw EZipError("The archive \"" + ZipName() + "\" cannot be updated: " + platform::errorText(error));
-    OpenZip();
+    // Entries named with a ".." part are refused, but a delete job may take them out.
+    OpenZip(FDeleteMode);
     if (!FZipStream->Status(FArchiveStatus)) throw EIncompleteZip("the status of the archive cannot be read");
 }
 

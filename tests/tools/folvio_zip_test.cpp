@@ -305,6 +305,33 @@ TEST(FolvioZip, TemporaryFilesOfKilledWritersAreRemovedByTheNext) {
     EXPECT_EQ(namesIn(dir / "a.zip"), (std::vector<std::string>{"a.txt", "b.txt"}));
 }
 
+TEST(FolvioZip, DeleteMendsAnArchiveWithEntriesLeadingOutside) {
+    TempDir dir;
+    testsupport::writeFile(dir / "a.txt", "a");
+    CommandResult made = testsupport::runCommand(
+        "cd " + shellQuote(dir.path().string()) +
+        " && /usr/bin/python3 -c 'import zipfile; z=zipfile.ZipFile(\"evil.zip\",\"w\"); "
+        "[z.writestr(n, n) for n in (\"ok.txt\", \"../../x\")]; z.close()'");
+    ASSERT_EQ(made.exitCode, 0) << made.output;
+    struct Case {
+        const char* args;
+        int exitCode;
+        const char* says;
+    } cases[] = {
+        {"evil.zip a.txt", 2, "evil.zip: Incomplete Zip File (central header 2 has a name with a \"..\" part); it is unchanged"},
+        {"-d evil.zip ok.txt", 2, "the entry \"../../x\" has a name with a \"..\" part, which only removing it mends"},
+        {"-d evil.zip ../../x", 0, "1 entry removed from evil.zip"},
+        {"evil.zip a.txt", 0, "1 entry written to evil.zip"},
+    };
+    for (const Case& c : cases) {
+        CommandResult r = folvioZip(dir.path(), c.args);
+        EXPECT_EQ(r.exitCode, c.exitCode) << c.args << "\n" << r.output;
+        EXPECT_NE(r.output.find(c.says), std::string::npos) << c.args << "\n" << r.output;
+    }
+    EXPECT_EQ(namesIn(dir / "evil.zip"), (std::vector<std::string>{"a.txt", "ok.txt"}));
+    EXPECT_EQ(testsupport::runCommand("unzip -tq " + shellQuote((dir / "evil.zip").string())).exitCode, 0);
+}
+
 TEST(FolvioZip, MessagesCountInTheRightNumberAndNameWhatTheyAreAbout) {
     TempDir dir;
     testsupport::writeFile(dir / "a.txt", "a");

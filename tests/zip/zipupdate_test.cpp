@@ -682,3 +682,51 @@ TEST(ZipUpdate, TemporariesOfWritersThatAreGoneGoAndTheWritersOwnIsLockedWhileWr
 }
 
 }  // namespace
+
+namespace {
+
+// An archive of another writer with entries named "../../x" and "a/../../y" beside "ok.txt".
+void makeArchiveLeadingOutside(const std::string& archive) {
+    auto r = testsupport::runCommand(
+        "/usr/bin/python3 -c 'import sys,zipfile\n"
+        "z=zipfile.ZipFile(sys.argv[1],\"w\")\n"
+        "for n in (\"ok.txt\",\"../../x\",\"a/../../y\"): z.writestr(n, n)\n"
+        "z.close()' " + testsupport::shellQuote(archive));
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+}
+
+TEST(ZipUpdate, EntriesLeadingOutsideTheFolderMayOnlyBeRemoved) {
+    Place p;
+    testsupport::writeFile(p.data / "b", "b");
+    makeArchiveLeadingOutside(p.archive);
+    const std::string before = testsupport::readFile(p.archive);
+    TZipWriter w;  // one writer for every job: a directory read for a removal is not taken for another job
+    struct Case {
+        const char* what;
+        bool remove;
+        std::vector<std::string> files;
+        std::string error;
+    } cases[] = {
+        {"an update", false, {p.file("b")}, "Incomplete Zip File"},
+        {"a removal that keeps one", true, {"../../x"}, "Incomplete Zip File"},
+        {"a removal of another entry", true, {"ok.txt"}, "Incomplete Zip File"},
+        {"an update after a failed removal", false, {p.file("b")}, "Incomplete Zip File"},
+    };
+    for (const Case& c : cases) {
+        p.setUp(w, TZipAction::zaUpdate);
+        w.FilesList = c.files;
+        EXPECT_EQ(testsupport::errorOf([&] { c.remove ? w.DeleteEntries() : w.Zip(); }), c.error) << c.what;
+        EXPECT_TRUE(testsupport::readFile(p.archive) == before) << c.what;
+    }
+    p.setUp(w, TZipAction::zaUpdate);
+    w.FilesList = {"../../x", "a/../../y"};
+    EXPECT_EQ(w.DeleteEntries(), 2);
+    EXPECT_EQ(list(p.archive).names, std::vector<std::string>{"ok.txt"});
+    expectReadable(p.archive);
+    p.setUp(w, TZipAction::zaUpdate);
+    w.FilesList = {p.file("b")};
+    EXPECT_EQ(w.Zip(), 1) << "the mended archive takes updates again";
+    EXPECT_TRUE(p.leftovers().empty());
+}
+
+}  // namespace
