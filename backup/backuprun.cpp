@@ -7,6 +7,8 @@
 #include "zip/zipwriter.h"
 
 #include <algorithm>
+#include <map>
+#include <set>
 #include <stdexcept>
 #include <utility>
 
@@ -106,12 +108,21 @@ RunEnd Run::Execute(const Options& options) {
     host_.RunStarted(checkedCount);
 
     int done = 0;
+    std::map<std::string, std::string> written;  // this run's archives (name -> folder)
+    std::set<std::string> names;
     for (int m = 0; m < host_.FolderCount(); ++m) {
         if (!host_.FolderChecked(m)) continue;
         done = std::min(done + 1, checkedCount);
         const std::string folder = host_.FolderText(m);
-        const std::string name =
-            options.datedNames ? DatedArchiveName(folder, destination, Today()) : PlainArchiveName(folder);
+        std::string name = options.datedNames ? DatedArchiveName(folder, destination, Today()) : PlainArchiveName(folder);
+        // Folders of the same last part would otherwise share one archive, the later replacing
+        // the earlier; in list order, so that every run gives each folder the same name.
+        if (const std::string free = FreeArchiveName(name, names); free != name) {
+            host_.Report(folder + " is packed into " + free + ", as " + name + " holds " + written[name] + " in this run");
+            name = free;
+        }
+        names.insert(name);
+        written[name] = folder;
         host_.FolderStarted(done, name);
         FolderResult result = packFolder(m, folder, destination, name);
         // A Cancel the writer did not see ends the run here; this folder keeps its check mark.

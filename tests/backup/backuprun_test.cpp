@@ -316,7 +316,7 @@ TEST_F(BackupRunTest, FoldersWithTheSameLastPartShareAPlainNameAndNumberDatedOne
         std::map<std::string, std::string> archives;  // name -> content of file.txt
     };
     const std::vector<Case> cases = {
-        {"plain: the second replaces the first", false, {{"docs.zip", "second"}}},
+        {"plain: the second gets _02", false, {{"docs.zip", "first"}, {"docs_02.zip", "second"}}},
         {"dated: the second gets _02", true, {{"2005_03_17_docs.zip", "first"}, {"2005_03_17_docs_02.zip", "second"}}},
     };
     for (const Case& c : cases) {
@@ -330,7 +330,30 @@ TEST_F(BackupRunTest, FoldersWithTheSameLastPartShareAPlainNameAndNumberDatedOne
             EXPECT_EQ(testsupport::zipEntries(dest / archive), entriesWith(content)) << archive;
         }
         EXPECT_EQ(destNames(), names);
+        EXPECT_EQ(host.reports, c.dated ? Lines{}
+                                        : Lines{host.items[1].text + " is packed into docs_02.zip, as docs.zip holds " +
+                                                host.items[0].text + " in this run"});
+        host.reports.clear();
     }
+}
+
+TEST_F(BackupRunTest, PlainNamesOfARunAreTheSameEveryRunAndEachFolderKeepsItsOwn) {
+    list({folder("a/Docs", "a"), folder("b/docs", "b"), folder("c/docs_02", "c"), folder("d/DOCS", "d")});
+    const std::map<std::string, std::string> expected = {
+        {"docs.zip", "a"}, {"docs_02.zip", "b"}, {"docs_02_02.zip", "c"}, {"docs_03.zip", "d"}};
+    for (int runs = 0; runs < 2; ++runs) {
+        for (auto& item : host.items) item.checked = true;
+        EXPECT_EQ(run.Execute(options()), RunEnd::Completed);
+        Lines names;
+        for (const auto& [archive, content] : expected) {
+            names.push_back(archive);
+            EXPECT_EQ(testsupport::zipEntries(dest / archive), entriesWith(content)) << archive << " run " << runs;
+        }
+        EXPECT_EQ(destNames(), names);
+        EXPECT_EQ(host.reports.size(), 3u * (runs + 1));
+    }
+    ASSERT_EQ(run.Results().size(), 4u);
+    EXPECT_EQ(run.Results()[3].archivePath, (dest / "docs_03.zip").string());
 }
 
 TEST_F(BackupRunTest, DatedNamesPassOverArchivesOfTheDayButNotOverAFolder) {
