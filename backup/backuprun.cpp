@@ -1,17 +1,23 @@
 #include "backup/backuprun.h"
 
 #include "backup/archivenames.h"
+#include "platform/filelock.h"
 #include "platform/findfile.h"
 #include "platform/leftout.h"
 #include "zip/zipwriter.h"
 
 #include <algorithm>
+#include <map>
+#include <set>
 #include <stdexcept>
 #include <utility>
 
 namespace backup {
 
 namespace {
+
+// The start of the hidden names the new archives are written under ("." + name: hidden).
+constexpr const char* kTemporaryStem = ".folvio-";
 
 std::string withSlash(std::string path) {
     if (!path.empty() && path.back() != '/') path += '/';
@@ -69,6 +75,11 @@ Run::Run(TZipWriter& writer, Host& host) : Today(TodayText), writer_(writer), ho
         leftOut_.push_back(FName);
         host_.Report("left out " + FName + ": " + platform::LeftOutReason(FName));
     };
+    // Its entry holds what was read, which the backup cannot vouch for.
+    writer_.OnFileChanged = [this](TZipReader*, const std::string& FName) {
+        leftOut_.push_back(FName);
+        host_.Report(FName + " changed while it was packed");
+    };
 }
 
 RunEnd Run::Execute(const Options& options) {
@@ -97,12 +108,21 @@ RunEnd Run::Execute(const Options& options) {
     host_.RunStarted(checkedCount);
 
     int done = 0;
+    std::map<std::string, std::string> written;  // this run's archives (name -> folder)
+    std::set<std::string> names;
     for (int m = 0; m < host_.FolderCount(); ++m) {
         if (!host_.FolderChecked(m)) continue;
         done = std::min(done + 1, checkedCount);
         const std::string folder = host_.FolderText(m);
-        const std::string name =
-            options.datedNames ? DatedArchiveName(folder, destination, Today()) : PlainArchiveName(folder);
+        std::string name = options.datedNames ? DatedArchiveName(folder, destination, Today()) : PlainArchiveName(folder);
+        // Folders of the same last part would otherwise share one archive, the later replacing
+        // the earlier; in list order, so that every run gives each folder the same name.
+        if (const std::string free = FreeArchiveName(name, names); free != name) {
+            host_.Report(folder + " is packed into " + free + ", as " + name + " holds " + written[name] + " in this run");
+            name = free;
+        }
+        names.insert(name);
+        written[name] = folder;
         host_.FolderStarted(done, name);
         FolderResult result = packFolder(m, folder, destination, name);
         // A Cancel the writer did not see ends the run here; this folder keeps its check mark.
@@ -154,7 +174,9 @@ FolderResult Run::packFolder(int index, const std::string& folder, const std::st
 
     // The new archive is written under a hidden name beside the old one and takes its place only
     // once it is complete: a failed or cancelled run leaves the earlier archive as it was.
-    RemoveOnExit temporary{platform::CreateTemporaryFile(destination, ".folvio-")};
+    // Runs killed while they wrote left theirs behind: those of processes that are gone go first.
+    platform::RemoveStaleTemporaries(destination, kTemporaryStem);
+    RemoveOnExit temporary{platform::CreateTemporaryFile(destination, platform::TemporaryPrefix(kTemporaryStem))};
     platform::DeleteFile(temporary.path);  // the name stays reserved by its random part; the writer makes it anew
 
     platform::FileStatus replaced;

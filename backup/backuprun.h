@@ -35,7 +35,7 @@ struct FolderResult {
     int index = 0;                     // the folder's item in the host's list
     std::string folder;                // the item's text
     std::string archivePath;           // where its archive now lies
-    std::vector<std::string> leftOut;  // files left out of the archive, as reported
+    std::vector<std::string> leftOut;  // files left out of the archive or changed while packed, as reported
 };
 
 // What the run asks of its host (the main window) and tells it. Every call comes from inside
@@ -74,8 +74,8 @@ public:
 // folder being packed then keeps its check mark and the host stays in its running state.
 class Run {
 public:
-    // Installs the run's handlers of the writer's OnStartZip and OnSkippingFile events; the
-    // writer's other events and its process-messages step stay the host's.
+    // Installs the run's handlers of the writer's OnStartZip, OnSkippingFile and OnFileChanged
+    // events; the writer's other events and its process-messages step stay the host's.
     Run(TZipWriter& writer, Host& host);
     Run(const Run&) = delete;
     Run& operator=(const Run&) = delete;

@@ -1,9 +1,11 @@
 // folvio-zip: packs files and folders into a ZIP archive, updates one or removes entries from it.
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <exception>
 #include <fcntl.h>
+#include <map>
 #include <string>
 #include <termios.h>
 #include <unistd.h>
@@ -23,6 +25,8 @@ namespace {
 constexpr int kExitOk = 0;
 constexpr int kExitWarning = 1;    // the archive is complete, some files were left out
 constexpr int kExitFailed = 2;     // the job failed
+constexpr int kExitNothingToPack = 3;    // no specification led to a file: no archive was written
+constexpr int kExitNothingToRemove = 4;  // no pattern matched an entry: the archive is unchanged
 constexpr int kExitUsage = 7;      // bad command line
 constexpr int kExitCancelled = 255;
 
@@ -35,17 +39,25 @@ made beside the old one and put in its place in one step, so that ARCHIVE always
 names a complete archive. Each SPEC is a file, a folder or a wildcard
 specification such as '/data/docs/*.*' (quote it so that the shell leaves it
 alone). A folder is packed with everything below it, folders as entries of their
-own, as the backup application packs it.
+own, as the backup application packs it. Two jobs on one archive at the same
+time take turns: the second waits until the first has put its archive in place.
+An archive you may not write is not updated; the new one keeps the old one's
+permissions, and an update that adds, replaces and removes nothing leaves the
+file as it was, its time included.
 Wildcards: * any text, ? one character, <a-z> one of a class, <!a-z> one outside it;
 letters A to Z match either case; "*.*" matches every name.
 
 Options:
   -u          update (the default): an entry is replaced only by a newer file
+              (times before 1980 and after 2107 are stored as the first and
+              last time an entry holds)
   -f          freshen: like -u, but files without an entry are not added
   --replace   every file replaces the entry of its name
   -d          delete the entries matching the PATTERNs: a pattern with wildcards
               is matched against the file name, or against the whole stored name
-              when it holds "/"; any other pattern names one entry (docs/a.txt)
+              when it holds "/"; any other pattern names one entry (docs/a.txt).
+              An archive with entries leading outside its folder ('../../x') is
+              refused by every other job; -d may remove them, named as stored
   -P PASSWORD encrypt the files with PASSWORD (traditional ZIP encryption). A
               password on the command line can be seen by other users of this
               computer (in the process list); prefer -e
@@ -66,6 +78,8 @@ Options:
               (repeatable)
   --root DIR  store paths relative to the folder DIR (implies -r)
   -q          quiet: no progress bar and no summary
+  --no-wait   fail at once when another process is writing ARCHIVE (by default
+              the job waits until that one has put its archive in place)
   -h, --help  show this text
   --version   show the version
 
@@ -75,10 +89,16 @@ new archive is removed, an existing archive stays as it was.
 
 Exit codes:
   0    every file was packed
-  1    the archive is complete, but some files were left out (each is named)
+  1    the archive is complete, but some files were left out, or changed while
+       they were packed, or some SPECs or PATTERNs found nothing (each is named)
   2    the job failed (the reason is shown); no new archive was left behind and
        an existing one is unchanged
-  7    bad command line
+  3    nothing to pack: no SPEC led to a file (a wildcard that matches nothing,
+       a file or folder that is not there); no archive was written and an
+       existing one is unchanged. An empty folder is packed as such.
+  4    nothing to remove: with -d, no PATTERN matched an entry; the archive is
+       unchanged
+  7    bad command line (an empty ARCHIVE name included)
   255  cancelled; no new archive was left behind and an existing one is unchanged
 
 The traditional ZIP encryption is weak: it keeps out the casual reader, not a
@@ -101,6 +121,7 @@ struct Options {
     bool hasPassword = false;
     bool askPassword = false;
     bool version = false;
+    bool noWait = false;
     std::string root;
     bool hasRoot = false;
     std::vector<std::string> exclude, noCompress, positional;
@@ -130,6 +151,8 @@ Options parse(int argc, char** argv, bool& help) {
             o.level = maxdeflate::kLevel;
         } else if (arg == "--version") {
             o.version = true;
+        } else if (arg == "--no-wait") {
+            o.noWait = true;
         } else if (arg == "--replace") {
             o.action = TZipAction::zaReplace;
         } else if (arg == "--root" || arg.rfind("--root=", 0) == 0) {
@@ -277,6 +300,8 @@ int run(int argc, char** argv) {
         if (o.positional.size() < 2)
             throw UsageError(o.remove ? "an archive and at least one pattern are needed"
                                       : "an archive and at least one file specification are needed");
+        // An unset variable in a script gives an empty name, which would name no archive at all.
+        if (o.positional[0].find_first_not_of(" \t\n") == std::string::npos) throw UsageError("the archive name is empty");
         if (o.hasRoot && !platform::DirectoryExists(o.root)) throw UsageError("--root " + o.root + " is not a folder");
         if (o.remove && !platform::FileExists(o.positional[0])) throw UsageError("there is no archive " + o.positional[0]);
         if (o.askPassword && !o.remove) o.password = askPassword(), o.hasPassword = true;
@@ -304,27 +329,37 @@ int run(int argc, char** argv) {
     writer.NoCompressList = o.noCompress;
     writer.SetZipName(archive);
     writer.ZipAction = o.action;
+    writer.WaitForArchiveLock = !o.noWait;
     if (!o.remove) writer.Password = o.password;
     bool existed = platform::FileExists(archive);
 
     bool leftOut = false;
+    // Specifications (or patterns) that led to nothing; a folder is never one of them, even empty.
+    size_t unmatched = 0;
+    std::vector<std::string> folderSpecs;
+    std::map<std::string, std::string> given;  // a specification as the writer has it -> as it was given
     for (size_t i = 1; i < o.positional.size() && o.remove; ++i) writer.FilesList.push_back(o.positional[i]);
     for (size_t i = 1; i < o.positional.size() && !o.remove; ++i) {
         std::string spec = o.positional[i];
         if (namesMissingFolder(spec)) {
             std::fprintf(stderr, "folvio-zip: left out %s: no such folder\n", spec.c_str());
             leftOut = true;
+            ++unmatched;
             continue;
         }
         if (platform::DirectoryExists(spec)) {
             // A folder is packed as the application packs one: everything below it, recursively.
             std::string folder = o.hasRoot ? absolutePath(spec) : spec;
             spec = recursiveSpec(folder);
+            folderSpecs.push_back(spec);
         } else if (o.hasRoot) {
             spec = absolutePath(spec);
         }
+        given.emplace(spec, o.positional[i]);
         writer.FilesList.push_back(spec);
     }
+    // An archive of nothing is made only for a folder that is empty.
+    writer.MakeEmptyArchive = !folderSpecs.empty();
 
     ProgressBar bar(!o.quiet && isatty(STDERR_FILENO));
     writer.ProcessMessages = [&] {
@@ -338,10 +373,25 @@ int run(int argc, char** argv) {
         std::fprintf(stderr, "folvio-zip: left out %s: %s\n", name.c_str(), why.c_str());
         leftOut = true;
     };
+    writer.OnFileChanged = [&](TZipReader*, const std::string& name) {
+        bar.clear();
+        std::fprintf(stderr, "folvio-zip: %s changed while it was packed\n", name.c_str());
+        leftOut = true;
+    };
     writer.OnNoSuchFile = [&](TZipReader*, const std::string& name) {
         bar.clear();
         std::fprintf(stderr, "folvio-zip: left out %s: no such file\n", name.c_str());
         leftOut = true;
+        ++unmatched;
+    };
+    writer.OnNothingMatched = [&](TZipReader*, const std::string& spec) {
+        if (std::find(folderSpecs.begin(), folderSpecs.end(), spec) != folderSpecs.end()) return;  // an empty folder
+        bar.clear();
+        const auto it = given.find(spec);
+        std::fprintf(stderr, o.remove ? "folvio-zip: no entry matches %s\n" : "folvio-zip: nothing matches %s\n",
+                     (it == given.end() ? spec : it->second).c_str());
+        leftOut = true;
+        ++unmatched;
     };
 
     const char* const cancelled = existed ? "folvio-zip: cancelled; the archive is unchanged\n"
@@ -367,6 +417,17 @@ int run(int argc, char** argv) {
         return kExitFailed;
     }
     bar.clear();
+    const size_t specs = o.positional.size() - 1;
+    if (unmatched == specs && o.remove) {
+        std::fprintf(stderr, "folvio-zip: nothing to remove; %s is unchanged\n", archive.c_str());
+        return kExitNothingToRemove;
+    }
+    if (unmatched == specs && !o.remove) {
+        std::fprintf(stderr, existed ? "folvio-zip: nothing to pack; %s is unchanged\n"
+                                     : "folvio-zip: nothing to pack; no archive was written\n",
+                     archive.c_str());
+        return kExitNothingToPack;
+    }
     if (interrupted && !existed) {
         // Cancelled after the last yield: the new archive is complete, but it was not wanted.
         platform::DeleteFile(archive);

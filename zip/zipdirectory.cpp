@@ -39,23 +39,25 @@ int64_t findEndRecord(const std::vector<uint8_t>& tail) {
 
 // A name the writer will not carry over: one no reader can place, or one that would be extracted
 // outside the folder it is extracted into.
-const char* badName(const std::string& name) {
+const char* badName(const std::string& name, bool allowParentParts) {
     if (name.empty()) return "an empty name";
     if (name.find('\0') != std::string::npos) return "a name with a zero byte";
     if (name[0] == '/' || name[0] == '\\') return "an absolute name";
-    size_t from = 0;
-    for (;;) {
-        size_t sep = name.find_first_of("/\\", from);
-        if (name.compare(from, sep == std::string::npos ? std::string::npos : sep - from, "..") == 0)
-            return "a name with a \"..\" part";
-        if (sep == std::string::npos) return nullptr;
-        from = sep + 1;
-    }
+    return !allowParentParts && HasParentPart(name) ? "a name with a \"..\" part" : nullptr;
 }
 
 }  // namespace
 
-void ReadZipDirectory(TStream& in, bool oemConvert, TSortedZip& entries, TEndCentral& end) {
+bool HasParentPart(const std::string& name) {
+    for (size_t from = 0;;) {
+        size_t sep = name.find_first_of("/\\", from);
+        if (name.compare(from, sep == std::string::npos ? std::string::npos : sep - from, "..") == 0) return true;
+        if (sep == std::string::npos) return false;
+        from = sep + 1;
+    }
+}
+
+void ReadZipDirectory(TStream& in, bool oemConvert, TSortedZip& entries, TEndCentral& end, bool allowParentParts) {
     entries.Clear();
     end.Clear();
     const int64_t size = in.Size();
@@ -105,7 +107,7 @@ void ReadZipDirectory(TStream& in, bool oemConvert, TSortedZip& entries, TEndCen
         if (next > centralEnd) throw EIncompleteZip(which + " runs past the central directory");
 
         std::string name = readText(in, rec->filename_length, "the name of " + which);
-        if (const char* why = badName(name)) throw EIncompleteZip(which + " has " + why);
+        if (const char* why = badName(name, allowParentParts)) throw EIncompleteZip(which + " has " + why);
         if (rec->file_comment_length) {
             const uint64_t commentAt = next - rec->file_comment_length;
             std::string comment(rec->file_comment_length, '\0');

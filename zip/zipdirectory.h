@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "zip/bufferedstream.h"
 #include "zip/sortedzip.h"
@@ -14,4 +15,9 @@
 // absolute, hold a zero byte or a ".." part; EListError "Duplicate Object index" for two entries
 // of the same name; EZipLimit for an archive with the format's 64-bit extensions. Reads nothing
 // outside the file and allocates no more than the file holds.
-void ReadZipDirectory(TStream& stream, bool oemConvert, TSortedZip& entries, TEndCentral& end);
+// With allowParentParts, names whose only fault is a ".." part are read too, for a job that removes them.
+void ReadZipDirectory(TStream& stream, bool oemConvert, TSortedZip& entries, TEndCentral& end,
+                      bool allowParentParts = false);
+
+// Whether a stored name has a ".." part ("../x", "a/../b", "a\\.."), which would be extracted outside its folder.
+bool HasParentPart(const std::string& name);

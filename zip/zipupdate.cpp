@@ -8,6 +8,7 @@
 
 #include "platform/codepage.h"
 #include "platform/dostime.h"
+#include "platform/filelock.h"
 #include "platform/findfile.h"
 #include "platform/wildcard.h"
 #include "zip/zipdirectory.h"
@@ -49,7 +50,7 @@ uint32_t TZipWriter::FileDate(const std::string& path, uint64_t* size) {
     std::string name = path.size() > 1 && path.back() == '/' ? path.substr(0, path.size() - 1) : path;
     const bool found = platform::FindFile(name, rec);
     if (size) *size = found ? rec.size : 0;
-    return GoodTimeStamp(found ? platform::DosDateTimeOfFile(rec.time) : 0xFFFFFFFF);
+    return GoodTimeStamp(found ? platform::DosDateTimeOfFile(rec.time) : platform::kInvalidDosDateTime);
 }
 
 void TZipWriter::MergeExisting() {
@@ -60,9 +61,11 @@ void TZipWriter::MergeExisting() {
     for (size_t j = 0; j < FilesList.size(); ++j) {
         if (FDeleteMode && IsWildCard(FilesList[j]))
             patterns.emplace_back(j, OEMConvert ? platform::OemFilter(FilesList[j]) : FilesList[j]);
+        else if (FDeleteMode && HasParentPart(FilesList[j]))  // names an entry leading outside, as it is stored
+            exact.emplace(OEMConvert ? platform::OemFilter(FilesList[j]) : FilesList[j], j);
         else exact.emplace(StoredNameOf(FilesList[j]), j);
     }
-    std::vector<bool> used(FilesList.size(), false);
+    std::vector<bool> used(FilesList.size(), false), hit(FilesList.size(), false);
     auto firstMatch = [&](const TZipHeaderInfo& entry, const std::string& name) {
         size_t best = std::string::npos;
         if (auto it = exact.find(name); it != exact.end() && !used[it->second]) best = it->second;
@@ -83,7 +86,10 @@ void TZipWriter::MergeExisting() {
     for (size_t i = 0; i < count; ++i) {
         TZipHeaderInfo& entry = *FZipContents->Items(i);
         const uint64_t limit = i + 1 < count ? FZipContents->Items(i + 1)->local_header_offset : FEndCentral.central_offset;
-        if (entry.integrity_status == kIntegrityBad) continue;  // dropped
+        if (entry.integrity_status == kIntegrityBad) {
+            FDroppedEntries = true;
+            continue;
+        }
         const std::string name = entry.directory() + entry.filename();
         bool matched = false;
         uint64_t fileSize = 0;
@@ -92,14 +98,16 @@ void TZipWriter::MergeExisting() {
             if (removed(name)) continue;
         } else if (size_t j = firstMatch(entry, name); j != std::string::npos) {
             matched = true;
+            hit[j] = true;
             const std::string spec = FilesList[j];
             if (FDeleteMode) {
                 // A wildcard pattern goes on matching further entries, also after a Skip.
                 if (!IsWildCard(spec)) used[j] = true;
                 if (removed(name)) continue;
-            } else if (ZipAction != TZipAction::zaReplace &&
+            } else if (ZipAction != TZipAction::zaReplace && entry.last_mod_datetime != platform::kInvalidDosDateTime &&
                        GoodTimeStamp(entry.last_mod_datetime) >= FileDate(spec, &fileSize)) {
-                // The entry is at least as new as the file: it stays, and the file is done.
+                // The entry is at least as new as the file (one with the invalid stamp never is): it
+                // stays, and the file is done.
                 used[j] = true;
                 FTotalBytes -= static_cast<double>(fileSize);
                 if (Dispose) FDisposeList.push_back(spec);
@@ -117,6 +125,8 @@ void TZipWriter::MergeExisting() {
                 FZipHeader.reset();
             }
         }
+        if (FDeleteMode && HasParentPart(name))
+            throw EIncompleteZip("the entry \"" + name + "\" has a name with a \"..\" part, which only removing it mends");
         if (matched && OnUpdate) OnUpdate(this, TUpdateAction::uaKeeping, static_cast<int>(i));
         auto copy = std::make_unique<TZipHeaderInfo>(entry);
         copy->selected = 0;
@@ -125,6 +135,9 @@ void TZipWriter::MergeExisting() {
     }
 
     flushRun();
+    if (FDeleteMode && OnNothingMatched)
+        for (size_t j = 0; j < FilesList.size(); ++j)
+            if (!hit[j]) OnNothingMatched(this, FilesList[j]);
     std::vector<std::string> left;
     for (size_t j = 0; j < FilesList.size(); ++j)
         if (!used[j]) left.push_back(std::move(FilesList[j]));
@@ -228,7 +241,9 @@ std::string TZipWriter::TemporaryPath() const {
 }
 
 std::string TZipWriter::TempFileName(const std::string& folder) const {
-    return platform::CreateTemporaryFile(folder, "FVZ");
+    // Each writer in a folder clears what writers killed while writing left there.
+    platform::RemoveStaleTemporaries(folder, kTempStem);
+    return platform::CreateTemporaryFile(folder, platform::TemporaryPrefix(kTempStem));
 }
 
 void TZipWriter::openTemporaryOutput(const std::string& archive, const platform::FileStatus& existing) {
@@ -248,6 +263,7 @@ void TZipWriter::openTemporaryOutput(const std::string& archive, const platform:
     }
     FOutCreated = true;
     FOutStream = std::make_unique<TBufferedFileStream>(FOutFileName, TFileMode::fmCreate);
+    FOutputLock.Acquire(FOutFileName, false);  // tells later writers it is not left over
     FOutStream->SetPermissions(existing.mode);  // the new archive keeps the old one's permissions
 }
 

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
+#include <thread>
 
 #include "platform/codepage.h"
 #include "platform/dirsearch.h"
@@ -148,11 +150,14 @@ TZipWriter::SavedSettings TZipWriter::startJob() {
     FOutFileName.clear();
     FTotalBytes = FBytesDone = 0;
     FKernelCopy = true;
+    FDroppedEntries = FArchiveKept = false;
     FRun = {};
     return saved;
 }
 
 void TZipWriter::endJob(const SavedSettings& saved) {
+    FOutputLock.Release();
+    FArchiveLock.Release();
     KeepZipOpen = saved.keepZipOpen;
     SetSortMode(saved.sortMode);
     FNameList.reset();
@@ -168,25 +173,27 @@ void TZipWriter::writeJob() {
     // An existing archive is read first: freshening looks its names up while expanding, and
     // an archive that cannot be read fails the job before anything is walked or written.
     platform::FileStatus existing;
-    FUpdateMode = platform::fileSystem().stat(ZipName(), existing) == 0;
-    if (FUpdateMode) {
-        OpenZip();
-        if (!FZipStream->Status(FArchiveStatus)) throw EIncompleteZip("the status of the archive cannot be read");
-    }
+    FUpdateMode = lockExistingArchive(existing);
+    if (FUpdateMode) readExistingArchive();
 
     if (!FDeleteMode && !FilesList.empty()) ExpandFilesList();
+    if (!FUpdateMode && !FDeleteMode && !MakeEmptyArchive &&
+        std::none_of(FilesList.begin(), FilesList.end(), [](const std::string& f) { return f.back() != '/'; }))
+        return;  // no archive is made for nothing
 
     FCopyBuffer = std::make_unique<uint8_t[]>(kCopyChunk);
     if (FPackLevel > 0 && !FDeleteMode) FDeflateBuffers = std::make_unique<TDeflateBuffers>();
+    if (!FUpdateMode && !createNewArchive()) {
+        // Another job made the archive after it was looked for: this one updates what that one wrote.
+        if (!lockExistingArchive(existing)) throw EZipError("The archive \"" + ZipName() + "\" vanished while it was made");
+        FUpdateMode = true;
+        readExistingArchive();
+    }
     if (FUpdateMode) {
         openTemporaryOutput(ZipName(), existing);
         FNewEndCentral = FEndCentral;  // the comment comes along as it is stored
         FNewEndCentral.entries_this_disk = FNewEndCentral.total_entries = 0;
         MergeExisting();
-    } else {
-        FOutFileName = ZipName();
-        FOutStream = std::make_unique<TBufferedFileStream>(FOutFileName, TFileMode::fmCreateNew);
-        FOutCreated = true;
     }
 
     if (!FDeleteMode && !FilesList.empty()) {
@@ -203,10 +210,70 @@ void TZipWriter::writeJob() {
     writeCentralDirectory();
 }
 
+bool TZipWriter::lockExistingArchive(platform::FileStatus& existing) {
+    platform::FileSystem& files = platform::fileSystem();
+    // The wait is a poll, so that the host's handlers run and a cancel is seen meanwhile.
+    for (int emptyLooks = 0;;) {
+        if (files.stat(ZipName(), existing) != 0) return false;
+        const int error = FArchiveLock.Acquire(ZipName(), false);
+        if (error == -EWOULDBLOCK) {
+            if (!WaitForArchiveLock)
+                throw EZipBusy("The archive \"" + ZipName() + "\" is being written by another process; try again later");
+            CheckForCancel();
+            std::this_thread::sleep_for(std::chrono::milliseconds(kLockPollWait));
+            continue;
+        }
+        if (error != 0) return true;  // not to be opened: reading it fails with the reason
+        // Another job may have put its archive in place meanwhile: that one is the archive now.
+        // A new archive is locked by its maker just after it was made: an empty one may be in that moment.
+        if (!FArchiveLock.Names(ZipName()) || (FArchiveLock.Size() == 0 && emptyLooks++ < kEmptyArchiveLooks)) {
+            FArchiveLock.Release();
+            std::this_thread::sleep_for(std::chrono::milliseconds(kLockPollWait));
+            continue;
+        }
+        return files.stat(ZipName(), existing) == 0;
+    }
+}
+
+void TZipWriter::readExistingArchive() {
+    // Its replacement would take the place of a file the user may not change (read-only, or
+    // another user's in a folder that is open to this one).
+    if (const int error = platform::fileSystem().mayWrite(ZipName()); error < 0)
+        throw EZipError("The archive \"" + ZipName() + "\" cannot be updated: " + platform::errorText(error));
+    // Entries named with a ".." part are refused, but a delete job may take them out.
+    OpenZip(FDeleteMode);
+    if (!FZipStream->Status(FArchiveStatus)) throw EIncompleteZip("the status of the archive cannot be read");
+}
+
+bool TZipWriter::createNewArchive() {
+    FOutFileName = ZipName();
+    try {
+        FOutStream = std::make_unique<TBufferedFileStream>(FOutFileName, TFileMode::fmCreateNew);
+    } catch (const platform::EFileError& e) {
+        if (e.errorCode() == EEXIST) return false;
+        throw;
+    }
+    FOutCreated = true;
+    FArchiveLock.Acquire(FOutFileName, true);  // best effort: the new archive is complete without it
+    return true;
+}
+
 void TZipWriter::commitJob() {
     FCopyBuffer.reset();
     FDeflateBuffers.reset();
     FMaxCompressor.reset();
+    if (!FOutStream) {
+        FArchiveKept = true;  // no new archive was made
+        return;
+    }
+    if (FUpdateMode && FEntriesCount == 0 && !FDroppedEntries) {
+        // Nothing was added, replaced or removed: the archive stays untouched, its time included.
+        FOutStream.reset();
+        platform::DeleteFile(FOutFileName);
+        FOutCreated = false;
+        FArchiveKept = true;
+        return;
+    }
     // A replacement must be on the disk before it takes the old archive's place.
     bool closed = FOutStream->Close(FlushFilesOnClose || FUpdateMode);
     FOutStream.reset();
@@ -221,9 +288,13 @@ void TZipWriter::finishSucceededJob() {
         if (!skip) platform::DeleteFile(path);
     }
     FZipStream.reset();
-    FZipContents->TakeFrom(*FPositionList);
+    if (FArchiveKept) {
+        FNameList.reset();  // the view goes before the records it points at
+    } else {
+        FZipContents->TakeFrom(*FPositionList);
+        FEndCentral = FNewEndCentral;
+    }
     FPositionList.reset();
-    FEndCentral = FNewEndCentral;
     platform::FileStatus archive;
     if (platform::fileSystem().stat(ZipName(), archive) == 0) RememberZipStatus(archive);
     else FHaveDirectory = false;
@@ -318,7 +389,8 @@ void TZipWriter::ExpandFilesList() {
     }
     FilesList = std::move(kept);
 
-    for (std::string spec : wildcards) {
+    for (const std::string& original : wildcards) {
+        std::string spec = original;
         bool recursion = Recurse;
         if (spec[0] == '|' || spec[0] == '>') {
             recursion = spec[0] == '>';
@@ -330,24 +402,38 @@ void TZipWriter::ExpandFilesList() {
         if (folder.empty()) folder = RootDir();
         std::string mask = slash == std::string::npos ? spec : spec.substr(slash + 1);
         if (mask == "*.*") mask = "*";
-        if (!folder.empty() && !IsWildCard(folder) && !platform::DirectoryExists(folder)) continue;
+        if (!folder.empty() && !IsWildCard(folder) && !platform::DirectoryExists(folder)) {
+            if (OnNothingMatched) OnNothingMatched(this, original);
+            continue;
+        }
 
         TDirSearch search(folder, mask, recursion);
         platform::FindRecord rec;
+        size_t found = 0;  // files the specification leads to, before freshening and the archive bit choose
         for (std::string path; !(path = search.NextFile(rec)).empty();) {
             if (OnRecursingFile) OnRecursingFile(this, path);
             if (path.back() == '/') {
+                if (rec.kind == platform::FileKind::Other) {
+                    // A folder that cannot be listed would come out as an empty entry, its files silently missing.
+                    path.pop_back();
+                    if (IsInExcludeList(path)) continue;
+                    bool retry = false;
+                    if (OnSkippingFile) OnSkippingFile(this, TSkipReason::srFileOpenError, path, -1, retry);
+                    continue;
+                }
                 if (recursion && AddDirEntriesOnRecurse) FilesList.push_back(path);
                 continue;
             }
             if (IsInExcludeList(path)) continue;
             CheckForCancel();
             if (isArchive(path, rec.size)) continue;
+            ++found;
             if (SkipIfArchiveBitNotSet && !(rec.attributes & platform::faArchive)) continue;
             if (ZipAction == TZipAction::zaFreshen && !inDirectory(path)) continue;
             FilesList.push_back(path);
             FTotalBytes += static_cast<double>(rec.size);
         }
+        if (found == 0 && OnNothingMatched) OnNothingMatched(this, original);
     }
 }
 
@@ -394,7 +480,6 @@ TZipWriter::InputKind TZipWriter::examineInput(const std::string& path) {
 bool TZipWriter::openInput(const std::string& path, platform::FileStatus& status) {
     for (;;) {
         const InputKind kind = examineInput(path);
-        if (kind == InputKind::Gone) return false;  // no file of that path: no event
         if (kind == InputKind::Regular) {
             try {
                 FInStream = std::make_unique<TBufferedFileStream>(path, TFileMode::fmOpenRead);
@@ -448,7 +533,9 @@ bool TZipWriter::AddFileToZip(const std::string& entry) {
     }
     packWithRetry(encrypt);
     const uint32_t archiveSize = patchHeader(encrypt);
+    const bool changed = inputChanged();
     FInStream.reset();
+    if (changed && OnFileChanged) OnFileChanged(this, path);
     if (OnEndZip) OnEndZip(this, path, header.uncompressed_size, header.compressed_size, archiveSize);
     return true;
 }
@@ -469,10 +556,17 @@ void TZipWriter::describeFolder(const std::string& path) {
     header.internal_attributes = kInternalBinary;
 }
 
+bool TZipWriter::inputChanged() const {
+    platform::FileStatus now;
+    if (FFileBytesRead != FFileReadLimit || !FInStream || !FInStream->Status(now)) return true;
+    return now.size != FInputStatus.size || now.mtime != FInputStatus.mtime || now.mtimeNsec != FInputStatus.mtimeNsec;
+}
+
 bool TZipWriter::openFile(const std::string& path) {
     TZipHeaderInfo& header = *FZipHeader;
     platform::FileStatus status;
     if (!openInput(path, status)) return false;
+    FInputStatus = status;
     header.external_attributes = platform::AttributesOf(status, afterLastSlash(path));
     header.last_mod_datetime = platform::DosDateTimeOfFile(status.mtime);
     if (status.size > kZipMaxFileSize)

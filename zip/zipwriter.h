@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/filelock.h"
 #include "platform/filesystem.h"
 #include "zip/bufferedstream.h"
 #include "zip/deflate.h"
@@ -91,6 +92,11 @@ public:
     bool Store83Names = false;  // Linux has no short names: changes nothing
     bool FlushFilesOnClose = false;
     TMultiZipInfo MultiZipInfo;
+    // A job holds the archive's lock from reading the old archive until the new one is in place;
+    // another process's job on it waits for that, or with false fails at once with EZipBusy.
+    bool WaitForArchiveLock = true;
+    // false: when FilesList leads to no file, no new archive is made (an existing one is updated as always).
+    bool MakeEmptyArchive = true;
     // Files up to this size are packed at the maximum level in memory; larger ones at level 9.
     uint64_t MaximumLevelLimit = maxdeflate::kBufferLimit;
 
@@ -105,6 +111,12 @@ public:
     TDeleteEvent OnDeleteEntry;
     TDisposeEvent OnDisposeFile;
     TZipComplete OnZipComplete;
+    // A file shrank, grew or was written to while it was packed: its entry holds what was read,
+    // a consistent entry that may match neither the old file nor the new one.
+    TNoSuchFileEvent OnFileChanged;
+    // A wildcard specification of FilesList found no file (folders do not count), or a pattern
+    // of a delete job matched no entry; the text as it stands in FilesList.
+    TNoSuchFileEvent OnNothingMatched;
 
 private:
     // Reads up to count bytes of the current file (never past the size it had when opened);
@@ -128,8 +140,10 @@ private:
     // The folder for a temporary archive when the archive's own folder cannot take one: TempPath
     // when it names a folder, else the system's temporary folder; ends with "/".
     std::string TemporaryPath() const;
-    // Creates a new empty file with a unique name starting with "FVZ" in folder; returns its path.
+    // Creates a new empty file with a unique name starting with "FVZ", the process id and "-" in
+    // folder, having removed those there of writers that are gone; returns its path.
     std::string TempFileName(const std::string& folder) const;
+    static constexpr const char* kTempStem = "FVZ";
     // Puts source in the place of destination so that destination always names a complete
     // file: a rename, or across file systems a copy beside destination renamed over it; source
     // is gone afterwards. Raises EZipError "Could not copy from ..." naming where source still
@@ -148,6 +162,10 @@ private:
     static constexpr size_t kKernelCopyChunk = 1 << 20;
     // While a large entry is compressed at the maximum level the host gets its turn this often (ms).
     static constexpr int kMaxWaitSlice = 5;
+    // A locked archive is tried again this many ms apart; an empty one found unlocked (perhaps just
+    // made, not yet locked by its maker) is looked at again this many times.
+    static constexpr int kLockPollWait = 10;
+    static constexpr int kEmptyArchiveLooks = 50;
 
     int ProcessFiles();
     // Carries the entries of the existing archive over into the output, as ZipAction or delete
@@ -190,9 +208,11 @@ private:
     void writeFirstHeader(const std::string& path, bool isFolder, bool encrypt);
     void packWithRetry(bool encrypt);
     uint32_t patchHeader(bool encrypt);
+    // Whether the file just packed is no longer as it was when opened (size, time) or gave fewer bytes.
+    bool inputChanged() const;
 
     enum class InputKind { Regular, Gone, Refused };
-    // Gone: nothing of that path, or a folder; Refused: there but not to be opened (reported).
+    // Gone: nothing of that path, or a folder; Refused: there but not to be opened. Both are reported.
     static InputKind examineInput(const std::string& path);
     bool openInput(const std::string& path, platform::FileStatus& status);
     void packFile();
@@ -212,6 +232,13 @@ private:
     // (not a copied one) is counted in the job's result and its source path may be disposed.
     void addRecord(std::unique_ptr<TZipHeaderInfo> record, const std::string& path, bool added);
     void openTemporaryOutput(const std::string& archive, const platform::FileStatus& existing);
+    // Locks the archive ZipName names (existing: its status) and returns true, or returns false
+    // when there is none. The file locked is the one the name leads to once the lock is held.
+    bool lockExistingArchive(platform::FileStatus& existing);
+    // Reads the directory and the status of the archive the job updates.
+    void readExistingArchive();
+    // Makes the new archive ZipName names and locks it; false when another job made it first.
+    bool createNewArchive();
     void writeCentralDirectory();
     // Copies count bytes from the existing archive's current position to the output.
     void copyFromArchive(uint64_t count, const std::string& entryName);
@@ -236,12 +263,16 @@ private:
     bool FOutCreated = false;
     bool FDeleteMode = false;
     bool FUpdateMode = false;
+    bool FDroppedEntries = false;  // damaged entries of the existing archive were left behind
+    bool FArchiveKept = false;     // the update changed nothing: the old archive stays as it is
     bool FKernelCopy = true;  // entry copies go inside the kernel until the system refuses
     struct {
         uint64_t from = 0, to = 0;
     } FRun;  // adjacent entries of the existing archive that are copied as they are, in one piece
     std::string FArchivePath;  // the file ZipName leads to (links followed), which the update replaces
     platform::FileStatus FArchiveStatus;  // the existing archive as its directory was read
+    platform::FileLock FArchiveLock;  // the archive's, or the new archive's, for the job
+    platform::FileLock FOutputLock;   // the temporary archive's while the job writes it
     std::unique_ptr<TBufferedFileStream> FInStream;
     std::unique_ptr<TZipHeaderInfo> FZipHeader;
     std::unique_ptr<TSortedZipView> FNameList;  // a view of the records FPositionList owns
@@ -252,6 +283,7 @@ private:
     double FBytesDone = 0;
     uint64_t FFileBytesRead = 0;
     uint64_t FFileReadLimit = 0;
+    platform::FileStatus FInputStatus;  // the file being added as it was opened
     uint64_t FBytesWritten = 0;
     uint64_t FCentralBytes = 0;  // central directory size of the entries so far
     int FEntriesCount = 0;

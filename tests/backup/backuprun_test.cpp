@@ -3,6 +3,7 @@
 #include "backup/backuprun.h"
 
 #include "faultyfilesystem.h"
+#include "platform/filelock.h"
 #include "testsupport.h"
 #include "zipentries.h"
 #include "zip/zipwriter.h"
@@ -10,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <deque>
@@ -241,6 +244,71 @@ TEST_F(BackupRunTest, AFileThatCannotBeOpenedIsLeftOutAndReported) {
     EXPECT_TRUE(run.Results()[1].leftOut.empty()) << "each folder has its own";
 }
 
+TEST_F(BackupRunTest, AFolderThatCannotBeListedIsLeftOutAndReported) {
+    const std::string a = folder("A", "first");
+    writeFile(src / "A/closed/lost.txt", "lost");
+    const std::string closed = (src / "A/closed").string();
+    testsupport::FaultyFileSystem faulty;
+    faulty.listErrors[closed] = EACCES;
+    platform::ScopedFileSystem use(faulty);
+    list({a});
+    EXPECT_EQ(run.Execute(options()), RunEnd::Completed);
+    EXPECT_EQ(testsupport::zipEntries(dest / "a.zip"), entriesWith("first")) << "no empty entry in its place";
+    EXPECT_EQ(host.reports, Lines{"left out " + closed + ": it cannot be read"});
+    ASSERT_EQ(run.Results().size(), 1u);
+    EXPECT_EQ(run.Results()[0].leftOut, Lines{closed});
+}
+
+TEST_F(BackupRunTest, FilesGoneOrChangedWhileTakenAreReportedAsLeftOut) {
+    const std::string a = folder("A", "first");
+    const std::string shrinks = (src / "A/shrinks.bin").string(), gone = (src / "A/gone.txt").string();
+    testsupport::writeBytes(shrinks, testsupport::randomBytes(100000, 3));
+    writeFile(gone, "gone");
+    writer.OnRecursingFile = [&](TZipReader*, const std::string& name) {
+        if (name == gone) fs::remove(name);
+    };
+    testsupport::FaultyFileSystem faulty;
+    faulty.afterRead = [&](const std::string& path, uint64_t done) {
+        if (path == shrinks && done == 32768) fs::resize_file(path, 50000);
+    };
+    platform::ScopedFileSystem use(faulty);
+    list({a});
+    EXPECT_EQ(run.Execute(options()), RunEnd::Completed);
+    Lines reports = host.reports;  // in the order the walk met the files
+    std::sort(reports.begin(), reports.end());
+    EXPECT_EQ(reports, (Lines{shrinks + " changed while it was packed", "left out " + gone + ": it is gone"}));
+    ASSERT_EQ(run.Results().size(), 1u);
+    Lines leftOut = run.Results()[0].leftOut;
+    std::sort(leftOut.begin(), leftOut.end());
+    EXPECT_EQ(leftOut, (Lines{gone, shrinks}));
+    EXPECT_TRUE(testsupport::unzipTests(dest / "a.zip"));
+}
+
+TEST_F(BackupRunTest, HiddenArchivesOfRunsThatAreGoneAreRemovedAndNoOthers) {
+    const pid_t child = fork();
+    if (child == 0) _exit(0);
+    waitpid(child, nullptr, 0);
+    const std::string stale = ".folvio-" + std::to_string(child) + "-Kill9d";
+    const std::string live = ".folvio-" + std::to_string(getppid()) + "-alive1";
+    writeFile(dest / stale, std::string(200000, 'x'));
+    writeFile(dest / live, "being written");
+    writeFile(dest / ".folvio-OlD123", "another form of name");
+    list({folder("A")});
+    int locked = 0;
+    writer.ProcessMessages = [&] {
+        for (const auto& e : fs::directory_iterator(dest)) {
+            if (e.path().filename().string().rfind(platform::TemporaryPrefix(".folvio-"), 0) != 0) continue;
+            platform::FileLock probe;
+            locked += probe.Acquire(e.path().string(), false) == -EWOULDBLOCK;
+        }
+    };
+    EXPECT_EQ(run.Execute(options()), RunEnd::Completed);
+    EXPECT_GT(locked, 0) << "the run's own hidden archive is locked while it is written";
+    Lines expected = {".folvio-OlD123", live, "a.zip"};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(destNames(), expected);
+}
+
 TEST_F(BackupRunTest, FoldersWithTheSameLastPartShareAPlainNameAndNumberDatedOnes) {
     struct Case {
         const char* name;
@@ -248,7 +316,7 @@ TEST_F(BackupRunTest, FoldersWithTheSameLastPartShareAPlainNameAndNumberDatedOne
         std::map<std::string, std::string> archives;  // name -> content of file.txt
     };
     const std::vector<Case> cases = {
-        {"plain: the second replaces the first", false, {{"docs.zip", "second"}}},
+        {"plain: the second gets _02", false, {{"docs.zip", "first"}, {"docs_02.zip", "second"}}},
         {"dated: the second gets _02", true, {{"2005_03_17_docs.zip", "first"}, {"2005_03_17_docs_02.zip", "second"}}},
     };
     for (const Case& c : cases) {
@@ -262,7 +330,30 @@ TEST_F(BackupRunTest, FoldersWithTheSameLastPartShareAPlainNameAndNumberDatedOne
             EXPECT_EQ(testsupport::zipEntries(dest / archive), entriesWith(content)) << archive;
         }
         EXPECT_EQ(destNames(), names);
+        EXPECT_EQ(host.reports, c.dated ? Lines{}
+                                        : Lines{host.items[1].text + " is packed into docs_02.zip, as docs.zip holds " +
+                                                host.items[0].text + " in this run"});
+        host.reports.clear();
     }
+}
+
+TEST_F(BackupRunTest, PlainNamesOfARunAreTheSameEveryRunAndEachFolderKeepsItsOwn) {
+    list({folder("a/Docs", "a"), folder("b/docs", "b"), folder("c/docs_02", "c"), folder("d/DOCS", "d")});
+    const std::map<std::string, std::string> expected = {
+        {"docs.zip", "a"}, {"docs_02.zip", "b"}, {"docs_02_02.zip", "c"}, {"docs_03.zip", "d"}};
+    for (int runs = 0; runs < 2; ++runs) {
+        for (auto& item : host.items) item.checked = true;
+        EXPECT_EQ(run.Execute(options()), RunEnd::Completed);
+        Lines names;
+        for (const auto& [archive, content] : expected) {
+            names.push_back(archive);
+            EXPECT_EQ(testsupport::zipEntries(dest / archive), entriesWith(content)) << archive << " run " << runs;
+        }
+        EXPECT_EQ(destNames(), names);
+        EXPECT_EQ(host.reports.size(), 3u * (runs + 1));
+    }
+    ASSERT_EQ(run.Results().size(), 4u);
+    EXPECT_EQ(run.Results()[3].archivePath, (dest / "docs_03.zip").string());
 }
 
 TEST_F(BackupRunTest, DatedNamesPassOverArchivesOfTheDayButNotOverAFolder) {

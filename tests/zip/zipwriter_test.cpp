@@ -495,6 +495,63 @@ TEST(ZipWriter, UnreadableFilesAreLeftOutOrRetried) {
     }
 }
 
+TEST(ZipWriter, FoldersThatCannotBeListedAreLeftOutNotPackedEmpty) {
+    TempDir dir;
+    testsupport::writeFile(dir / "data/a", "a");
+    testsupport::writeFile(dir / "data/closed/inside", "lost");
+    testsupport::writeFile(dir / "data/open/deeper/f", "f");
+    const std::string d = (dir / "data").string();
+    struct Case {
+        const char* name;
+        std::string unlisted;
+        std::vector<std::string> names;
+    } cases[] = {
+        {"a subfolder", d + "/closed", {"a", "open/", "open/deeper/", "open/deeper/f"}},
+        {"a deeper one", d + "/open/deeper", {"a", "closed/", "closed/inside", "open/"}},
+        {"the folder itself", d, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir out;
+        Job job(out);
+        testsupport::FaultyFileSystem faulty;
+        faulty.listErrors[c.unlisted] = EACCES;
+        platform::ScopedFileSystem use(faulty);
+        job.packFolder(dir / "data");
+        EXPECT_EQ(readArchive(job.archive).names(), c.names);
+        EXPECT_EQ(job.skipped, std::vector<std::string>{c.unlisted});
+        EXPECT_EQ(job.reasons, std::vector<TSkipReason>{TSkipReason::srFileOpenError});
+    }
+}
+
+TEST(ZipWriter, SpecificationsThatFindNothingAreNamedAndMakeNoArchiveWhenAsked) {
+    TempDir dir;
+    testsupport::writeFile(dir / "data/a.txt", "a");
+    fs::create_directory(dir / "data/sub");
+    const std::string d = (dir / "data").string();
+    for (bool makeEmpty : {true, false}) {
+        SCOPED_TRACE(makeEmpty ? "an empty archive is made" : "none is made for nothing");
+        TempDir out;
+        Job job(out);
+        job.w.SetRootDir(d);
+        job.w.MakeEmptyArchive = makeEmpty;
+        std::vector<std::string> nothing;
+        job.w.OnNothingMatched = [&](TZipReader*, const std::string& spec) { nothing.push_back(spec); };
+        job.w.Recurse = false;
+        job.w.FilesList = {d + "/*.log", ">" + d + "/*.md", (dir / "missing/*.x").string()};
+        EXPECT_EQ(job.w.Zip(), makeEmpty ? 1 : 0) << "the entry of the subfolder, or nothing at all";
+        EXPECT_EQ(nothing, (std::vector<std::string>{d + "/*.log", ">" + d + "/*.md", (dir / "missing/*.x").string()}))
+            << "folders found by a recursive search are no match";
+        EXPECT_EQ(fs::exists(job.archive), makeEmpty);
+        fs::remove(job.archive);
+        nothing.clear();
+        job.w.FilesList = {d + "/*.log", d + "/*.txt"};
+        EXPECT_EQ(job.w.Zip(), 1);
+        EXPECT_EQ(nothing, std::vector<std::string>{d + "/*.log"});
+        EXPECT_EQ(readArchive(job.archive).names(), std::vector<std::string>{"a.txt"});
+    }
+}
+
 TEST(ZipWriter, OnlyRegularFilesAreOpened) {
     TempDir dir;
     testsupport::writeFile(dir / "data/real.txt", "real");
@@ -603,6 +660,44 @@ TEST(ZipWriter, FilesThatChangeSizeWhileTakenStayConsistent) {
         if (change < 0) {
             EXPECT_TRUE(std::equal(e.data.begin(), e.data.end(), original.begin())) << change;
         }
+    }
+}
+
+TEST(ZipWriter, FilesGoneOrChangedWhileTakenAreReportedAndTheArchiveStaysValid) {
+    TempDir dir;
+    const Bytes original = testsupport::randomBytes(100000, 7);
+    for (const char* f : {"kept", "gone", "shrinks", "grows", "rewritten"}) testsupport::writeBytes(dir / "data" / f, original);
+    const std::string d = (dir / "data").string() + "/";
+    for (int level : {0, 6, maxdeflate::kLevel}) {
+        SCOPED_TRACE("level " + std::to_string(level));
+        for (const char* f : {"shrinks", "grows", "rewritten"}) testsupport::writeBytes(dir / "data" / f, original);
+        testsupport::writeBytes(dir / "data/gone", original);
+        TempDir out;
+        Job job(out);
+        job.w.SetPackLevel(level);
+        std::vector<std::string> changed;
+        job.w.OnFileChanged = [&](TZipReader*, const std::string& name) { changed.push_back(name); };
+        // Listed, then deleted before it is opened.
+        job.w.OnRecursingFile = [&](TZipReader*, const std::string& name) {
+            if (name == d + "gone") fs::remove(name);
+        };
+        testsupport::FaultyFileSystem faulty;
+        faulty.afterRead = [&](const std::string& path, uint64_t done) {
+            if (done != 32768) return;  // once, after the first block
+            if (path == d + "shrinks") fs::resize_file(path, 40000);
+            if (path == d + "grows") testsupport::writeBytes(path, testsupport::randomBytes(150000, 8));
+            if (path == d + "rewritten") fs::last_write_time(path, fs::last_write_time(path) + std::chrono::seconds(10));
+        };
+        platform::ScopedFileSystem use(faulty);
+        EXPECT_EQ(job.packFolder(dir / "data"), 4);
+        EXPECT_EQ(job.skipped, std::vector<std::string>{d + "gone"});
+        std::sort(changed.begin(), changed.end());
+        EXPECT_EQ(changed, (std::vector<std::string>{d + "grows", d + "rewritten", d + "shrinks"}));
+        Archive a = readArchive(job.archive);  // every CRC and size checked
+        EXPECT_EQ(a.names(), (std::vector<std::string>{"grows", "kept", "rewritten", "shrinks"}));
+        EXPECT_EQ(a.find("shrinks")->size, 40000u);
+        EXPECT_EQ(a.find("grows")->size, original.size()) << "as large as it was when it was opened";
+        EXPECT_EQ(testsupport::runCommand("unzip -tq " + testsupport::shellQuote(job.archive)).exitCode, 0);
     }
 }
 
