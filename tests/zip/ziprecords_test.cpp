@@ -180,22 +180,39 @@ TEST(ZipRecords, HeadersAndEndRecordLoadFromTheirBytes) {
     EXPECT_FALSE(HasSignature(end.data(), LOCSIG));
 }
 
-TEST(ZipRecords, ADataDescriptorBelongsToItsEntryByItsCrc) {
-    TZipHeaderInfo h = sampleEntry();  // CRC 0xCBF43926
+TEST(ZipRecords, ADataDescriptorBelongsToItsEntryByItsCrcAndSizes) {
+    TZipHeaderInfo h = sampleEntry();  // CRC 0xCBF43926, 9 bytes each
+    auto d32 = [](bool sig, uint32_t crc, uint32_t size) {
+        Bytes d;
+        if (sig) put32(d, 0x08074B50);
+        put32(d, crc), put32(d, size), put32(d, size);
+        return d;
+    };
+    auto d64 = [](bool sig, uint32_t crc, uint32_t size) {
+        Bytes d;
+        if (sig) put32(d, 0x08074B50);
+        put32(d, crc), put32(d, size), put32(d, 0), put32(d, size), put32(d, 0);
+        return d;
+    };
     struct Case {
         const char* name;
-        uint32_t first, second;
+        Bytes bytes;
         size_t size;
     } cases[] = {
-        {"with its signature", 0x08074B50, 0xCBF43926, 16},
-        {"without a signature", 0xCBF43926, 12, 12},
-        {"the signature and another CRC", 0x08074B50, 0x12345678, 0},
-        {"another CRC", 0x12345678, 0xCBF43926, 0},
+        {"with its signature", d32(true, 0xCBF43926, 9), 16},
+        {"without a signature", d32(false, 0xCBF43926, 9), 12},
+        {"64-bit sizes with its signature", d64(true, 0xCBF43926, 9), 24},
+        {"64-bit sizes without a signature", d64(false, 0xCBF43926, 9), 20},
+        {"the signature and another CRC", d32(true, 0x12345678, 9), 0},
+        {"another CRC", d32(false, 0x12345678, 9), 0},
+        {"other sizes", d32(true, 0xCBF43926, 8), 0},
+        {"64-bit sizes cut short", d64(true, 0xCBF43926, 9), 0},
     };
+    cases[7].bytes.pop_back();
     for (const Case& c : cases) {
-        Bytes d;
-        put32(d, c.first), put32(d, c.second);
-        EXPECT_EQ(h.DataDescriptorSize(d.data()), c.size) << c.name;
+        Bytes d = c.bytes;
+        d.resize(24, 0xEE);  // what follows the descriptor
+        EXPECT_EQ(h.DataDescriptorSize(d.data(), c.bytes.size()), c.size) << c.name;
     }
 }
 
