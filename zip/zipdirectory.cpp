@@ -53,7 +53,7 @@ int64_t readZip64End(TStream& in, int64_t endPos, TEndCentral& end) {
     const std::optional<uint64_t> at = TEndCentral::Zip64EndOffset(locator);
     if (!at) return endPos;
     if (runsPast(*at, kZip64EndSize, static_cast<uint64_t>(locatorPos)))
-        throw EIncompleteZip("the locator points outside the archive for the 64-bit end record");
+        throw EIncompleteZip("the locator of the 64-bit end record points outside the archive");
     uint8_t record[kZip64EndSize];
     readAt(in, static_cast<int64_t>(*at), record, sizeof record, "the 64-bit end record");
     TEndCentral wide = end;
