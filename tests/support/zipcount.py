@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Reads a ZIP archive with Python's zipfile: testzip(), and each file's bytes against a source folder.
 
-Usage: zipcount.py ARCHIVE [SOURCE_ROOT]
+Usage: zipcount.py ARCHIVE [SOURCE_ROOT [PASSWORD]]  (an empty SOURCE_ROOT compares nothing)
 Prints "entries N folders M zip64 yes|no" (zip64: the archive ends with the 64-bit end record's
 locator before the end record). Exits 1 with a line naming the first entry that is bad, that
 differs from SOURCE_ROOT/NAME or that is missing there.
@@ -14,8 +14,11 @@ import zipfile
 
 def main():
     archive = sys.argv[1]
-    root = sys.argv[2] if len(sys.argv) > 2 else None
+    root = sys.argv[2] if len(sys.argv) > 2 and sys.argv[2] else None
+    password = sys.argv[3].encode() if len(sys.argv) > 3 and sys.argv[3] else None
     with zipfile.ZipFile(archive) as z:
+        if password:
+            z.setpassword(password)
         bad = z.testzip()
         if bad is not None:
             print("bad entry", bad)
