@@ -5,10 +5,17 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
+#include <unistd.h>
 
 #include "testsupport.h"
 
 namespace testsupport {
+
+// A TempDir prefix in memory when /dev/shm takes files: tens of thousands of small files are made
+// far faster there than on the disk.
+inline std::string fastTemp(const char* prefix) {
+    return access("/dev/shm", W_OK) == 0 ? std::string("/dev/shm/") + prefix : std::string(prefix);
+}
 
 // Expects every reader to accept the archive with that many files and folders, the 64-bit end
 // record present or not, and (with root) each file's bytes equal to root/name. 7-Zip is left out
