@@ -27,7 +27,7 @@ bool sameStatus(const platform::FileStatus& a, const platform::FileStatus& b) {
 
 }  // namespace
 
-int TZipWriter::DeleteEntries() {
+int64_t TZipWriter::DeleteEntries() {
     for (size_t i = 0; i < FZipContents->Count(); ++i)
         if (FZipContents->Items(i)->selected) {
             FilesList.clear();
@@ -35,7 +35,7 @@ int TZipWriter::DeleteEntries() {
         }
     FDeleteMode = true;
     try {
-        int removed = ProcessFiles();
+        const int64_t removed = ProcessFiles();
         FDeleteMode = false;
         return removed;
     } catch (...) {

@@ -83,8 +83,8 @@ void TZipWriter::SetStoreVolumes(bool value) {
 
 void TZipWriter::SetPackLevel(int value) { FPackLevel = std::clamp(value, 0, maxdeflate::kLevel); }
 
-int TZipWriter::Zip() {
-    int count = ProcessFiles();
+int64_t TZipWriter::Zip() {
+    const int64_t count = ProcessFiles();
     if (OnZipComplete) OnZipComplete(this, count);
     return count;
 }
@@ -116,7 +116,7 @@ std::unique_ptr<TZipHeaderInfo> TZipWriter::CreateNewZipHeader() const {
     return header;
 }
 
-int TZipWriter::ProcessFiles() {
+int64_t TZipWriter::ProcessFiles() {
     if (trimmed(ZipName()).empty()) return 0;
     const SavedSettings saved = startJob();
     // Whatever way the job ends: settings back, the name list gone, FilesList empty.
@@ -190,7 +190,7 @@ void TZipWriter::writeJob() {
 
     if (!FDeleteMode && !FilesList.empty()) {
         bool stopNow = false;
-        if (OnStartZipInfo) OnStartZipInfo(this, static_cast<int>(FilesList.size()), FTotalBytes, FNewEndCentral, stopNow);
+        if (OnStartZipInfo) OnStartZipInfo(this, static_cast<int64_t>(FilesList.size()), FTotalBytes, FNewEndCentral, stopNow);
         if (stopNow) throw EUserCanceled(kUserCanceledZip);
         for (size_t i = 0; i < FilesList.size(); ++i) {
             FZipHeader = CreateNewZipHeader();

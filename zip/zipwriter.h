@@ -46,7 +46,7 @@ class TZipWriter : public TZipReader, private TDeflateHost {
 public:
     using TOnRecursingFile = std::function<void(TZipReader* Sender, const std::string& FName)>;
     using TNoSuchFileEvent = std::function<void(TZipReader* Sender, const std::string& FName)>;
-    using TStartZipInfo = std::function<void(TZipReader* Sender, int NumFiles, double TotalBytes,
+    using TStartZipInfo = std::function<void(TZipReader* Sender, int64_t NumFiles, double TotalBytes,
                                              TEndCentral& EndCentralRecord, bool& StopNow)>;
     using TStartZipEvent =
         std::function<void(TZipReader* Sender, const std::string& FName, TZipHeaderInfo& ZipHeader, bool& Skip)>;
@@ -59,17 +59,17 @@ public:
     using TUpdateEvent = std::function<void(TZipReader* Sender, TUpdateAction UDAction, int FileIndex)>;
     using TDeleteEvent = std::function<void(TZipReader* Sender, const std::string& FName, bool& Skip)>;
     using TDisposeEvent = std::function<void(TZipReader* Sender, const std::string& FName, bool& Skip)>;
-    using TZipComplete = std::function<void(TZipReader* Sender, int FileCount)>;
+    using TZipComplete = std::function<void(TZipReader* Sender, int64_t FileCount)>;
 
     TZipWriter();
     ~TZipWriter() override;
 
     // Runs a zip job and returns the number of entries added; fires OnZipComplete with it.
     // Errors propagate after the partial archive was removed.
-    int Zip();
+    int64_t Zip();
     // Runs a job that removes the selected entries of the in-memory directory (FilesList is then
     // ignored) or those matching FilesList; returns the number removed.
-    int DeleteEntries();
+    int64_t DeleteEntries();
 
     // Properties with couplings.
     bool StorePaths() const { return FStorePaths; }
@@ -156,7 +156,7 @@ private:
     // While a large entry is compressed at the maximum level the host gets its turn this often (ms).
     static constexpr int kMaxWaitSlice = 5;
 
-    int ProcessFiles();
+    int64_t ProcessFiles();
     // Carries the entries of the existing archive over into the output, as ZipAction or delete
     // mode decide, taking what they used up out of FilesList.
     void MergeExisting();
@@ -261,7 +261,7 @@ private:
     uint64_t FFileBytesRead = 0;
     uint64_t FFileReadLimit = 0;
     uint64_t FBytesWritten = 0;
-    int FEntriesCount = 0;
+    int64_t FEntriesCount = 0;
     std::vector<std::string> FDisposeList;
     std::unique_ptr<uint8_t[]> FCopyBuffer;  // the stored copy's block, also the CRC pre-pass and entry copies
     std::unique_ptr<TDeflateBuffers> FDeflateBuffers;  // the compressor's work buffers, per job
