@@ -388,23 +388,22 @@ bool TZipHeaderInfo::LoadCentralFromBuffer(const uint8_t* fixed) {
     return true;
 }
 
-size_t TZipHeaderInfo::DataDescriptorSize(const uint8_t* bytes, size_t available) const {
+size_t TZipHeaderInfo::DataDescriptorSize(const uint8_t* bytes, size_t available, bool zip64First) const {
     // The signature is optional: the CRC then comes first. Each form counts only when its sizes match too.
+    auto matches = [&](size_t sig, bool wide) {
+        const size_t size = sig + (wide ? kDataDescriptor64Size : kDataDescriptorSize);
+        if (available < size) return false;
+        Unpacker u(bytes + sig);
+        const uint32_t crc = u.u32();
+        const uint64_t compressed = wide ? u.u64() : u.u32();
+        const uint64_t uncompressed = wide ? u.u64() : u.u32();
+        return crc == crc32 && compressed == compressed_size && uncompressed == uncompressed_size;
+    };
+    const bool signature = available >= 4 && Unpacker(bytes).u32() == kDataDescriptorSig;
     for (size_t sig : {size_t{4}, size_t{0}}) {
-        if (sig && (available < 4 || Unpacker(bytes).u32() != kDataDescriptorSig)) continue;
-        if (available >= sig + kDataDescriptorSize) {
-            Unpacker u(bytes + sig);
-            const uint32_t crc = u.u32(), compressed = u.u32(), uncompressed = u.u32();
-            if (crc == crc32 && compressed == compressed_size && uncompressed == uncompressed_size)
-                return sig + kDataDescriptorSize;
-        }
-        if (available >= sig + kDataDescriptor64Size) {
-            Unpacker u(bytes + sig);
-            const uint32_t crc = u.u32();
-            const uint64_t compressed = u.u64(), uncompressed = u.u64();
-            if (crc == crc32 && compressed == compressed_size && uncompressed == uncompressed_size)
-                return sig + kDataDescriptor64Size;
-        }
+        if (sig && !signature) continue;
+        for (bool wide : {zip64First, !zip64First})
+            if (matches(sig, wide)) return sig + (wide ? kDataDescriptor64Size : kDataDescriptorSize);
     }
     return 0;
 }

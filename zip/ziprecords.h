@@ -176,8 +176,9 @@ public:
     bool LoadCentralFromBuffer(const uint8_t* fixed);
     // The length of the data descriptor that starts with these bytes (up to 24 of them, available
     // of them readable) when it belongs to this entry: its CRC and sizes match, with 32-bit sizes
-    // (16 with its signature, 12 without) or with 64-bit ones (24 or 20); 0 when it is none of this entry's.
-    size_t DataDescriptorSize(const uint8_t* bytes, size_t available) const;
+    // (16 with its signature, 12 without) or with 64-bit ones (24 or 20), those first with zip64First
+    // (a local header with the 64-bit block announces them); 0 when it is none of this entry's.
+    size_t DataDescriptorSize(const uint8_t* bytes, size_t available, bool zip64First = false) const;
 
 private:
     void updateStoredName();

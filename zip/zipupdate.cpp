@@ -151,6 +151,8 @@ void TZipWriter::MoveFile(TZipHeaderInfo& record, uint64_t limit) {
         FindExtraBlock(std::string_view(old).substr(TZipHeaderInfo::LocalFixedSize + nameLength), kZip64ExtraId).has_value();
     old.resize(TZipHeaderInfo::LocalFixedSize + nameLength);
 
+    // The old extra field is copied as it is, 64-bit block and all: no block of the record's own.
+    record.local_zip64 = false;
     TZipHeaderInfo header = record;
     uint64_t descriptor = 0;
     if (record.GetHasDescriptor()) {
@@ -162,7 +164,7 @@ void TZipWriter::MoveFile(TZipHeaderInfo& record, uint64_t limit) {
             FZipStream->Seek(static_cast<int64_t>(dataEnd), TSeekOrigin::soBeginning) != static_cast<int64_t>(dataEnd) ||
             FZipStream->Read(d, readable) != readable)
             throw EIncompleteZip("the data descriptor of \"" + name + "\" is missing");
-        descriptor = record.DataDescriptorSize(d, readable);
+        descriptor = record.DataDescriptorSize(d, readable, localZip64);
         if (descriptor == 0) throw EIncompleteZip("the data descriptor of \"" + name + "\" does not match its entry");
     }
     if (record.GetHasDescriptor() || localZip64) {

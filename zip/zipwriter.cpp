@@ -196,6 +196,7 @@ void TZipWriter::writeJob() {
             FZipHeader = CreateNewZipHeader();
             if (AddFileToZip(FilesList[i])) addRecord(std::move(FZipHeader), FilesList[i], true);
             FZipHeader.reset();
+            std::string().swap(FilesList[i]);  // done with: the memory goes to the next entries' records
         }
     }
 
