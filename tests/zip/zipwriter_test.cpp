@@ -650,6 +650,24 @@ TEST(ZipWriter, MoreThan65535EntriesGetThe64BitEndRecord) {
     }
 }
 
+// What the 64-bit records do not lift stays refused with a message naming the entry: a stored
+// name longer than the 65535 bytes its length field holds.
+TEST(ZipWriter, ANameLongerThanItsFieldIsRefused) {
+    TempDir out;
+    Job job(out);
+    std::string folder = "/no";
+    while (folder.size() <= 0x10000) folder += "/" + std::string(200, 'n');
+    job.w.FilesList = {folder + "/"};
+    try {
+        job.w.Zip();
+        FAIL();
+    } catch (const EZipLimit& e) {
+        EXPECT_NE(std::string(e.what()).find("is too long for a ZIP archive"), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("65535"), std::string::npos) << e.what();
+    }
+    expectCleanFailure(job, "long name");
+}
+
 TEST(ZipWriter, BadArchivePathsAndExistingArchives) {
     TempDir dir;
     testsupport::writeFile(dir / "data/a", "a");
