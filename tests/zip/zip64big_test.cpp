@@ -88,12 +88,19 @@ void packAndCheck(const Case& c) {
     w.FilesList = {file.string()};
     ASSERT_EQ(w.Zip(), 1);
 
-    // The progress runs from the start to 100 in order; the end event has the whole sizes.
+    // The progress runs from the start to 100 in order (once more from the start when the entry
+    // is packed again with its block); the end event has the whole sizes.
     ASSERT_FALSE(filePercent.empty());
     EXPECT_LE(filePercent.front(), 1);
     EXPECT_EQ(filePercent.back(), 100);
-    EXPECT_TRUE(std::is_sorted(filePercent.begin(), filePercent.end()));
-    EXPECT_TRUE(std::is_sorted(totalPercent.begin(), totalPercent.end()));
+    auto fallsBack = [](const std::vector<int>& v) {
+        int times = 0;
+        for (size_t i = 1; i < v.size(); ++i) times += v[i] < v[i - 1];
+        return times;
+    };
+    const int passes = c.reserveFrom > c.size ? 2 : 1;
+    EXPECT_EQ(fallsBack(filePercent), passes - 1);
+    EXPECT_EQ(fallsBack(totalPercent), passes - 1);
     EXPECT_EQ(totalPercent.back(), 100);
     EXPECT_EQ(endSize, c.size);
 
