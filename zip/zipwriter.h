@@ -39,7 +39,8 @@ int CBigRate(double part, double total);
 // (kZip64ReserveFrom, 256 MiB below the limit, far more than Deflate and the encryption header can
 // add) gets the 64-bit block with both sizes in its local header, filled in once they are known;
 // a smaller file whose data still reach 0xFFFFFFFF bytes is packed once more from its start with
-// the block. Entries with that block and entries above 4 GiB in the archive need version 4.5.
+// the block (its progress then starts over). Entries with that block and entries above 4 GiB in
+// the archive need version 4.5.
 constexpr uint64_t kZip64ReserveFrom = 0xF0000000ull;
 
 class TZipWriter : public TZipReader, private TDeflateHost {
