@@ -173,7 +173,7 @@ TForm1::TForm1(const QStringList& arguments, QWidget* parent) : QMainWindow(pare
 
     AppDir = folderlist::ProgramDir();
     ZipWriter1.OnTotalPercentDone = [this](TZipReader*, int Percent) { ZipWriter1TotalPercentDone(Percent); };
-    ZipWriter1.OnZipComplete = [this](TZipReader*, int FileCount) { ZipWriter1ZipComplete(FileCount); };
+    ZipWriter1.OnZipComplete = [this](TZipReader*, int64_t FileCount) { ZipWriter1ZipComplete(FileCount); };
     ZipWriter1.ProcessMessages = [this] { ProcessMessages(); };
     KwKeey1.SetProgrammID(11);
     KwKeey1.Schluessel = "vantorel";
@@ -707,7 +707,7 @@ void TForm1::ZipWriter1TotalPercentDone(int Percent) {
     ProgressBar2->SetTextColor(Percent > 50 ? QColor(Qt::white) : BarTextColor());
 }
 
-void TForm1::ZipWriter1ZipComplete(int FileCount) {
+void TForm1::ZipWriter1ZipComplete(int64_t FileCount) {
     static_cast<void>(FileCount);
     ProgressBar1->SetTextColor(BarTextColor());
     ProgressBar2->SetTextColor(BarTextColor());

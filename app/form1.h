@@ -154,7 +154,7 @@ public:
     void SpeedButton5Click();
     void SpeedButton3Click();
     void ZipWriter1TotalPercentDone(int Percent);
-    void ZipWriter1ZipComplete(int FileCount);
+    void ZipWriter1ZipComplete(int64_t FileCount);
     // The writer's process-messages step: runs the event loop (throttled, see ProcessMessagesInterval).
     void ProcessMessages();
     // Asks the system to switch the machine off; nothing happens unless the right is granted.

@@ -396,7 +396,7 @@ int run(int argc, char** argv) {
 
     const char* const cancelled = existed ? "folvio-zip: cancelled; the archive is unchanged\n"
                                           : "folvio-zip: cancelled; no archive was written\n";
-    int count;
+    int64_t count;
     try {
         count = o.remove ? writer.DeleteEntries() : writer.Zip();
     } catch (const EUserCanceled&) {
@@ -436,8 +436,8 @@ int run(int argc, char** argv) {
     }
     if (!o.quiet) {
         const char* const entries = count == 1 ? "entry" : "entries";
-        if (o.remove) std::fprintf(stderr, "folvio-zip: %d %s removed from %s\n", count, entries, archive.c_str());
-        else std::fprintf(stderr, "folvio-zip: %d %s written to %s\n", count, entries, archive.c_str());
+        if (o.remove) std::fprintf(stderr, "folvio-zip: %lld %s removed from %s\n", static_cast<long long>(count), entries, archive.c_str());
+        else std::fprintf(stderr, "folvio-zip: %lld %s written to %s\n", static_cast<long long>(count), entries, archive.c_str());
     }
     return leftOut ? kExitWarning : kExitOk;
 }

@@ -28,7 +28,7 @@ bool sameStatus(const platform::FileStatus& a, const platform::FileStatus& b) {
 
 }  // namespace
 
-int TZipWriter::DeleteEntries() {
+int64_t TZipWriter::DeleteEntries() {
     for (size_t i = 0; i < FZipContents->Count(); ++i)
         if (FZipContents->Items(i)->selected) {
             FilesList.clear();
@@ -36,7 +36,7 @@ int TZipWriter::DeleteEntries() {
         }
     FDeleteMode = true;
     try {
-        int removed = ProcessFiles();
+        const int64_t removed = ProcessFiles();
         FDeleteMode = false;
         return removed;
     } catch (...) {
@@ -148,25 +148,41 @@ void TZipWriter::MoveFile(TZipHeaderInfo& record, uint64_t limit) {
     const std::string& name = record.StoredName();
     uint8_t local[TZipHeaderInfo::LocalFixedSize];
     TZipHeaderInfo stored;  // the fields of the old local header
-    const int64_t at = record.local_header_offset;
+    const int64_t at = static_cast<int64_t>(record.local_header_offset);
     if (FZipStream->Seek(at, TSeekOrigin::soBeginning) != at || FZipStream->Read(local, sizeof local) != sizeof local ||
         !stored.LoadLocalFromBuffer(local))
         throw EIncompleteZip("the local header of \"" + name + "\" is missing");
     const uint16_t nameLength = stored.filename_length, extraLength = stored.local_extra_length;
     const uint64_t dataEnd = static_cast<uint64_t>(at) + stored.GetLocalSize() + record.compressed_size;
+    if (dataEnd < record.compressed_size) throw EIncompleteZip("the data of \"" + name + "\" run past the archive");
+    // The old header's name and extra field: the header is compared with a new one by its name.
+    std::string old(TZipHeaderInfo::LocalFixedSize + nameLength + extraLength, '\0');
+    std::copy(local, local + sizeof local, old.begin());
+    if (FZipStream->Read(old.data() + sizeof local, nameLength + extraLength) != size_t{nameLength} + extraLength)
+        throw EIncompleteZip("the local header of \"" + name + "\" is cut short");
+    const bool localZip64 =
+        FindExtraBlock(std::string_view(old).substr(TZipHeaderInfo::LocalFixedSize + nameLength), kZip64ExtraId).has_value();
+    old.resize(TZipHeaderInfo::LocalFixedSize + nameLength);
 
+    // The old extra field is copied as it is, 64-bit block and all: no block of the record's own.
+    record.local_zip64 = false;
     TZipHeaderInfo header = record;
     uint64_t descriptor = 0;
     if (record.GetHasDescriptor()) {
-        // The data descriptor after the data (with or without its signature) comes along, and
-        // the local header keeps the values it had, as a reader of such an entry expects them.
-        uint8_t d[8];
-        if (dataEnd + kDataDescriptorSize > limit ||
+        // The data descriptor after the data (with or without its signature, with 32- or 64-bit
+        // sizes) comes along.
+        uint8_t d[4 + kDataDescriptor64Size];
+        const size_t readable = static_cast<size_t>(std::min<uint64_t>(sizeof d, limit > dataEnd ? limit - dataEnd : 0));
+        if (readable < kDataDescriptorSize ||
             FZipStream->Seek(static_cast<int64_t>(dataEnd), TSeekOrigin::soBeginning) != static_cast<int64_t>(dataEnd) ||
-            FZipStream->Read(d, sizeof d) != sizeof d)
+            FZipStream->Read(d, readable) != readable)
             throw EIncompleteZip("the data descriptor of \"" + name + "\" is missing");
-        descriptor = record.DataDescriptorSize(d);
+        descriptor = record.DataDescriptorSize(d, readable, localZip64);
         if (descriptor == 0) throw EIncompleteZip("the data descriptor of \"" + name + "\" does not match its entry");
+    }
+    if (record.GetHasDescriptor() || localZip64) {
+        // The local header keeps the values it had, as a reader of such an entry expects them:
+        // those a descriptor follows, or the marks of sizes held in its 64-bit block.
         header.crc32 = stored.crc32;
         header.compressed_size = stored.compressed_size;
         header.uncompressed_size = stored.uncompressed_size;
@@ -174,13 +190,8 @@ void TZipWriter::MoveFile(TZipHeaderInfo& record, uint64_t limit) {
     if (dataEnd + descriptor > limit) throw EIncompleteZip("the data of \"" + name + "\" run into what follows them");
 
     record.local_extra_length = header.local_extra_length = extraLength;
-    checkEntryLimits(name, record, record.compressed_size + descriptor);
     // A local header that comes out as it was lets the entry join the run of entries copied as
     // they are; any other gets its new header and its bytes are copied after it.
-    std::string old(TZipHeaderInfo::LocalFixedSize + nameLength, '\0');
-    std::copy(local, local + sizeof local, old.begin());
-    if (FZipStream->Read(old.data() + sizeof local, nameLength) != nameLength)
-        throw EIncompleteZip("the local header of \"" + name + "\" is cut short");
     TMemoryStream fresh;
     header.SaveLocalToStream(fresh);
     const uint64_t newOffset = static_cast<uint64_t>(outputPosition());
@@ -190,7 +201,7 @@ void TZipWriter::MoveFile(TZipHeaderInfo& record, uint64_t limit) {
             FRun.from = static_cast<uint64_t>(at);
         }
         FRun.to = dataEnd + descriptor;
-        record.local_header_offset = static_cast<uint32_t>(newOffset);
+        record.local_header_offset = newOffset;
         return;
     }
     flushRun();
@@ -199,7 +210,7 @@ void TZipWriter::MoveFile(TZipHeaderInfo& record, uint64_t limit) {
     const int64_t from = at + static_cast<int64_t>(TZipHeaderInfo::LocalFixedSize) + nameLength;
     if (FZipStream->Seek(from, TSeekOrigin::soBeginning) != from)
         throw EIncompleteZip("the data of \"" + name + "\" cannot be reached");
-    copyFromArchive(extraLength + uint64_t{record.compressed_size} + descriptor, name);
+    copyFromArchive(extraLength + record.compressed_size + descriptor, name);
 }
 
 int64_t TZipWriter::outputPosition() { return FOutStream->Position() + static_cast<int64_t>(FRun.to - FRun.from); }
@@ -219,7 +230,6 @@ void TZipWriter::copyFromArchive(uint64_t count, const std::string& entryName) {
     while (count > 0) {
         // Inside the kernel where the system can, a megabyte a step; else through the buffer.
         size_t n = static_cast<size_t>(std::min<uint64_t>(count, FKernelCopy ? kKernelCopyChunk : kCopyChunk));
-        checkArchiveRoom(n);
         size_t done = FKernelCopy ? FOutStream->CopyFrom(*FZipStream, n) : 0;
         if (done == 0) {
             if (FOutStream->LastError()) throw ENotEnoughRoom();

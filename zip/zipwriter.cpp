@@ -85,8 +85,8 @@ void TZipWriter::SetStoreVolumes(bool value) {
 
 void TZipWriter::SetPackLevel(int value) { FPackLevel = std::clamp(value, 0, maxdeflate::kLevel); }
 
-int TZipWriter::Zip() {
-    int count = ProcessFiles();
+int64_t TZipWriter::Zip() {
+    const int64_t count = ProcessFiles();
     if (OnZipComplete) OnZipComplete(this, count);
     return count;
 }
@@ -118,7 +118,7 @@ std::unique_ptr<TZipHeaderInfo> TZipWriter::CreateNewZipHeader() const {
     return header;
 }
 
-int TZipWriter::ProcessFiles() {
+int64_t TZipWriter::ProcessFiles() {
     if (trimmed(ZipName()).empty()) return 0;
     const SavedSettings saved = startJob();
     // Whatever way the job ends: settings back, the name list gone, FilesList empty.
@@ -144,7 +144,6 @@ TZipWriter::SavedSettings TZipWriter::startJob() {
     FPositionList = std::make_unique<TSortedZip>(TZipSortMode::ByNone);
     FNewEndCentral.Clear();
     FEntriesCount = 0;
-    FCentralBytes = 0;
     FBytesWritten = 0;
     FOutCreated = false;
     FOutFileName.clear();
@@ -198,12 +197,13 @@ void TZipWriter::writeJob() {
 
     if (!FDeleteMode && !FilesList.empty()) {
         bool stopNow = false;
-        if (OnStartZipInfo) OnStartZipInfo(this, static_cast<int>(FilesList.size()), FTotalBytes, FNewEndCentral, stopNow);
+        if (OnStartZipInfo) OnStartZipInfo(this, static_cast<int64_t>(FilesList.size()), FTotalBytes, FNewEndCentral, stopNow);
         if (stopNow) throw EUserCanceled(kUserCanceledZip);
         for (size_t i = 0; i < FilesList.size(); ++i) {
             FZipHeader = CreateNewZipHeader();
             if (AddFileToZip(FilesList[i])) addRecord(std::move(FZipHeader), FilesList[i], true);
             FZipHeader.reset();
+            std::string().swap(FilesList[i]);  // done with: the memory goes to the next entries' records
         }
     }
 
@@ -305,31 +305,36 @@ void TZipWriter::addRecord(std::unique_ptr<TZipHeaderInfo> record, const std::st
     if (added) ++FEntriesCount;
     ++FNewEndCentral.entries_this_disk;
     ++FNewEndCentral.total_entries;
-    FCentralBytes += record->GetCentralSize();
     FNameList->Add(FPositionList->Add(std::move(record)));  // the position list owns the record
     if (added && Dispose) FDisposeList.push_back(path);
 }
 
 void TZipWriter::writeCentralDirectory() {
-    // Compressed data can come out a little longer than the files they were given room for.
-    checkArchiveRoom(FCentralBytes + FNewEndCentral.GetEndCentralSize());
-    FNewEndCentral.central_offset = static_cast<uint32_t>(FOutStream->Position());
+    FNewEndCentral.central_offset = static_cast<uint64_t>(FOutStream->Position());
     FNewEndCentral.central_disk = 0;
     std::string extra;
     for (size_t i = 0; i < FPositionList->Count(); ++i) {
         TZipHeaderInfo& record = *FPositionList->Items(i);
-        // A copied entry's central extra field comes from its old central header.
+        // A copied entry's central extra field comes from its old central header, without the
+        // 64-bit block, which is made anew for the entry's new place.
         extra.resize(record.central_extra_length);
         if (!extra.empty()) {
             const auto at = static_cast<int64_t>(record.GetCentralExtraPosition());
             if (!FZipStream || FZipStream->Seek(at, TSeekOrigin::soBeginning) != at ||
                 FZipStream->Read(extra.data(), extra.size()) != extra.size())
                 throw EIncompleteZip("cannot read the extra field of \"" + record.StoredName() + "\"");
+            if (FindExtraBlock(extra, kZip64ExtraId)) extra = WithoutExtraBlock(extra, kZip64ExtraId);
         }
-        record.central_header_offset = static_cast<uint32_t>(FOutStream->Position());
+        const uint16_t zip64 = record.GetCentralZip64Size();
+        if (zip64 + extra.size() > 0xFFFF)
+            throw EZipLimit("The extra field of \"" + record.StoredName() +
+                            "\" has no room for the 64-bit sizes and offset its new place needs");
+        if (zip64) record.version_needed = std::max(record.version_needed, kZipVersion45);
+        record.central_extra_length = static_cast<uint16_t>(zip64 + extra.size());
+        record.central_header_offset = static_cast<uint64_t>(FOutStream->Position());
         record.SaveCentralToStream(*FOutStream, extra);
     }
-    FNewEndCentral.central_size = static_cast<uint32_t>(FOutStream->Position() - FNewEndCentral.central_offset);
+    FNewEndCentral.central_size = static_cast<uint64_t>(FOutStream->Position()) - FNewEndCentral.central_offset;
     FNewEndCentral.this_disk = 0;
     FNewEndCentral.SaveToStream(*FOutStream);
     // An entry taken a second time may have left the file longer than the archive.
@@ -496,22 +501,10 @@ bool TZipWriter::openInput(const std::string& path, platform::FileStatus& status
     }
 }
 
-void TZipWriter::checkArchiveRoom(uint64_t count) {
-    if (static_cast<uint64_t>(FOutStream->Position()) + count > kZipMaxArchiveSize)
-        throw EZipLimit("The archive \"" + ZipName() + "\" would reach 4 GiB: a ZIP archive holds at most " +
-                        std::to_string(kZipMaxArchiveSize) + " bytes");
-}
-
-void TZipWriter::checkEntryLimits(const std::string& path, const TZipHeaderInfo& header, uint64_t dataBytes) {
-    if (FNewEndCentral.total_entries >= kZipMaxEntries)
-        throw EZipLimit("Too many entries for a ZIP archive: at most " + std::to_string(kZipMaxEntries) +
-                        " fit, and \"" + path + "\" would be one more");
-    // Room for this entry, the central directory with it, and the end record.
-    uint64_t end = static_cast<uint64_t>(outputPosition()) + header.GetLocalSize() + dataBytes + FCentralBytes +
-                   header.GetCentralSize() + FNewEndCentral.GetEndCentralSize();
-    if (end > kZipMaxArchiveSize)
-        throw EZipLimit("The archive \"" + ZipName() + "\" would reach 4 GiB with \"" + path +
-                        "\": a ZIP archive holds at most " + std::to_string(kZipMaxArchiveSize) + " bytes");
+void TZipWriter::checkNameLength(const std::string& path, const std::string& folder, const std::string& file) const {
+    if (folder.size() + file.size() > 0xFFFF)
+        throw EZipLimit("The name of \"" + path + "\" is too long for a ZIP archive: it would have " +
+                        std::to_string(folder.size() + file.size()) + " bytes, and an entry's name holds at most 65535");
 }
 
 bool TZipWriter::AddFileToZip(const std::string& entry) {
@@ -526,13 +519,13 @@ bool TZipWriter::AddFileToZip(const std::string& entry) {
 
     TZipHeaderInfo& header = *FZipHeader;
     const bool encrypt = !isFolder && !Password.empty();
-    writeFirstHeader(path, isFolder, encrypt);
+    writeFirstHeader(isFolder, !isFolder && header.uncompressed_size >= Zip64ReserveFrom);
     if (isFolder) {
         if (OnEndZip) OnEndZip(this, path, 0, 0, 0);
         return true;
     }
-    packWithRetry(encrypt);
-    const uint32_t archiveSize = patchHeader(encrypt);
+    packEntry(encrypt);
+    const uint64_t archiveSize = patchHeader(encrypt);
     const bool changed = inputChanged();
     FInStream.reset();
     if (changed && OnFileChanged) OnFileChanged(this, path);
@@ -569,21 +562,21 @@ bool TZipWriter::openFile(const std::string& path) {
     FInputStatus = status;
     header.external_attributes = platform::AttributesOf(status, afterLastSlash(path));
     header.last_mod_datetime = platform::DosDateTimeOfFile(status.mtime);
-    if (status.size > kZipMaxFileSize)
-        throw EZipLimit("The file \"" + path + "\" is too large for a ZIP archive: it has " + std::to_string(status.size) +
-                        " bytes, and an entry holds at most " + std::to_string(kZipMaxFileSize));
-    header.uncompressed_size = static_cast<uint32_t>(status.size);
+    header.uncompressed_size = status.size;
     FFileReadLimit = status.size;
     return true;
 }
 
 bool TZipWriter::nameEntry(const std::string& path, bool isFolder) {
     TZipHeaderInfo& header = *FZipHeader;
-    header.Setfilename(isFolder ? std::string() : afterLastSlash(path));
-    header.local_header_offset = static_cast<uint32_t>(FOutStream->Position());
+    const std::string file = isFolder ? std::string() : afterLastSlash(path);
+    const std::string folder = FStorePaths ? StoredFolderPart(path) : std::string();
+    checkNameLength(path, folder, file);
+    header.Setfilename(file);
+    header.local_header_offset = static_cast<uint64_t>(FOutStream->Position());
     if (!isFolder) header.internal_attributes = kInternalUnknown;
     header.disk_number_start = 0;
-    if (FStorePaths) header.Setdirectory(StoredFolderPart(path));
+    if (FStorePaths) header.Setdirectory(folder);
     // A folder entry without a folder part (no paths stored, or the root folder itself) would
     // have an empty name, which no reader can place: it is left out.
     if (isFolder && header.filename_length == 0) return false;
@@ -591,23 +584,27 @@ bool TZipWriter::nameEntry(const std::string& path, bool isFolder) {
     if (FNameList->Find(header)) {
         bool retry = false;
         if (OnSkippingFile) OnSkippingFile(this, TSkipReason::srNoOverwrite, path, -1, retry);
-        if (!isFolder) FTotalBytes -= header.uncompressed_size;
+        if (!isFolder) FTotalBytes -= static_cast<double>(header.uncompressed_size);
         return false;
     }
     bool skip = false;
     if (OnStartZip) OnStartZip(this, path, header, skip);
     if (skip) {
-        if (!isFolder) FTotalBytes -= header.uncompressed_size;
+        if (!isFolder) FTotalBytes -= static_cast<double>(header.uncompressed_size);
         return false;
     }
     return true;
 }
 
-void TZipWriter::writeFirstHeader(const std::string& path, bool isFolder, bool encrypt) {
+void TZipWriter::writeFirstHeader(bool isFolder, bool zip64) {
     TZipHeaderInfo& header = *FZipHeader;
-    // An added entry has no extra field, whatever OnStartZip set: no bytes would follow the lengths.
-    header.local_extra_length = header.central_extra_length = 0;
-    checkEntryLimits(path, header, isFolder ? 0 : header.uncompressed_size + (encrypt ? kCryptHeadSize : 0));
+    // An added entry has no extra field but the 64-bit block, whatever OnStartZip set: no other
+    // bytes would follow the lengths.
+    header.local_zip64 = zip64;
+    header.local_extra_length = zip64 ? kZip64LocalExtraSize : 0;
+    header.central_extra_length = 0;
+    if (zip64 || static_cast<uint64_t>(FOutStream->Position()) >= kZip64Mark32)
+        header.version_needed = std::max(header.version_needed, kZipVersion45);
     if (!isFolder) {
         header.crc32 = 0xFFFFFFFF;
         header.compressed_size = 0;
@@ -644,28 +641,46 @@ void TZipWriter::packWithRetry(bool encrypt) {
     }
 }
 
-uint32_t TZipWriter::patchHeader(bool encrypt) {
+void TZipWriter::packEntry(bool encrypt) {
+    TZipHeaderInfo& header = *FZipHeader;
+    packWithRetry(encrypt);
+    if (header.local_zip64 ||
+        (FFileBytesRead < kZip64Mark32 && header.compressed_size + (encrypt ? kCryptHeadSize : 0) < kZip64Mark32))
+        return;
+    // The data came out too long for the local header written without the 64-bit block: the
+    // entry is written again from its header, with the block.
+    FBytesDone -= static_cast<double>(FFileBytesRead);
+    FFileBytesRead = 0;
+    rewindInput();
+    FOutStream->Seek(static_cast<int64_t>(header.local_header_offset), TSeekOrigin::soBeginning);
+    header.internal_attributes = kInternalUnknown;
+    header.general_purpose_flag = static_cast<uint16_t>(header.general_purpose_flag & ~kFlagDeflateOptions);
+    writeFirstHeader(false, true);
+    packWithRetry(encrypt);
+}
+
+uint64_t TZipWriter::patchHeader(bool encrypt) {
     TZipHeaderInfo& header = *FZipHeader;
     // The entry describes the bytes actually read, also when the file shrank while it was read
     // (reads never go past the size it had when opened).
-    header.uncompressed_size = static_cast<uint32_t>(FFileBytesRead);
+    header.uncompressed_size = FFileBytesRead;
     header.crc32 = ~FCrc;
     if (encrypt) {
         header.general_purpose_flag |= kFlagEncrypted;
         header.compressed_size += kCryptHeadSize;
     }
     const int64_t resume = FOutStream->Position();
-    FOutStream->Seek(header.local_header_offset, TSeekOrigin::soBeginning);
+    FOutStream->Seek(static_cast<int64_t>(header.local_header_offset), TSeekOrigin::soBeginning);
     header.SaveLocalToStream(*FOutStream);
     FOutStream->Seek(resume, TSeekOrigin::soBeginning);
-    return static_cast<uint32_t>(resume);
+    return static_cast<uint64_t>(resume);
 }
 
 void TZipWriter::packFile() {
     TZipHeaderInfo& header = *FZipHeader;
     if (FPackLevel == 0 || IsInNoCompressList(header.filename())) storeFile();
     else if (FPackLevel == maxdeflate::kLevel && FFileReadLimit <= MaximumLevelLimit) packMaximum();
-    else header.compressed_size = static_cast<uint32_t>(Deflate());
+    else header.compressed_size = static_cast<uint64_t>(Deflate());
 }
 
 uint32_t TZipWriter::crcPrePass() {
@@ -735,7 +750,7 @@ void TZipWriter::packMaximum() {
         zfwrite(out + done, 1, step);
         done += step;
     }
-    header.compressed_size = static_cast<uint32_t>(count);
+    header.compressed_size = count;
 }
 
 maxdeflate::Result TZipWriter::compressMaximum(size_t size) {
@@ -757,7 +772,7 @@ void TZipWriter::storeFile() {
     uint8_t* buffer = FCopyBuffer.get();
     uint64_t start = FBytesWritten;
     for (uint16_t n; (n = file_read(buffer, kCopyChunk)) != 0;) zfwrite(buffer, 1, n);
-    header.compressed_size = static_cast<uint32_t>(FBytesWritten - start);
+    header.compressed_size = FBytesWritten - start;
     header.compression_method = kMethodStored;
     header.internal_attributes = kInternalBinary;
 }
@@ -771,7 +786,7 @@ uint16_t TZipWriter::file_read(uint8_t* buffer, uint16_t count) {
     if (n == 0) return 0;
     FFileBytesRead += n;
     if (OnFilePercentDone)
-        OnFilePercentDone(this, CRate(FZipHeader->uncompressed_size, static_cast<int64_t>(FFileBytesRead)));
+        OnFilePercentDone(this, CRate(static_cast<int64_t>(FZipHeader->uncompressed_size), static_cast<int64_t>(FFileBytesRead)));
     FBytesDone += static_cast<double>(n);
     if (OnTotalPercentDone) OnTotalPercentDone(this, CBigRate(FBytesDone, FTotalBytes));
     FCrc = Update_CRC_buff(FCrc, buffer, n);
@@ -788,7 +803,6 @@ size_t TZipWriter::zfwrite(uint8_t* buffer, size_t size, size_t count) {
         if (OnEncrypt) OnEncrypt(this, buffer, n, Password);
         else FCipher.encrypt_buff(buffer, n);
     }
-    checkArchiveRoom(n);
     if (FOutStream->Write(buffer, n) != n) throw ENotEnoughRoom();
     FBytesWritten += n;
     CheckForCancel();

@@ -32,17 +32,23 @@ struct TMultiZipInfo {
 int CRate(int64_t total, int64_t part);
 int CBigRate(double part, double total);
 
-// The largest file and the largest archive the ZIP format holds without its 64-bit extensions
-// (0xFFFFFFFF itself marks those extensions), and the most entries.
-constexpr uint64_t kZipMaxFileSize = 0xFFFFFFFEull;
-constexpr uint64_t kZipMaxArchiveSize = 0xFFFFFFFFull;
-constexpr uint32_t kZipMaxEntries = 0xFFFF;
+// The 64-bit extensions of the format go only where a value needs them: the extra block of a
+// central header holds the sizes and the offset that reach 0xFFFFFFFF, and the 64-bit end record
+// with its locator comes before the end record when the archive has more than 65535 entries or
+// its central directory's size or offset reaches 0xFFFFFFFF. The local header is written before
+// the data, when the compressed size is not known yet: a file of at least Zip64ReserveFrom bytes
+// (kZip64ReserveFrom, 256 MiB below the limit, far more than Deflate and the encryption header can
+// add) gets the 64-bit block with both sizes in its local header, filled in once they are known;
+// a smaller file whose data still reach 0xFFFFFFFF bytes is packed once more from its start with
+// the block (its progress then starts over). Entries with that block and entries above 4 GiB in
+// the archive need version 4.5.
+constexpr uint64_t kZip64ReserveFrom = 0xF0000000ull;
 
 class TZipWriter : public TZipReader, private TDeflateHost {
 public:
     using TOnRecursingFile = std::function<void(TZipReader* Sender, const std::string& FName)>;
     using TNoSuchFileEvent = std::function<void(TZipReader* Sender, const std::string& FName)>;
-    using TStartZipInfo = std::function<void(TZipReader* Sender, int NumFiles, double TotalBytes,
+    using TStartZipInfo = std::function<void(TZipReader* Sender, int64_t NumFiles, double TotalBytes,
                                              TEndCentral& EndCentralRecord, bool& StopNow)>;
     using TStartZipEvent =
         std::function<void(TZipReader* Sender, const std::string& FName, TZipHeaderInfo& ZipHeader, bool& Skip)>;
@@ -50,22 +56,22 @@ public:
                                              int FileIndex, bool& Retry)>;
     using TEncryptEvent =
         std::function<void(TZipReader* Sender, uint8_t* buffer, size_t length, const std::string& Password)>;
-    using TEndZipFileEvent = std::function<void(TZipReader* Sender, const std::string& FName, uint32_t UncompressedSize,
-                                                uint32_t CompressedSize, uint32_t CurrentZipSize)>;
+    using TEndZipFileEvent = std::function<void(TZipReader* Sender, const std::string& FName, uint64_t UncompressedSize,
+                                                uint64_t CompressedSize, uint64_t CurrentZipSize)>;
     using TUpdateEvent = std::function<void(TZipReader* Sender, TUpdateAction UDAction, int FileIndex)>;
     using TDeleteEvent = std::function<void(TZipReader* Sender, const std::string& FName, bool& Skip)>;
     using TDisposeEvent = std::function<void(TZipReader* Sender, const std::string& FName, bool& Skip)>;
-    using TZipComplete = std::function<void(TZipReader* Sender, int FileCount)>;
+    using TZipComplete = std::function<void(TZipReader* Sender, int64_t FileCount)>;
 
     TZipWriter();
     ~TZipWriter() override;
 
     // Runs a zip job and returns the number of entries added; fires OnZipComplete with it.
     // Errors propagate after the partial archive was removed.
-    int Zip();
+    int64_t Zip();
     // Runs a job that removes the selected entries of the in-memory directory (FilesList is then
     // ignored) or those matching FilesList; returns the number removed.
-    int DeleteEntries();
+    int64_t DeleteEntries();
 
     // Properties with couplings.
     bool StorePaths() const { return FStorePaths; }
@@ -99,6 +105,8 @@ public:
     bool MakeEmptyArchive = true;
     // Files up to this size are packed at the maximum level in memory; larger ones at level 9.
     uint64_t MaximumLevelLimit = maxdeflate::kBufferLimit;
+    // Files of at least this size get the 64-bit block in their local header (see kZip64ReserveFrom).
+    uint64_t Zip64ReserveFrom = kZip64ReserveFrom;
 
     TOnRecursingFile OnRecursingFile;
     TNoSuchFileEvent OnNoSuchFile;
@@ -123,8 +131,8 @@ private:
     // 0 at its end. Reports progress and runs the bytes through the CRC register. A read error
     // raises EZipReadError naming the file.
     uint16_t file_read(uint8_t* buffer, uint16_t count) override;
-    // Writes size * count bytes to the archive; raises ENotEnoughRoom on a short write and
-    // EZipLimit when the archive would reach 4 GiB; then yields and checks for cancellation.
+    // Writes size * count bytes to the archive; raises ENotEnoughRoom on a short write; then
+    // yields and checks for cancellation.
     size_t zfwrite(uint8_t* buffer, size_t size, size_t count) override;
     // Compresses the current file at PackLevel through file_read and zfwrite; returns the
     // compressed byte count. Sets the entry's flag bits, text/binary mark, and method 0 when a
@@ -167,7 +175,7 @@ private:
     static constexpr int kLockPollWait = 10;
     static constexpr int kEmptyArchiveLooks = 50;
 
-    int ProcessFiles();
+    int64_t ProcessFiles();
     // Carries the entries of the existing archive over into the output, as ZipAction or delete
     // mode decide, taking what they used up out of FilesList.
     void MergeExisting();
@@ -200,14 +208,16 @@ private:
     // The steps of adding one entry: the fields of a folder entry, or the file opened and
     // checked against the limits (false: left out); its name, the duplicate check and
     // OnStartZip (false: left out); the first local header; the data, taken again while an
-    // encrypted file changes under the CRC pre-pass; the local header patched with the final
+    // encrypted file changes under the CRC pre-pass, and once more with the 64-bit block in the
+    // local header when they reach 4 GiB without it; the local header patched with the final
     // CRC and sizes (returns the archive's size after the entry).
     void describeFolder(const std::string& path);
     bool openFile(const std::string& path);
     bool nameEntry(const std::string& path, bool isFolder);
-    void writeFirstHeader(const std::string& path, bool isFolder, bool encrypt);
+    void writeFirstHeader(bool isFolder, bool zip64);
     void packWithRetry(bool encrypt);
-    uint32_t patchHeader(bool encrypt);
+    void packEntry(bool encrypt);
+    uint64_t patchHeader(bool encrypt);
     // Whether the file just packed is no longer as it was when opened (size, time) or gave fewer bytes.
     bool inputChanged() const;
 
@@ -225,9 +235,8 @@ private:
     // cannot be taken back to its start for a second read.
     void checkInputRead() const;
     void rewindInput();
-    // Raises EZipLimit when count more bytes at the output position would take the archive past 4 GiB.
-    void checkArchiveRoom(uint64_t count);
-    void checkEntryLimits(const std::string& path, const TZipHeaderInfo& header, uint64_t dataBytes);
+    // Raises EZipLimit when the stored name of a path would be longer than a record holds.
+    void checkNameLength(const std::string& path, const std::string& folder, const std::string& file) const;
     // Puts a record just written into both lists and the end record's counts; an added one
     // (not a copied one) is counted in the job's result and its source path may be disposed.
     void addRecord(std::unique_ptr<TZipHeaderInfo> record, const std::string& path, bool added);
@@ -285,8 +294,7 @@ private:
     uint64_t FFileReadLimit = 0;
     platform::FileStatus FInputStatus;  // the file being added as it was opened
     uint64_t FBytesWritten = 0;
-    uint64_t FCentralBytes = 0;  // central directory size of the entries so far
-    int FEntriesCount = 0;
+    int64_t FEntriesCount = 0;
     std::vector<std::string> FDisposeList;
     std::unique_ptr<uint8_t[]> FCopyBuffer;  // the stored copy's block, also the CRC pre-pass and entry copies
     std::unique_ptr<TDeflateBuffers> FDeflateBuffers;  // the compressor's work buffers, per job

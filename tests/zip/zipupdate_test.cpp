@@ -405,7 +405,9 @@ TEST(ZipUpdate, ABrokenArchiveIsRefusedAndLeftAlone) {
     for (size_t n = 1; n < good.size(); ++n) broken.push_back({"cut at " + std::to_string(n), good.substr(0, n)});
     broken.push_back({"garbage", "this is not an archive at all, just some text"});
     for (const char* name : {"duplicate-names.zip", "overlap.zip", "past-the-end.zip", "more-entries.zip",
-                                    "name-past-end.zip", "dot-dot.zip", "absolute.zip", "descriptor-missing.zip", "zip64.zip"})
+                                    "name-past-end.zip", "dot-dot.zip", "absolute.zip", "descriptor-missing.zip",
+                             "zip64-locator-outside.zip", "zip64-locator-no-record.zip", "zip64-count-disagrees.zip",
+                             "zip64-size-disagrees.zip", "zip64-extra-short.zip", "zip64-too-many-entries.zip"})
         broken.push_back({name, testsupport::readFile(fs::path(FOLVIO_TEST_DATA_DIR) / "zip" / name)});
     for (const auto& [what, bytes] : broken) {
         testsupport::writeFile(p.archive, bytes);
@@ -421,8 +423,6 @@ TEST(ZipUpdate, ABrokenArchiveIsRefusedAndLeftAlone) {
             EXPECT_EQ(what, "duplicate-names.zip");
             EXPECT_EQ(std::string(e.what()), "Duplicate Object index: two entries are named \"a.txt\" in the archive \"" +
                                                  p.archive + "\"");
-        } catch (const EZipLimit&) {
-            EXPECT_EQ(what, "zip64.zip");
         }
         expectUnchanged(p, bytes, what);
         EXPECT_TRUE(w.FilesList.empty());
