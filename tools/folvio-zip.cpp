@@ -13,6 +13,7 @@
 #include "platform/filesystem.h"
 #include "platform/leftout.h"
 #include "platform/wildcard.h"
+#include "zip/archivereader.h"
 #include "zip/maxdeflate.h"
 #include "zip/ziperrors.h"
 #include "zip/zipwriter.h"
@@ -23,6 +24,7 @@ namespace {
 constexpr int kExitOk = 0;
 constexpr int kExitWarning = 1;    // the archive is complete, some files were left out
 constexpr int kExitFailed = 2;     // the job failed
+constexpr int kExitTestFailed = 3; // the test after writing (-T) found a bad entry
 constexpr int kExitUsage = 7;      // bad command line
 constexpr int kExitCancelled = 255;
 
@@ -65,6 +67,12 @@ Options:
   -n PATTERN  store files whose names match PATTERN without compressing them
               (repeatable)
   --root DIR  store paths relative to the folder DIR (implies -r)
+  -T          test the archive after writing it, before it is put in place:
+              every entry is read back, inflated by zlib and its CRC and sizes
+              checked. When the test fails, the message names the first bad
+              entry and what is wrong with it, the new archive is removed and an
+              existing one stays as it was (exit code 3). Entries carried over
+              under another password than -P's get the checks that need none
   -q          quiet: no progress bar and no summary
   -h, --help  show this text
   --version   show the version
@@ -78,6 +86,8 @@ Exit codes:
   1    the archive is complete, but some files were left out (each is named)
   2    the job failed (the reason is shown); no new archive was left behind and
        an existing one is unchanged
+  3    the test after writing (-T) found a bad entry (named); no new archive
+       was left behind and an existing one is unchanged
   7    bad command line
   255  cancelled; no new archive was left behind and an existing one is unchanged
 
@@ -96,6 +106,7 @@ struct Options {
     bool junkPaths = false;
     bool quiet = false;
     bool remove = false;
+    bool test = false;
     TZipAction action = TZipAction::zaUpdate;
     std::string password;
     bool hasPassword = false;
@@ -149,6 +160,7 @@ Options parse(int argc, char** argv, bool& help) {
                 else if (c == 'u') o.action = TZipAction::zaUpdate;
                 else if (c == 'f') o.action = TZipAction::zaFreshen;
                 else if (c == 'd') o.remove = true;
+                else if (c == 'T') o.test = true;
                 else if (c == 'e') o.askPassword = true;
                 else if (c == 'P') {
                     o.password = k + 1 < arg.size() ? arg.substr(k + 1) : value("-P");
@@ -305,6 +317,7 @@ int run(int argc, char** argv) {
     writer.SetZipName(archive);
     writer.ZipAction = o.action;
     if (!o.remove) writer.Password = o.password;
+    writer.TestAfterWriting = o.test;
     bool existed = platform::FileExists(archive);
 
     bool leftOut = false;
@@ -353,6 +366,11 @@ int run(int argc, char** argv) {
         bar.clear();
         std::fputs(cancelled, stderr);
         return kExitCancelled;
+    } catch (const ETestFailed& e) {
+        bar.clear();
+        std::fprintf(stderr, "folvio-zip: %s; %s\n", e.what(),
+                     existed ? "the archive is unchanged" : "no archive was written");
+        return kExitTestFailed;
     } catch (const EIncompleteZip& e) {
         bar.clear();
         std::fprintf(stderr, "folvio-zip: %s: %s (%s); it is unchanged\n", archive.c_str(), e.what(), e.Detail().c_str());

@@ -239,17 +239,31 @@ void TArchiveReader::checkDescriptor(const TArchiveEntry& entry, uint64_t at, bo
         throw EArchiveFault(entry.name, TEntryFault::Mismatch, "its data descriptor disagrees with the central header");
 }
 
-void TArchiveReader::Extract(const TArchiveEntry& entry, std::string_view password, const TSink& sink) {
+uint64_t TArchiveReader::locateData(const TArchiveEntry& entry, bool& wideDescriptor) {
     const std::string& name = entry.name;
     if (entry.method != kMethodStored && entry.method != kMethodDeflated)
         throw EArchiveFault(name, TEntryFault::Method,
                             "it uses compression method " + std::to_string(entry.method) + ", which this reader lacks");
-    bool wideDescriptor = false;
     const uint64_t dataStart = checkLocalHeader(entry, wideDescriptor);
     if (dataStart > size_ || entry.compressedSize > size_ - dataStart)
         throw EArchiveFault(name, TEntryFault::Truncated, "its data reach past the end of the archive");
     if (entry.localHeaderOffset < centralOffset_ && dataStart + entry.compressedSize > centralOffset_)
         throw EArchiveFault(name, TEntryFault::Data, "its data run into the central directory");
+    return dataStart;
+}
+
+void TArchiveReader::CheckHeaders(const TArchiveEntry& entry) {
+    bool wideDescriptor = false;
+    const uint64_t dataStart = locateData(entry, wideDescriptor);
+    if (entry.IsEncrypted() && entry.compressedSize < TTraditionalCipher::HeaderSize)
+        throw EArchiveFault(entry.name, TEntryFault::Data, "its data are shorter than the encryption header");
+    if (entry.flags & kFlagDataDescriptor) checkDescriptor(entry, dataStart + entry.compressedSize, wideDescriptor);
+}
+
+void TArchiveReader::Extract(const TArchiveEntry& entry, std::string_view password, const TSink& sink) {
+    const std::string& name = entry.name;
+    bool wideDescriptor = false;
+    const uint64_t dataStart = locateData(entry, wideDescriptor);
 
     uint64_t remaining = entry.compressedSize;
     TTraditionalCipher cipher;

@@ -66,6 +66,22 @@ private:
     std::string detail_;
 };
 
+// An archive just written failed the test after writing. Entry is the bad entry's name (empty
+// when the directory itself could not be read), Detail what is wrong.
+class ETestFailed : public EZipError {
+public:
+    ETestFailed(const std::string& archive, std::string entry, std::string detail)
+        : EZipError("The archive \"" + archive + "\" failed its test: " +
+                    (entry.empty() ? detail : "\"" + entry + "\": " + detail)),
+          entry_(std::move(entry)), detail_(std::move(detail)) {}
+    const std::string& Entry() const { return entry_; }
+    const std::string& Detail() const { return detail_; }
+
+private:
+    std::string entry_;
+    std::string detail_;
+};
+
 class TArchiveReader {
 public:
     // Chunks of the data read and inflated at a time.
@@ -89,6 +105,9 @@ public:
     // which sink may have had part of the data.
     void Extract(const TArchiveEntry& entry, std::string_view password, const TSink& sink);
     void Test(const TArchiveEntry& entry, std::string_view password) { Extract(entry, password, nullptr); }
+    // The checks that need no password: the method, the local header against the central one,
+    // the data inside the archive and the data descriptor; raises EArchiveFault.
+    void CheckHeaders(const TArchiveEntry& entry);
 
     // Runs after each chunk with the archive bytes it took; may raise to stop (a cancel).
     std::function<void(uint64_t bytes)> OnChunk;
@@ -96,6 +115,8 @@ public:
 private:
     void readDirectory();
     void readAt(uint64_t at, void* buffer, size_t count, const char* what);
+    // The method and the local header checked, the data inside the archive; returns where they begin.
+    uint64_t locateData(const TArchiveEntry& entry, bool& wideDescriptor);
     // Checks the local header against the central one; returns where the entry's data begin
     // and whether a data descriptor after them has 64-bit sizes.
     uint64_t checkLocalHeader(const TArchiveEntry& entry, bool& wideDescriptor);

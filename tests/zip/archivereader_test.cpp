@@ -4,6 +4,7 @@
 #include <functional>
 #include <map>
 
+#include "faultyfilesystem.h"
 #include "testsupport.h"
 #include "zip/archivereader.h"
 #include "zip/zipwriter.h"
@@ -243,6 +244,77 @@ TEST(ReaderDamage, ATruncatedArchiveOrNoneAtAllIsRefusedAsAWhole) {
         EXPECT_THROW(TestArchiveFile((dir / "cut.zip").string(), ""), EIncompleteZip) << keep;
     }
     EXPECT_THROW(TestArchiveFile((dir / "none.zip").string(), ""), platform::EFileError);
+}
+
+// The writer's test after writing, with a byte flipped on its way to the disk without an error.
+struct TestedJob {
+    testsupport::TempDir dir;
+    TZipWriter w;
+    std::vector<int> percents;
+    TestedJob() {
+        std::string text;
+        for (int i = 0; i < 9000; ++i) text += "line " + std::to_string(i) + "\n";
+        testsupport::writeFile(dir / "big.txt", text);
+        testsupport::writeFile(dir / "a.txt", "hello");
+        w.SetZipName((dir / "out.zip").string());
+        w.SetStorePaths(false);
+        w.TestAfterWriting = true;
+        w.OnTotalPercentDone = [this](TZipReader*, int p) { percents.push_back(p); };
+    }
+    std::string error(std::vector<std::string> files) {
+        w.FilesList = std::move(files);
+        return testsupport::errorOf([&] { w.Zip(); });
+    }
+};
+
+TEST(TestAfterWriting, AByteTheDiskFlippedSilentlyFailsTheJobAndNoArchiveStays) {
+    for (bool test : {false, true}) {
+        TestedJob job;
+        job.w.TestAfterWriting = test;
+        testsupport::FaultyFileSystem faulty;
+        faulty.flipWrittenByte[job.dir.path().string()] = 30 + 7 + 500;  // inside big.txt's data
+        platform::ScopedFileSystem use(faulty);
+        const std::string error = job.error({(job.dir / "big.txt").string()});
+        if (!test) {
+            EXPECT_EQ(error, "no error");  // the fault is silent: only the test finds it
+            continue;
+        }
+        EXPECT_EQ(error.rfind("The archive \"" + (job.dir / "out.zip").string() + "\" failed its test: \"big.txt\": ", 0), 0u)
+            << error;
+        EXPECT_FALSE(fs::exists(job.dir / "out.zip"));
+    }
+}
+
+TEST(TestAfterWriting, AFailedUpdateLeavesTheExistingArchiveAsItWas) {
+    TestedJob job;
+    job.w.SetPackLevel(0);
+    EXPECT_EQ(job.error({(job.dir / "a.txt").string()}), "no error");
+    const std::vector<uint8_t> before = testsupport::readBytes(job.dir / "out.zip");
+    testsupport::FaultyFileSystem faulty;
+    faulty.flipWrittenByte[job.dir.path().string()] = before.size() - 22 - 46 - 5 + 30 + 7 + 500;  // big.txt's data after a.txt
+    platform::ScopedFileSystem use(faulty);
+    job.w.SetPackLevel(6);
+    const std::string error = job.error({(job.dir / "big.txt").string()});
+    EXPECT_NE(error.find("failed its test: \"big.txt\": "), std::string::npos) << error;
+    EXPECT_EQ(testsupport::readBytes(job.dir / "out.zip"), before);
+    EXPECT_EQ(std::distance(fs::directory_iterator(job.dir.path()), fs::directory_iterator()), 3);  // no temporary file left
+}
+
+TEST(TestAfterWriting, EntriesCarriedOverUnderAnotherPasswordPassAndTheTestEndsTheProgress) {
+    TestedJob job;
+    job.w.Password = "old";
+    EXPECT_EQ(job.error({(job.dir / "a.txt").string()}), "no error");
+    job.w.Password = "new";
+    job.percents.clear();
+    EXPECT_EQ(job.error({(job.dir / "big.txt").string()}), "no error");
+    EXPECT_TRUE(std::is_sorted(job.percents.begin(), job.percents.end()));
+    EXPECT_EQ(job.percents.back(), 100);
+    EXPECT_NE(std::find(job.percents.begin(), job.percents.end(), 90), job.percents.end());  // the writing's end
+    TBufferedFileStream in((job.dir / "out.zip").string(), TFileMode::fmOpenRead);
+    TArchiveReader reader(in);
+    ASSERT_EQ(reader.Entries().size(), 2u);
+    EXPECT_NO_THROW(reader.Test(reader.Entries()[0], "old"));
+    EXPECT_NO_THROW(reader.Test(reader.Entries()[1], "new"));
 }
 
 }  // namespace
