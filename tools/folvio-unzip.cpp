@@ -475,7 +475,7 @@ int run(int argc, char** argv) {
     std::fflush(stdout);
     if (o.mode == Mode::Test && !o.quiet) {
         if (bad) std::printf("%d of %d tested entries of %s are bad.\n", bad, bad + done, archive.c_str());
-        else std::printf("No errors detected in %s (%d entries).\n", archive.c_str(), done);
+        else std::printf("No errors detected in %s (%d %s).\n", archive.c_str(), done, done == 1 ? "entry" : "entries");
     }
     if (bad) return kExitFailed;
     return refused ? kExitWarning : kExitOk;
@@ -488,6 +488,11 @@ int main(int argc, char** argv) {
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &action, nullptr);
+    // Ctrl+C must reach us even when the parent blocked it.
+    sigset_t set;
+    sigemptyset(&set);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, sig);
+    sigprocmask(SIG_UNBLOCK, &set, nullptr);
     try {
         return run(argc, argv);
     } catch (const std::exception& e) {

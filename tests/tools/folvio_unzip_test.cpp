@@ -4,7 +4,11 @@
 #include <map>
 #include <set>
 #include <tuple>
+#include <csignal>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "testsupport.h"
 #include "zipcheck.h"
@@ -206,6 +210,37 @@ TEST(FolvioUnzip, BadEntriesAreNamedAndLeaveNoPartialFile) {
     EXPECT_FALSE(fs::exists(dir / "pw/small.txt"));
     r = unzip(dir.path(), "-d pw p.zip");
     EXPECT_NE(r.output.find("\"small.txt\": it is encrypted and needs a password"), std::string::npos) << r.output;
+}
+
+// Starts folvio-unzip in folder with an interrupt already waiting, as if Ctrl+C came at once.
+int runInterrupted(const fs::path& folder, std::vector<std::string> args) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        sigset_t set;
+        sigemptyset(&set);
+        sigaddset(&set, SIGINT);
+        sigprocmask(SIG_BLOCK, &set, nullptr);
+        raise(SIGINT);
+        int null = open("/dev/null", O_WRONLY);
+        dup2(null, 1), dup2(null, 2);
+        if (chdir(folder.c_str()) != 0) _exit(99);
+        std::vector<char*> argv{const_cast<char*>(FOLVIO_UNZIP_BIN)};
+        for (std::string& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execv(FOLVIO_UNZIP_BIN, argv.data());
+        _exit(98);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+TEST(FolvioUnzip, CtrlCLeavesNoPartialFile) {
+    TempDir dir;
+    testsupport::writeBytes(dir / "src/big.bin", testsupport::randomBytes(300000, 8));
+    ASSERT_EQ(inFolder(dir / "src", FOLVIO_ZIP_BIN " -q -0 ../a.zip big.bin").exitCode, 0);
+    EXPECT_EQ(runInterrupted(dir.path(), {"-d", "out", "a.zip"}), 255);
+    EXPECT_TRUE(fs::is_empty(dir / "out"));
 }
 
 TEST(FolvioUnzip, ExistingFilesAreKeptOrOverwrittenAndNamesSelect) {

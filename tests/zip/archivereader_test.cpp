@@ -246,6 +246,29 @@ TEST(ReaderDamage, ATruncatedArchiveOrNoneAtAllIsRefusedAsAWhole) {
     EXPECT_THROW(TestArchiveFile((dir / "none.zip").string(), ""), platform::EFileError);
 }
 
+// The malformed archives the writer's directory reader refuses: the reader takes those whose
+// entries can be read (names are no concern of the reader's), and names what is wrong with the rest.
+TEST(ReaderDamage, TheRegressionArchivesOfTheDirectoryReader) {
+    struct Case {
+        const char* file;
+        const char* outcome;  // "ok", "incomplete", or the bad entry's name
+    };
+    for (const Case& c : {Case{"absolute.zip", "ok"}, Case{"dot-dot.zip", "ok"}, Case{"duplicate-names.zip", "ok"},
+                          Case{"zip64.zip", "ok"}, Case{"descriptor-missing.zip", "first"}, Case{"overlap.zip", "second"},
+                          Case{"more-entries.zip", "incomplete"}, Case{"name-past-end.zip", "incomplete"},
+                          Case{"past-the-end.zip", "incomplete"}}) {
+        std::string outcome = "ok";
+        try {
+            TestArchiveFile(std::string(FOLVIO_TEST_DATA_DIR) + "/zip/" + c.file, "");
+        } catch (const EIncompleteZip&) {
+            outcome = "incomplete";
+        } catch (const EArchiveFault& e) {
+            outcome = e.Entry();
+        }
+        EXPECT_EQ(outcome, c.outcome) << c.file;
+    }
+}
+
 // The writer's test after writing, with a byte flipped on its way to the disk without an error.
 struct TestedJob {
     testsupport::TempDir dir;
