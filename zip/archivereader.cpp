@@ -196,8 +196,8 @@ uint64_t TArchiveReader::checkLocalHeader(const TArchiveEntry& entry, bool& wide
     const uint64_t dataStart = at + kLocalFixed + nameLength + extraLength;
     if (dataStart > size_) throw EArchiveFault(name, TEntryFault::Truncated, "its local header runs past the end of the archive");
     std::string localName(nameLength, '\0'), extra(extraLength, '\0');
-    in_.Read(localName.data(), nameLength);
-    in_.Read(extra.data(), extraLength);
+    if (in_.Read(localName.data(), nameLength) != nameLength || in_.Read(extra.data(), extraLength) != extraLength)
+        throw EArchiveFault(name, TEntryFault::LocalHeader, "its local header cannot be read");
     auto mismatch = [&](const std::string& what) {
         throw EArchiveFault(name, TEntryFault::Mismatch, "the local header disagrees with the central one: " + what);
     };
