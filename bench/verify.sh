@@ -2,7 +2,8 @@
 # Reading back: the cost of `folvio-zip -T` (the test after writing) on a level-9 archive of the
 # benchmark corpus, and `folvio-unzip -t` and extraction against Info-ZIP unzip's on the same
 # archive, side by side in one run (alternating, page cache warm). Extraction must give back the
-# corpus byte for byte. Goals: -T adds at most 10% to the writing time; folvio-unzip no slower
+# corpus byte for byte. Goals: -T adds at most 10% to the writing time (CPU time, the steadier
+# figure on a shared machine; wall time is printed too); folvio-unzip no slower
 # than unzip in either test or extraction.
 # Usage: bench/verify.sh [RUNS]   (default 3)
 set -euo pipefail
@@ -20,34 +21,35 @@ mkdir -p "$out"
 echo "corpus: $corpus, $(find "$corpus" -type f | wc -l) files, $(du -sm "$corpus" | cut -f1) MB"
 find "$corpus" -type f -exec cat {} + >/dev/null  # warm the page cache
 
-# timed COMMAND... : runs it in the corpus's folder; prints the wall seconds (exit 1 = files left out is fine)
+# timed COMMAND... : runs it in the corpus's folder; prints its wall and CPU seconds (user and
+# system), the CPU time being the steadier figure on a shared machine (exit 1 = files left out is fine)
 timed() {
-  local status=0 start end
-  start=$(date +%s.%N)
-  (cd "$(dirname "$corpus")" && "$@" >/dev/null 2>"$out/err") || status=$?
-  end=$(date +%s.%N)
+  local status=0
+  (cd "$(dirname "$corpus")" && /usr/bin/time -f "%e %U %S" -o "$out/time" "$@" >/dev/null 2>"$out/err") || status=$?
   if [ "$status" -gt 1 ]; then
     cat "$out/err" >&2
     exit 1
   fi
-  awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f\n", b - a }'
+  tail -n 1 "$out/time" | awk '{ printf "%.2f %.2f\n", $1, $2 + $3 }'
 }
 
 zipper=$root/build/bin/folvio-zip
 unzipper=$root/build/bin/folvio-unzip
-best_w=999999 best_t=999999
+best_w=999999 best_t=999999 cpu_w=999999 cpu_t=999999
 for i in $(seq "$runs"); do
   rm -f "$out/plain.zip" "$out/tested.zip"
   if [ $((i % 2)) = 1 ]; then
-    w=$(timed "$zipper" -9 -r -q "$out/plain.zip" "$name")
-    t=$(timed "$zipper" -9 -r -q -T "$out/tested.zip" "$name")
+    read -r w cw < <(timed "$zipper" -9 -r -q "$out/plain.zip" "$name")
+    read -r t ct < <(timed "$zipper" -9 -r -q -T "$out/tested.zip" "$name")
   else
-    t=$(timed "$zipper" -9 -r -q -T "$out/tested.zip" "$name")
-    w=$(timed "$zipper" -9 -r -q "$out/plain.zip" "$name")
+    read -r t ct < <(timed "$zipper" -9 -r -q -T "$out/tested.zip" "$name")
+    read -r w cw < <(timed "$zipper" -9 -r -q "$out/plain.zip" "$name")
   fi
-  printf 'write run %d: folvio-zip -9 %6.2f s   folvio-zip -9 -T %6.2f s\n' "$i" "$w" "$t"
+  printf 'write run %d: folvio-zip -9 %6.2f s (CPU %6.2f s)   folvio-zip -9 -T %6.2f s (CPU %6.2f s)\n' "$i" "$w" "$cw" "$t" "$ct"
   best_w=$(min "$best_w" "$w")
   best_t=$(min "$best_t" "$t")
+  cpu_w=$(min "$cpu_w" "$cw")
+  cpu_t=$(min "$cpu_t" "$ct")
 done
 cmp -s "$out/plain.zip" "$out/tested.zip" || echo "note: the two archives differ (times of files changed meanwhile?)"
 archive=$out/tested.zip
@@ -56,20 +58,20 @@ echo "archive: $(stat -c %s "$archive") bytes, $(unzip -Z1 "$archive" | wc -l) e
 best_ft=999999 best_ut=999999 best_fx=999999 best_ux=999999
 for i in $(seq "$runs"); do
   if [ $((i % 2)) = 1 ]; then
-    ft=$(timed "$unzipper" -tq "$archive")
-    ut=$(timed unzip -tq "$archive")
+    read -r ft _ < <(timed "$unzipper" -tq "$archive")
+    read -r ut _ < <(timed unzip -tq "$archive")
   else
-    ut=$(timed unzip -tq "$archive")
-    ft=$(timed "$unzipper" -tq "$archive")
+    read -r ut _ < <(timed unzip -tq "$archive")
+    read -r ft _ < <(timed "$unzipper" -tq "$archive")
   fi
   rm -rf "$out/x-folvio" "$out/x-unzip"
   sync
   if [ $((i % 2)) = 1 ]; then
-    fx=$(timed "$unzipper" -q -d "$out/x-folvio" "$archive")
-    ux=$(timed unzip -q -d "$out/x-unzip" "$archive")
+    read -r fx _ < <(timed "$unzipper" -q -d "$out/x-folvio" "$archive")
+    read -r ux _ < <(timed unzip -q -d "$out/x-unzip" "$archive")
   else
-    ux=$(timed unzip -q -d "$out/x-unzip" "$archive")
-    fx=$(timed "$unzipper" -q -d "$out/x-folvio" "$archive")
+    read -r ux _ < <(timed unzip -q -d "$out/x-unzip" "$archive")
+    read -r fx _ < <(timed "$unzipper" -q -d "$out/x-folvio" "$archive")
   fi
   printf 'read run %d: test folvio-unzip %5.2f s  unzip %5.2f s   extract folvio-unzip %5.2f s  unzip %5.2f s\n' \
     "$i" "$ft" "$ut" "$fx" "$ux"
@@ -89,7 +91,8 @@ missing=$(cd "$(dirname "$corpus")" && find "$name" -type f | while IFS= read -r
 done | wc -l)
 echo "restored by folvio-unzip: $differ files differ, $missing regular files of the corpus missing"
 
-awk -v w="$best_w" -v t="$best_t" -v ft="$best_ft" -v ut="$best_ut" -v fx="$best_fx" -v ux="$best_ux" 'BEGIN {
-  printf "best of runs: write %.2f s, write and test %.2f s: -T adds %.1f%%\n", w, t, (t / w - 1) * 100
+awk -v w="$best_w" -v t="$best_t" -v cw="$cpu_w" -v ct="$cpu_t" -v ft="$best_ft" -v ut="$best_ut" -v fx="$best_fx" -v ux="$best_ux" 'BEGIN {
+  printf "best of runs: write %.2f s, write and test %.2f s: -T adds %.1f%% of wall time\n", w, t, (t / w - 1) * 100
+  printf "CPU time: write %.2f s, write and test %.2f s: -T adds %.1f%%\n", cw, ct, (ct / cw - 1) * 100
   printf "test: folvio-unzip -t %.2f s, unzip -t %.2f s, ratio %.2f\n", ft, ut, ft / ut
   printf "extract: folvio-unzip %.2f s, unzip %.2f s, ratio %.2f\n", fx, ux, fx / ux }'

@@ -1,5 +1,6 @@
 // folvio-unzip: lists, tests and extracts ZIP archives, safely against hostile entry names.
 #include <cctype>
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -256,7 +257,24 @@ public:
     Fd openFolders(const std::vector<std::string>& parts, size_t count) {
         Fd dir(open(o_.dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (dir.fd < 0) throw ExtractError("the folder " + o_.dir + " cannot be opened: " + reason(errno));
-        for (size_t i = 0; i < count; ++i) {
+        return openBelow(std::move(dir), parts, 0, count);
+    }
+
+    // The folder of a file's parts: the one of the last file when it is the same (archives keep a
+    // folder's files together), else opened anew. The descriptor stays the extractor's.
+    int fileFolder(const std::vector<std::string>& parts) {
+        const size_t count = parts.size() - 1;
+        if (cached_.fd < 0 || cachedParts_.size() != count || !std::equal(cachedParts_.begin(), cachedParts_.end(), parts.begin())) {
+            cached_.reset();
+            cachedParts_.clear();
+            cached_ = openFolders(parts, count);
+            cachedParts_.assign(parts.begin(), parts.begin() + static_cast<std::ptrdiff_t>(count));
+        }
+        return cached_.fd;
+    }
+
+    Fd openBelow(Fd dir, const std::vector<std::string>& parts, size_t from, size_t count) {
+        for (size_t i = from; i < count; ++i) {
             if (mkdirat(dir.fd, parts[i].c_str(), 0777) != 0 && errno != EEXIST)
                 throw ExtractError("the folder " + parts[i] + " cannot be made: " + reason(errno));
             Fd next(openat(dir.fd, parts[i].c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
@@ -278,14 +296,14 @@ public:
     // Extracts one entry; false when it was kept (an existing file not overwritten).
     bool extract(const TArchiveEntry& entry, const std::vector<std::string>& parts) {
         if (entry.IsFolder()) {
-            Fd dir = openFolders(parts, parts.size());
+            openFolders(parts, parts.size());
             folders_.push_back({parts, entry.dosDateTime});
             return true;
         }
-        Fd dir = openFolders(parts, parts.size() - 1);
+        const int dirFd = fileFolder(parts);
         const std::string& leaf = parts.back();
         struct stat st {};
-        if (fstatat(dir.fd, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (fstatat(dirFd, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
             if (S_ISDIR(st.st_mode)) throw Refused("a folder of that name is in the way");
             if (!mayOverwrite(entry.name)) return false;
         }
@@ -294,7 +312,7 @@ public:
         std::mt19937 random(std::random_device{}());
         for (int attempt = 0; out.fd < 0; ++attempt) {
             temp = ".folvio-unzip-" + std::to_string(random());
-            out = Fd(openat(dir.fd, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+            out = Fd(openat(dirFd, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
             if (out.fd < 0 && (errno != EEXIST || attempt > 100))
                 throw ExtractError("cannot create a file in the folder of " + entry.name + ": " + reason(errno));
         }
@@ -305,7 +323,7 @@ public:
             ~Remove() {
                 if (!name.empty()) unlinkat(dir, name.c_str(), 0);
             }
-        } remove{dir.fd, temp};
+        } remove{dirFd, temp};
         reader_.Extract(entry, o_.password, [&](const uint8_t* data, size_t length) {
             if (interrupted) throw Cancelled();
             while (length > 0) {
@@ -325,7 +343,7 @@ public:
             throw ExtractError("cannot finish " + entry.name + ": " + reason(errno));
         }
         out.fd = -1;
-        if (renameat(dir.fd, temp.c_str(), dir.fd, leaf.c_str()) != 0)
+        if (renameat(dirFd, temp.c_str(), dirFd, leaf.c_str()) != 0)
             throw ExtractError("cannot put " + entry.name + " in place: " + reason(errno));
         remove.name.clear();
         return true;
@@ -376,6 +394,8 @@ private:
     bool ask_ = false;
     mode_t umask_ = 022;
     std::vector<Folder> folders_;
+    Fd cached_;  // the folder of the last file extracted
+    std::vector<std::string> cachedParts_;
 };
 
 void list(const TArchiveReader& reader, const std::vector<std::string>& names) {
