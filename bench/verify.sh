@@ -56,25 +56,30 @@ archive=$out/tested.zip
 echo "archive: $(stat -c %s "$archive") bytes, $(unzip -Z1 "$archive" | wc -l) entries"
 
 best_ft=999999 best_ut=999999 best_fx=999999 best_ux=999999
+cpu_ft=999999 cpu_ut=999999 cpu_fx=999999 cpu_ux=999999
 for i in $(seq "$runs"); do
   if [ $((i % 2)) = 1 ]; then
-    read -r ft _ < <(timed "$unzipper" -tq "$archive")
-    read -r ut _ < <(timed unzip -tq "$archive")
+    read -r ft cft < <(timed "$unzipper" -tq "$archive")
+    read -r ut cut < <(timed unzip -tq "$archive")
   else
-    read -r ut _ < <(timed unzip -tq "$archive")
-    read -r ft _ < <(timed "$unzipper" -tq "$archive")
+    read -r ut cut < <(timed unzip -tq "$archive")
+    read -r ft cft < <(timed "$unzipper" -tq "$archive")
   fi
   rm -rf "$out/x-folvio" "$out/x-unzip"
   sync
   if [ $((i % 2)) = 1 ]; then
-    read -r fx _ < <(timed "$unzipper" -q -d "$out/x-folvio" "$archive")
-    read -r ux _ < <(timed unzip -q -d "$out/x-unzip" "$archive")
+    read -r fx cfx < <(timed "$unzipper" -q -d "$out/x-folvio" "$archive")
+    read -r ux cux < <(timed unzip -q -d "$out/x-unzip" "$archive")
   else
-    read -r ux _ < <(timed unzip -q -d "$out/x-unzip" "$archive")
-    read -r fx _ < <(timed "$unzipper" -q -d "$out/x-folvio" "$archive")
+    read -r ux cux < <(timed unzip -q -d "$out/x-unzip" "$archive")
+    read -r fx cfx < <(timed "$unzipper" -q -d "$out/x-folvio" "$archive")
   fi
-  printf 'read run %d: test folvio-unzip %5.2f s  unzip %5.2f s   extract folvio-unzip %5.2f s  unzip %5.2f s\n' \
-    "$i" "$ft" "$ut" "$fx" "$ux"
+  printf 'read run %d: test folvio-unzip %5.2f s (CPU %5.2f)  unzip %5.2f s (CPU %5.2f)   extract folvio-unzip %5.2f s (CPU %5.2f)  unzip %5.2f s (CPU %5.2f)\n' \
+    "$i" "$ft" "$cft" "$ut" "$cut" "$fx" "$cfx" "$ux" "$cux"
+  cpu_ft=$(min "$cpu_ft" "$cft")
+  cpu_ut=$(min "$cpu_ut" "$cut")
+  cpu_fx=$(min "$cpu_fx" "$cfx")
+  cpu_ux=$(min "$cpu_ux" "$cux")
   best_ft=$(min "$best_ft" "$ft")
   best_ut=$(min "$best_ut" "$ut")
   best_fx=$(min "$best_fx" "$fx")
@@ -91,8 +96,9 @@ missing=$(cd "$(dirname "$corpus")" && find "$name" -type f | while IFS= read -r
 done | wc -l)
 echo "restored by folvio-unzip: $differ files differ, $missing regular files of the corpus missing"
 
-awk -v w="$best_w" -v t="$best_t" -v cw="$cpu_w" -v ct="$cpu_t" -v ft="$best_ft" -v ut="$best_ut" -v fx="$best_fx" -v ux="$best_ux" 'BEGIN {
+awk -v w="$best_w" -v t="$best_t" -v cw="$cpu_w" -v ct="$cpu_t" -v ft="$best_ft" -v ut="$best_ut" -v fx="$best_fx" -v ux="$best_ux" \
+  -v cft="$cpu_ft" -v cut="$cpu_ut" -v cfx="$cpu_fx" -v cux="$cpu_ux" 'BEGIN {
   printf "best of runs: write %.2f s, write and test %.2f s: -T adds %.1f%% of wall time\n", w, t, (t / w - 1) * 100
   printf "CPU time: write %.2f s, write and test %.2f s: -T adds %.1f%%\n", cw, ct, (ct / cw - 1) * 100
-  printf "test: folvio-unzip -t %.2f s, unzip -t %.2f s, ratio %.2f\n", ft, ut, ft / ut
-  printf "extract: folvio-unzip %.2f s, unzip %.2f s, ratio %.2f\n", fx, ux, fx / ux }'
+  printf "test: folvio-unzip -t %.2f s, unzip -t %.2f s, ratio %.2f (CPU %.2f s / %.2f s, ratio %.2f)\n", ft, ut, ft / ut, cft, cut, cft / cut
+  printf "extract: folvio-unzip %.2f s, unzip %.2f s, ratio %.2f (CPU %.2f s / %.2f s, ratio %.2f)\n", fx, ux, fx / ux, cfx, cux, cfx / cux }'
