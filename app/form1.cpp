@@ -182,6 +182,11 @@ TForm1::TForm1(const QStringList& arguments, QWidget* parent) : QMainWindow(pare
     MainMenu1->setObjectName("MainMenu1");
     File1 = MainMenu1->addMenu("File");
     File1->setObjectName("File1");
+    VerifyArchives1 = File1->addAction("Verify Archives After Writing");
+    VerifyArchives1->setObjectName("VerifyArchives1");
+    VerifyArchives1->setCheckable(true);
+    VerifyArchives1->setChecked(true);
+    File1->addSeparator();
     Exit1 = File1->addAction("Exit");
     Exit1->setObjectName("Exit1");
 
@@ -388,6 +393,7 @@ void TForm1::connectHandlers() {
     on(CheckBox3, &QCheckBox::toggled, &TForm1::CheckBox3Click);
     on(CheckBox4, &QCheckBox::toggled, &TForm1::CheckBox4Click);
     on(CheckBox5, &QCheckBox::toggled, &TForm1::CheckBox5Click);
+    on(VerifyArchives1, &QAction::toggled, &TForm1::VerifyArchives1Click);
     on(Exit1, &QAction::triggered, &TForm1::Exit1Click);
     on(AutoStartTimer, &QTimer::timeout, &TForm1::AutoStartTimerTimer);
     Label6->installEventFilter(this);
@@ -555,6 +561,11 @@ void TForm1::CheckBox5Click() {
     KwReg1.Push("PackLevel", CheckBox5->isChecked() ? kMaximumPackLevel : kDefaultPackLevel);
 }
 
+void TForm1::VerifyArchives1Click() {
+    if (Loading) return;
+    KwReg1.Push("VerifyArchives", VerifyArchives1->isChecked() ? "1" : "0");
+}
+
 int TForm1::PackLevel() const { return CheckBox5->isChecked() ? maxdeflate::kLevel : 9; }
 
 // Start-up and closing.
@@ -582,6 +593,7 @@ void TForm1::FormShow() {
         CheckBox3->setChecked(KwReg1.Pop("AutoShutdown") == "1");
         CheckBox4->setChecked(KwReg1.Pop("AutoName") == "1");
         CheckBox5->setChecked(KwReg1.Pop("PackLevel") == kMaximumPackLevel);
+        VerifyArchives1->setChecked(KwReg1.Pop("VerifyArchives") != "0");
     });
     Loading = false;
     if (AutoStart) AutoStartTimer->start();
@@ -638,7 +650,8 @@ backup::RunEnd TForm1::backupRun() {
     // A store that cannot be read (a damaged hive) fails the run by its own error, not by the
     // empty settings it left in the window.
     KwReg1.Pop("DestDir");
-    const backup::RunEnd end = BackupRun.Execute({Destination(), CheckBox1->isChecked(), CheckBox4->isChecked(), PackLevel()});
+    const backup::RunEnd end = BackupRun.Execute(
+        {Destination(), CheckBox1->isChecked(), CheckBox4->isChecked(), PackLevel(), VerifyArchives1->isChecked()});
     if (end != backup::RunEnd::Completed) return end;
     if (KwReg1.Pop("AutoShutdown") == "1" && Form3) {
         Form3->SecondsLeft = 60;

@@ -121,6 +121,8 @@ public:
     TKwStatus* KwStatus1;
     QMenuBar* MainMenu1;
     QMenu* File1;
+    // "Verify Archives After Writing": "VerifyArchives" ("1"/"0"; on unless "0" is stored).
+    QAction* VerifyArchives1;
     QAction* Exit1;
     QTimer* AutoStartTimer;
 
@@ -138,6 +140,7 @@ public:
     void FormShow();
     void FormCloseQuery(bool& CanClose);
     void Exit1Click();
+    void VerifyArchives1Click();
     void Panel4Resize();
     void Label6Click();
     void SpeedButton1Click();

@@ -4,6 +4,7 @@
 #include "platform/filelock.h"
 #include "platform/findfile.h"
 #include "platform/leftout.h"
+#include "zip/archivereader.h"
 #include "zip/zipwriter.h"
 
 #include <algorithm>
@@ -93,6 +94,7 @@ RunEnd Run::Execute(const Options& options) {
     if (checkedCount < 1) return RunEnd::NotStarted;
 
     packLevel_ = options.packLevel;
+    verifyArchives_ = options.verifyArchives;
     // Without a destination the archives would land wherever the process happens to be.
     const std::string destination = options.destination;
     if (destination.empty()) throw std::runtime_error("Please choose a destination folder with \"Browse ...\" first");
@@ -192,7 +194,13 @@ FolderResult Run::packFolder(int index, const std::string& folder, const std::st
     writer_.SetRelativePaths(true);
     writer_.SetRootDir(rootDirOf(folder));
     writer_.SetPackLevel(packLevel_);
-    writer_.Zip();
+    // The test is part of the writer's job (and of its progress): a failed one removes the new archive.
+    writer_.TestAfterWriting = verifyArchives_;
+    try {
+        writer_.Zip();
+    } catch (const ETestFailed& e) {
+        throw ETestFailed(archivePath, e.Entry(), e.Detail());  // named as the user knows it, not by the hidden name
+    }
 
     if (const int error = platform::fileSystem().rename(temporary.path, archivePath); error < 0)
         throw platform::EFileError("Cannot put the archive \"" + archivePath + "\" in place. " + platform::errorText(error),

@@ -28,6 +28,9 @@ struct Options {
     bool deleteFirst = false;  // empty the destination first, after the deletion question
     bool datedNames = false;   // name the archives after the date, with a free number
     int packLevel = 9;         // the writer's PackLevel for every folder: 9, or 10 for the maximum level
+    // test each new archive before it takes the earlier one's place; a failed test is an error
+    // of the run (ETestFailed naming the archive and the entry) and the earlier archive stays
+    bool verifyArchives = true;
 };
 
 // What became of one checked folder that was packed.
@@ -108,6 +111,7 @@ private:
     bool active_ = false;
     bool cancelled_ = false;
     int packLevel_ = 9;  // the run's level, taken from its options when it starts
+    bool verifyArchives_ = true;  // the run's test after writing, from its options
     std::vector<FolderResult> results_;
     // The archive the folder being packed will replace; the writer leaves it out should the folder hold it.
     std::optional<platform::FileStatus> replacedArchive_;

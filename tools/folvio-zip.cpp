@@ -15,6 +15,7 @@
 #include "platform/filesystem.h"
 #include "platform/leftout.h"
 #include "platform/wildcard.h"
+#include "zip/archivereader.h"
 #include "zip/maxdeflate.h"
 #include "zip/ziperrors.h"
 #include "zip/zipwriter.h"
@@ -27,6 +28,7 @@ constexpr int kExitWarning = 1;    // the archive is complete, some files were l
 constexpr int kExitFailed = 2;     // the job failed
 constexpr int kExitNothingToPack = 3;    // no specification led to a file: no archive was written
 constexpr int kExitNothingToRemove = 4;  // no pattern matched an entry: the archive is unchanged
+constexpr int kExitTestFailed = 5;       // the test after writing (-T) found a bad entry
 constexpr int kExitUsage = 7;      // bad command line
 constexpr int kExitCancelled = 255;
 
@@ -77,6 +79,12 @@ Options:
   -n PATTERN  store files whose names match PATTERN without compressing them
               (repeatable)
   --root DIR  store paths relative to the folder DIR (implies -r)
+  -T          test the archive after writing it, before it is put in place:
+              every entry is read back, inflated by zlib and its CRC and sizes
+              checked. When the test fails, the message names the first bad
+              entry and what is wrong with it, the new archive is removed and an
+              existing one stays as it was (exit code 3). Entries carried over
+              under another password than -P's get the checks that need none
   -q          quiet: no progress bar and no summary
   --no-wait   fail at once when another process is writing ARCHIVE (by default
               the job waits until that one has put its archive in place)
@@ -98,6 +106,8 @@ Exit codes:
        existing one is unchanged. An empty folder is packed as such.
   4    nothing to remove: with -d, no PATTERN matched an entry; the archive is
        unchanged
+  5    the test after writing (-T) found a bad entry (named); no new archive
+       was left behind and an existing one is unchanged
   7    bad command line (an empty ARCHIVE name included)
   255  cancelled; no new archive was left behind and an existing one is unchanged
 
@@ -116,6 +126,7 @@ struct Options {
     bool junkPaths = false;
     bool quiet = false;
     bool remove = false;
+    bool test = false;
     TZipAction action = TZipAction::zaUpdate;
     std::string password;
     bool hasPassword = false;
@@ -172,6 +183,7 @@ Options parse(int argc, char** argv, bool& help) {
                 else if (c == 'u') o.action = TZipAction::zaUpdate;
                 else if (c == 'f') o.action = TZipAction::zaFreshen;
                 else if (c == 'd') o.remove = true;
+                else if (c == 'T') o.test = true;
                 else if (c == 'e') o.askPassword = true;
                 else if (c == 'P') {
                     o.password = k + 1 < arg.size() ? arg.substr(k + 1) : value("-P");
@@ -331,6 +343,7 @@ int run(int argc, char** argv) {
     writer.ZipAction = o.action;
     writer.WaitForArchiveLock = !o.noWait;
     if (!o.remove) writer.Password = o.password;
+    writer.TestAfterWriting = o.test;
     bool existed = platform::FileExists(archive);
 
     bool leftOut = false;
@@ -403,6 +416,11 @@ int run(int argc, char** argv) {
         bar.clear();
         std::fputs(cancelled, stderr);
         return kExitCancelled;
+    } catch (const ETestFailed& e) {
+        bar.clear();
+        std::fprintf(stderr, "folvio-zip: %s; %s\n", e.what(),
+                     existed ? "the archive is unchanged" : "no archive was written");
+        return kExitTestFailed;
     } catch (const EIncompleteZip& e) {
         bar.clear();
         std::fprintf(stderr, "folvio-zip: %s: %s (%s); it is unchanged\n", archive.c_str(), e.what(), e.Detail().c_str());

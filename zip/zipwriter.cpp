@@ -11,6 +11,7 @@
 #include "platform/dostime.h"
 #include "platform/findfile.h"
 #include "platform/wildcard.h"
+#include "zip/archivereader.h"
 #include "zip/ziperrors.h"
 
 namespace {
@@ -144,6 +145,7 @@ TZipWriter::SavedSettings TZipWriter::startJob() {
     FPositionList = std::make_unique<TSortedZip>(TZipSortMode::ByNone);
     FNewEndCentral.Clear();
     FEntriesCount = 0;
+    FAddedOffsets.clear();
     FBytesWritten = 0;
     FOutCreated = false;
     FOutFileName.clear();
@@ -278,7 +280,56 @@ void TZipWriter::commitJob() {
     bool closed = FOutStream->Close(FlushFilesOnClose || FUpdateMode);
     FOutStream.reset();
     if (!closed) throw ENotEnoughRoom();
+    if (TestAfterWriting) testOutput();
     if (FUpdateMode) MoveTempFile();
+}
+
+namespace {
+constexpr int kWritingShare = 90;  // percent of the total progress the writing takes when a test follows
+}
+
+int TZipWriter::writingPercent() const {
+    const int percent = CBigRate(FBytesDone, FTotalBytes);
+    return TestAfterWriting ? percent * kWritingShare / 100 : percent;
+}
+
+void TZipWriter::testOutput() {
+    try {
+        testEntries();
+    } catch (const EArchiveFault& e) {
+        throw ETestFailed(ZipName(), e.Entry(), e.Detail());
+    } catch (const EIncompleteZip& e) {
+        throw ETestFailed(ZipName(), "", "its directory cannot be read: " + e.Detail());
+    }
+}
+
+void TZipWriter::testEntries() {
+    TBufferedFileStream stream(FOutFileName, TFileMode::fmOpenRead);
+    TArchiveReader reader(stream);
+    const double total = static_cast<double>(std::max<uint64_t>(reader.ArchiveSize(), 1));
+    uint64_t done = 0;
+    int shown = -1;
+    reader.OnChunk = [&](uint64_t bytes) {
+        done += bytes;
+        const int percent = kWritingShare + static_cast<int>(static_cast<double>(done) / total * (100 - kWritingShare));
+        if (OnTotalPercentDone && percent != shown) OnTotalPercentDone(this, shown = std::min(percent, 100));
+        CheckForCancel();
+    };
+    for (const TArchiveEntry& entry : reader.Entries()) {
+        // A carried-over entry may be under a password this job does not know: its headers are checked.
+        const bool added = FAddedOffsets.count(entry.localHeaderOffset) != 0;
+        if (entry.IsEncrypted() && !added) {
+            try {
+                reader.Test(entry, Password);
+            } catch (const EArchiveFault& e) {
+                if (e.Fault() != TEntryFault::Password && e.Fault() != TEntryFault::NoPassword) throw;
+                reader.CheckHeaders(entry);
+            }
+        } else {
+            reader.Test(entry, Password);
+        }
+        CheckForCancel();
+    }
 }
 
 void TZipWriter::finishSucceededJob() {
@@ -303,6 +354,7 @@ void TZipWriter::finishSucceededJob() {
 
 void TZipWriter::addRecord(std::unique_ptr<TZipHeaderInfo> record, const std::string& path, bool added) {
     if (added) ++FEntriesCount;
+    if (added) FAddedOffsets.insert(record->local_header_offset);
     ++FNewEndCentral.entries_this_disk;
     ++FNewEndCentral.total_entries;
     FNameList->Add(FPositionList->Add(std::move(record)));  // the position list owns the record
@@ -788,7 +840,7 @@ uint16_t TZipWriter::file_read(uint8_t* buffer, uint16_t count) {
     if (OnFilePercentDone)
         OnFilePercentDone(this, CRate(static_cast<int64_t>(FZipHeader->uncompressed_size), static_cast<int64_t>(FFileBytesRead)));
     FBytesDone += static_cast<double>(n);
-    if (OnTotalPercentDone) OnTotalPercentDone(this, CBigRate(FBytesDone, FTotalBytes));
+    if (OnTotalPercentDone) OnTotalPercentDone(this, writingPercent());
     FCrc = Update_CRC_buff(FCrc, buffer, n);
     // Highly compressible input can take long between two blocks of output: the host gets its
     // turn after every read too, so that a Cancel is seen within one read.

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -103,6 +104,12 @@ public:
     bool WaitForArchiveLock = true;
     // false: when FilesList leads to no file, no new archive is made (an existing one is updated as always).
     bool MakeEmptyArchive = true;
+    // Tests the finished archive before it is put in place (or kept as new): every entry read
+    // back and checked. Entries carried over from the existing archive under another password
+    // get the checks that need none. A bad entry fails the job with ETestFailed naming it;
+    // the archive is then removed, an existing one stays as it was. The test takes the last
+    // tenth of the total progress.
+    bool TestAfterWriting = false;
     // Files up to this size are packed at the maximum level in memory; larger ones at level 9.
     uint64_t MaximumLevelLimit = maxdeflate::kBufferLimit;
     // Files of at least this size get the 64-bit block in their local header (see kZip64ReserveFrom).
@@ -181,6 +188,11 @@ private:
     void MergeExisting();
     // Copies an entry of the existing archive to the output; record takes its new place.
     void MoveFile(TZipHeaderInfo& record, uint64_t limit);
+    // The test of the finished output (TestAfterWriting): a fault raises ETestFailed.
+    void testOutput();
+    void testEntries();
+    // The total progress of the writing, made room for the test when there is one.
+    int writingPercent() const;
     // Puts the finished temporary archive in the place of the existing one.
     void MoveTempFile();
     void ExpandFilesList();
@@ -303,4 +315,5 @@ private:
     // A maximum-level compression left to finish alone by a cancel; the next one waits for it.
     std::unique_ptr<maxdeflate::Task> FAbandonedTask;
     TTraditionalCipher FCipher;  // the keys of the entry being encrypted
+    std::set<uint64_t> FAddedOffsets;  // where the entries this job added begin in the output
 };

@@ -3,6 +3,7 @@
 #include "apptest.h"
 
 #include "controls/gradientprogressbar.h"
+#include "faultyfilesystem.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -370,6 +371,29 @@ TEST_F(BackupRunTest, AFailedRunLeavesTheWindowRunningUntilCancel) {
     form().SpeedButton3->click();
     expectIdle();
     EXPECT_EQ(boxes.asked.size(), 1u) << "Cancel after the error shows nothing more";
+}
+
+// With "Verify Archives After Writing" on, a byte the disk flipped without an error fails the
+// run: the error box names the archive and the entry, and the earlier archive stays.
+TEST_F(BackupRunTest, AVerifiedRunReportsAFlippedByteAndKeepsTheEarlierArchive) {
+    testsupport::writeBytes(src / "A/big.bin", testsupport::randomBytes(300000, 4));
+    writeFile(dest / "a.zip", "the archive of an earlier run");
+    showWith({(src / "A").string() + "/"});
+    testsupport::FaultyFileSystem flipping;
+    flipping.flipWrittenByte[dest.string()] = 5000;  // inside big.bin's data
+    {
+        platform::ScopedFileSystem installed(flipping);
+        run();
+    }
+    ASSERT_EQ(boxes.asked.size(), 1u);
+    const std::string prefix = "The archive \"" + (dest / "a.zip").string() + "\" failed its test: \"big.bin\": ";
+    EXPECT_EQ(boxes.asked[0].text.rfind(prefix, 0), 0u) << boxes.asked[0].text;
+    EXPECT_EQ(boxes.asked[0].icon, msgbox::Icon::Stop);
+    EXPECT_EQ(destNames(), Lines{"a.zip"});
+    EXPECT_EQ(readFile(dest / "a.zip"), "the archive of an earlier run");
+    EXPECT_EQ(checks(), std::vector<bool>{true});
+    form().SpeedButton3->click();
+    expectIdle();
 }
 
 TEST_F(BackupRunTest, ARefusedRunShowsItsReasonInAnErrorBox) {

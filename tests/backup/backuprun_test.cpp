@@ -539,6 +539,34 @@ TEST_F(BackupRunTest, AFullDiskLeavesTheEarlierArchive) {
     EXPECT_EQ(host.checks(), std::vector<bool>{true});
 }
 
+// A byte the disk flips without an error is found by the test after writing: the run fails
+// naming the archive and the entry, and the earlier archive stays. Without the test it goes unseen.
+TEST_F(BackupRunTest, AFailedTestAfterWritingLeavesTheEarlierArchive) {
+    testsupport::writeBytes(src / "A/big.bin", testsupport::randomBytes(300000, 9));
+    list({(src / "A").string() + "/"});
+    for (bool verify : {true, false}) {
+        writeFile(dest / "a.zip", "the archive of an earlier run");
+        testsupport::FaultyFileSystem flipping;
+        flipping.flipWrittenByte[dest.string()] = 5000;  // inside big.bin's data
+        backup::Options o = options();
+        o.verifyArchives = verify;
+        std::string error;
+        {
+            platform::ScopedFileSystem installed(flipping);
+            error = errorOf([&] { run.Execute(o); });
+        }
+        if (!verify) {
+            EXPECT_EQ(error, "no error");
+            continue;
+        }
+        EXPECT_EQ(error.rfind("The archive \"" + (dest / "a.zip").string() + "\" failed its test: \"big.bin\": ", 0), 0u)
+            << "[" << error << "]";
+        EXPECT_EQ(destNames(), Lines{"a.zip"});
+        EXPECT_EQ(readFile(dest / "a.zip"), "the archive of an earlier run");
+        EXPECT_EQ(host.checks(), std::vector<bool>{true});
+    }
+}
+
 TEST_F(BackupRunTest, ARunWithoutAUsableDestinationOrFolderIsRefusedWithAReason) {
     const std::string a = folder("A");
     struct Case {

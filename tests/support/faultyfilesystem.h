@@ -27,6 +27,9 @@ public:
     std::map<std::string, int> renameErrors;       // folder of the source -> errno returned by rename
     std::map<std::string, std::vector<int>> temporaryErrors;  // folder -> errnos of its next temporary files, one each
     std::map<std::string, int> writeErrors;        // path -> errno the write-permission check returns
+    // folder -> offset of a byte silently flipped in every file written there: a fault the disk
+    // does not report
+    std::map<std::string, uint64_t> flipWrittenByte;
     bool reverseListings = false;                  // hand listings over in reverse order
     std::vector<std::string> opened;               // every path opened, in order
     // Called after each successful read with the path and the bytes read from it so far.
@@ -61,6 +64,12 @@ public:
             if (*writeBudget == 0) return -ENOSPC;
             count = std::min<uint64_t>(count, *writeBudget);  // a short write, then ENOSPC
             *writeBudget -= count;
+        }
+        if (auto it = flipWrittenByte.find(folderOf(files_[fd].path)); it != flipWrittenByte.end() &&
+            it->second >= static_cast<uint64_t>(offset) && it->second - static_cast<uint64_t>(offset) < count) {
+            std::vector<uint8_t> copy(static_cast<const uint8_t*>(buffer), static_cast<const uint8_t*>(buffer) + count);
+            copy[it->second - static_cast<uint64_t>(offset)] ^= 0x5A;
+            return PosixFileSystem::pwrite(fd, copy.data(), count, offset - shift(fd));
         }
         return PosixFileSystem::pwrite(fd, buffer, count, offset - shift(fd));
     }

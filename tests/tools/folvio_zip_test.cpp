@@ -602,4 +602,28 @@ TEST(FolvioZip, DrawsAProgressBarOnATerminal) {
     EXPECT_NE(screen.find("[##########"), std::string::npos) << screen;
 }
 
+// A damaged entry in an existing archive is carried over by an update unseen, unless -T tests
+// the result: then the update fails with exit code 3 naming the entry, and the archive stays.
+TEST(FolvioZip, TestAfterWritingRefusesADamagedArchive) {
+    TempDir dir;
+    std::string text;
+    for (int i = 0; i < 3000; ++i) text += "line " + std::to_string(i) + "\n";
+    testsupport::writeFile(dir / "a.txt", text);
+    testsupport::writeFile(dir / "b.txt", "more");
+    CommandResult r = folvioZip(dir.path(), "-T -q good.zip a.txt");
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    std::vector<uint8_t> bytes = testsupport::readBytes(dir / "good.zip");
+    bytes.at(30 + 5 + 200) ^= 0x5A;  // inside a.txt's compressed data
+    testsupport::writeBytes(dir / "bad.zip", bytes);
+    testsupport::writeBytes(dir / "carried.zip", bytes);
+
+    r = folvioZip(dir.path(), "-T bad.zip b.txt");
+    EXPECT_EQ(r.exitCode, 5) << r.output;
+    EXPECT_NE(r.output.find("folvio-zip: The archive \"bad.zip\" failed its test: \"a.txt\": "), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("; the archive is unchanged"), std::string::npos) << r.output;
+    EXPECT_EQ(testsupport::readBytes(dir / "bad.zip"), bytes);
+    r = folvioZip(dir.path(), "carried.zip b.txt");
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+}
+
 }  // namespace
