@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include "testsupport.h"
+#include "zip/archivereader.h"
+#include "zip/bufferedstream.h"
 
 namespace testsupport {
 
@@ -41,6 +43,15 @@ inline void expectReadersAccept(const std::filesystem::path& archive, size_t fil
     CommandResult bsdtar = runCommand("list=$(bsdtar -tf " + a + ") && printf '%s\\n' \"$list\" | wc -l");
     EXPECT_EQ(bsdtar.exitCode, 0) << "bsdtar -t: " << bsdtar.output;
     EXPECT_EQ(bsdtar.output, std::to_string(files + folders) + "\n") << "bsdtar -t";
+    // Our own reader, the one the run's verification and folvio-unzip use, on the same archive.
+    try {
+        TBufferedFileStream in(archive.string(), TFileMode::fmOpenRead);
+        TArchiveReader reader(in);
+        EXPECT_EQ(reader.Entries().size(), files + folders) << "our reader";
+        for (const TArchiveEntry& entry : reader.Entries()) reader.Test(entry, password);
+    } catch (const std::exception& e) {
+        ADD_FAILURE() << "our reader: " << e.what();
+    }
 }
 
 }  // namespace testsupport
