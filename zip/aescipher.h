@@ -1,0 +1,101 @@
+// The AES-256 encryption of ZIP entries (method 99, extra field 0x9901, AE-2): key derivation,
+// the counter-mode cipher with its little-endian counter, the authentication code, and the extra field.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+struct evp_cipher_ctx_st;
+struct evp_mac_st;
+struct evp_mac_ctx_st;
+
+namespace aescipher {
+
+// The method number an AES entry stores in its headers, and its version needed to extract (5.1).
+constexpr uint16_t kMethodAes = 99;
+constexpr uint16_t kVersionNeeded = 51;
+// The extra block: id, its data size, and what it holds.
+constexpr uint16_t kExtraId = 0x9901;
+constexpr uint16_t kExtraDataSize = 7;
+constexpr size_t kExtraSize = 4 + kExtraDataSize;
+constexpr uint16_t kVendorVersionAe2 = 2;
+constexpr uint8_t kStrength256 = 3;
+
+constexpr size_t kSaltSize = 16;
+constexpr size_t kVerifierSize = 2;
+constexpr size_t kHeaderSize = kSaltSize + kVerifierSize;  // in front of the data
+constexpr size_t kCodeSize = 10;                           // after the data
+constexpr size_t kOverhead = kHeaderSize + kCodeSize;
+constexpr size_t kKeySize = 32;
+constexpr int kIterations = 1000;
+
+// The data of a 0x9901 block.
+struct ExtraData {
+    uint16_t vendorVersion = kVendorVersionAe2;
+    uint8_t strength = kStrength256;
+    uint16_t method = 0;  // the method of the data under the encryption
+};
+
+// The whole 0x9901 block (id and size included) of an AE-2, AES-256 entry of that real method.
+void MakeExtra(uint16_t method, uint8_t (&block)[kExtraSize]);
+// The 0x9901 block of an extra field; nothing when there is none, it is not 7 bytes long or its
+// vendor id is not "AE".
+std::optional<ExtraData> ParseExtra(std::string_view extraField);
+
+// PBKDF2 with HMAC-SHA1: out filled from the password's bytes as they are and the salt.
+void Pbkdf2Sha1(std::string_view password, const uint8_t* salt, size_t saltLength, int iterations, uint8_t* out,
+                size_t outLength);
+
+// The cipher of one entry. Encrypts (or decrypts) the data in counter mode with the format's
+// counter (a 128-bit little-endian number, 1 for the first block) and runs the encrypted bytes
+// through HMAC-SHA1. Key material is wiped when the entry ends and when the object goes.
+class TAesCipher {
+public:
+    TAesCipher();
+    ~TAesCipher();
+    TAesCipher(const TAesCipher&) = delete;
+    TAesCipher& operator=(const TAesCipher&) = delete;
+
+    // Starts an entry to be written: a fresh salt from the system's secure random source, the
+    // keys derived from it, and the salt and verifier that go in front of the data.
+    void StartEncrypt(std::string_view password, uint8_t (&header)[kHeaderSize]);
+    // Starts an entry with that salt and verifier; false, with nothing started, when the
+    // password's verifier differs (a wrong password).
+    bool StartDecrypt(std::string_view password, const uint8_t (&header)[kHeaderSize]);
+    // Starts with a given salt; the password's verifier out.
+    void Start(std::string_view password, const uint8_t* salt, uint8_t (&verifier)[kVerifierSize]);
+    // Starts with the derived keys themselves.
+    void StartWithKeys(const uint8_t* aesKey, const uint8_t* macKey);
+    // The block cipher alone: AES-256 of whole 16-byte blocks, in may equal out.
+    static void EncryptBlocks(const uint8_t* key, const uint8_t* in, uint8_t* out, size_t blocks);
+
+    // Encrypts in place, then authenticates the result; or authenticates, then decrypts.
+    void Encrypt(uint8_t* buffer, size_t length);
+    void Decrypt(uint8_t* buffer, size_t length);
+    // The code after the data, which ends the entry; and the check of a stored one (in constant time).
+    void Finish(uint8_t (&code)[kCodeSize]);
+    bool Verify(const uint8_t (&code)[kCodeSize]);
+
+    // Whether an entry is started and not finished.
+    bool Active() const { return active_; }
+
+private:
+    void crypt(uint8_t* buffer, size_t length);
+    void refill();
+    void wipe();
+
+    static constexpr size_t kBlock = 16;
+    static constexpr size_t kStreamBlocks = 256;  // key stream made this many blocks at a time
+
+    evp_cipher_ctx_st* cipher_ = nullptr;
+    evp_mac_st* hmac_ = nullptr;
+    evp_mac_ctx_st* mac_ = nullptr;  // per entry: freeing it wipes the key it holds
+    bool active_ = false;
+    uint8_t counter_[kBlock] = {};
+    uint8_t blocks_[kStreamBlocks * kBlock] = {};  // counter blocks, then their key stream
+    size_t used_ = sizeof blocks_;                 // key stream bytes used so far
+};
+
+}  // namespace aescipher
