@@ -64,6 +64,11 @@ std::optional<ExtraData> ParseExtra(std::string_view extraField) {
     return std::nullopt;
 }
 
+void WipeText(std::string& text) {
+    OPENSSL_cleanse(text.data(), text.size());
+    text.clear();
+}
+
 void Pbkdf2Sha1(std::string_view password, const uint8_t* salt, size_t saltLength, int iterations, uint8_t* out,
                 size_t outLength) {
     check(PKCS5_PBKDF2_HMAC(password.data(), static_cast<int>(password.size()), salt, static_cast<int>(saltLength),

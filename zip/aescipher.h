@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 struct evp_cipher_ctx_st;
@@ -44,6 +45,9 @@ void MakeExtra(uint16_t method, uint8_t (&block)[kExtraSize]);
 // vendor id is not "AE".
 std::optional<ExtraData> ParseExtra(std::string_view extraField);
 
+// Overwrites a secret text (a password) in place, then empties it.
+void WipeText(std::string& text);
+
 // PBKDF2 with HMAC-SHA1: out filled from the password's bytes as they are and the salt.
 void Pbkdf2Sha1(std::string_view password, const uint8_t* salt, size_t saltLength, int iterations, uint8_t* out,
                 size_t outLength);
@@ -80,6 +84,8 @@ public:
 
     // Whether an entry is started and not finished.
     bool Active() const { return active_; }
+    // Ends an entry without its code (a failed job), wiping its keys.
+    void Abandon() { wipe(); }
 
 private:
     void crypt(uint8_t* buffer, size_t length);

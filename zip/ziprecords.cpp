@@ -152,6 +152,7 @@ void TZipHeaderInfo::Clear() {
     local_header_offset = 0;
     central_header_offset = 0;
     filecomment.reset();
+    written_extra.clear();
     decrypt_flag = 0;
     integrity_status = kIntegrityUnknown;
     selected = 0;
@@ -239,6 +240,8 @@ void TZipHeaderInfo::SaveLocalToStream(TStream& stream) {
     FOLVIO_ASSERT(p.size() == LocalFixedSize);
     writeAll(stream, fixed, LocalFixedSize);
     writeAll(stream, stored_.data(), filename_length);
+    FOLVIO_ASSERT(written_extra.empty() || written_extra.size() == local_extra_length);
+    writeAll(stream, written_extra.data(), written_extra.size());
 }
 
 void TZipHeaderInfo::SaveCentralToStream(TStream& stream, std::string_view extra) const {

@@ -249,7 +249,9 @@ void TZipWriter::writeCentralDirectory() {
         TZipHeaderInfo& record = *FPositionList->Items(i);
         // A copied entry's central extra field comes from its old central header.
         extra.resize(record.central_extra_length);
-        if (!extra.empty()) {
+        if (!record.written_extra.empty()) {
+            extra = record.written_extra;
+        } else if (!extra.empty()) {
             const auto at = static_cast<int64_t>(record.GetCentralExtraPosition());
             if (!FZipStream || FZipStream->Seek(at, TSeekOrigin::soBeginning) != at ||
                 FZipStream->Read(extra.data(), extra.size()) != extra.size())
@@ -270,6 +272,8 @@ void TZipWriter::finishFailedJob() {
     FDeflateBuffers.reset();
     FMaxCompressor.reset();
     FInStream.reset();
+    FAesCipher.Abandon();
+    FAesEntry = false;
     FOutStream.reset();  // closes quietly; the file goes next
     FNameList.reset();  // the view goes before the records it points at
     FPositionList.reset();
@@ -441,6 +445,8 @@ bool TZipWriter::AddFileToZip(const std::string& entry) {
 
     TZipHeaderInfo& header = *FZipHeader;
     const bool encrypt = !isFolder && !Password.empty();
+    FAesEntry = encrypt && Encryption == TZipEncryption::zeAes256;
+    Finally endAes([this] { FAesEntry = false; });
     writeFirstHeader(path, isFolder, encrypt);
     if (isFolder) {
         if (OnEndZip) OnEndZip(this, path, 0, 0, 0);
@@ -511,9 +517,17 @@ bool TZipWriter::nameEntry(const std::string& path, bool isFolder) {
 
 void TZipWriter::writeFirstHeader(const std::string& path, bool isFolder, bool encrypt) {
     TZipHeaderInfo& header = *FZipHeader;
-    // An added entry has no extra field, whatever OnStartZip set: no bytes would follow the lengths.
-    header.local_extra_length = header.central_extra_length = 0;
-    checkEntryLimits(path, header, isFolder ? 0 : header.uncompressed_size + (encrypt ? kCryptHeadSize : 0));
+    // An added entry has no extra field, whatever OnStartZip set: no bytes would follow the
+    // lengths; an AES entry has the AES block, its real method filled in when the data are written.
+    header.written_extra.clear();
+    if (FAesEntry) {
+        uint8_t block[aescipher::kExtraSize];
+        aescipher::MakeExtra(kMethodDeflated, block);
+        header.written_extra.assign(reinterpret_cast<const char*>(block), sizeof block);
+    }
+    header.local_extra_length = header.central_extra_length = static_cast<uint16_t>(header.written_extra.size());
+    const uint64_t overhead = FAesEntry ? aescipher::kOverhead : encrypt ? kCryptHeadSize : 0;
+    checkEntryLimits(path, header, isFolder ? 0 : header.uncompressed_size + overhead);
     if (!isFolder) {
         header.crc32 = 0xFFFFFFFF;
         header.compressed_size = 0;
@@ -524,6 +538,7 @@ void TZipWriter::writeFirstHeader(const std::string& path, bool isFolder, bool e
 }
 
 void TZipWriter::packWithRetry(bool encrypt) {
+    if (FAesEntry) return packAes();
     TZipHeaderInfo& header = *FZipHeader;
     // With a password the whole file is read once first for its CRC, which the encryption
     // header checks. A file that changed between the two reads would leave the header checking
@@ -550,13 +565,42 @@ void TZipWriter::packWithRetry(bool encrypt) {
     }
 }
 
+void TZipWriter::packAes() {
+    // No CRC pre-pass: an AE-2 entry stores no CRC, its code authenticates the data.
+    uint8_t head[aescipher::kHeaderSize];
+    FAesCipher.StartEncrypt(Password, head);
+    writeRaw(head, sizeof head);
+    FCrc = 0xFFFFFFFF;
+    packFile();
+    uint8_t code[aescipher::kCodeSize];
+    FAesCipher.Finish(code);
+    writeRaw(code, sizeof code);
+}
+
+void TZipWriter::writeRaw(const uint8_t* buffer, size_t count) {
+    checkArchiveRoom(count);
+    if (FOutStream->Write(buffer, count) != count) throw ENotEnoughRoom();
+}
+
 uint32_t TZipWriter::patchHeader(bool encrypt) {
     TZipHeaderInfo& header = *FZipHeader;
     // The entry describes the bytes actually read, also when the file shrank while it was read
     // (reads never go past the size it had when opened).
     header.uncompressed_size = static_cast<uint32_t>(FFileBytesRead);
     header.crc32 = ~FCrc;
-    if (encrypt) {
+    if (FAesEntry) {
+        // The real method goes into the AES block; the headers name the AES method, need
+        // version 5.1 and store no CRC.
+        uint8_t block[aescipher::kExtraSize];
+        aescipher::MakeExtra(header.compression_method, block);
+        header.written_extra.assign(reinterpret_cast<const char*>(block), sizeof block);
+        header.compression_method = aescipher::kMethodAes;
+        header.version_needed = aescipher::kVersionNeeded;
+        header.version_made_by = static_cast<uint16_t>((header.version_made_by & 0xFF00) | aescipher::kVersionNeeded);
+        header.crc32 = 0;
+        header.general_purpose_flag |= kFlagEncrypted;
+        header.compressed_size += aescipher::kOverhead;
+    } else if (encrypt) {
         header.general_purpose_flag |= kFlagEncrypted;
         header.compressed_size += kCryptHeadSize;
     }
@@ -690,7 +734,8 @@ uint16_t TZipWriter::file_read(uint8_t* buffer, uint16_t count) {
 size_t TZipWriter::zfwrite(uint8_t* buffer, size_t size, size_t count) {
     size_t n = size * count;
     // With a password the block is encrypted here, in place, before it is written.
-    if (!Password.empty()) {
+    if (FAesEntry) FAesCipher.Encrypt(buffer, n);
+    else if (!Password.empty()) {
         if (OnEncrypt) OnEncrypt(this, buffer, n, Password);
         else FCipher.encrypt_buff(buffer, n);
     }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/filesystem.h"
+#include "zip/aescipher.h"
 #include "zip/bufferedstream.h"
 #include "zip/deflate.h"
 #include "zip/maxdeflate.h"
@@ -21,6 +22,9 @@ enum class TZipAction { zaUpdate, zaReplace, zaFreshen };
 enum class TSkipReason { srBadPassword, srNoOverwrite, srFileOpenError, srCreateError };
 enum class TUpdateAction { uaReplacing, uaKeeping };
 enum class TMultiMode { mmNone, mmSpan, mmBlocks };
+// The cipher of the entries written with a password: the traditional ZIP cipher (readable
+// everywhere, weak) or AES-256 (method 99, extra field 0x9901, AE-2).
+enum class TZipEncryption { zeTraditional, zeAes256 };
 
 struct TMultiZipInfo {
     TMultiMode MultiMode = TMultiMode::mmNone;
@@ -78,6 +82,8 @@ public:
     // MaximumLevelLimit.
     void SetPackLevel(int value);
 
+    // The cipher of the entries this job writes; copied entries keep theirs.
+    TZipEncryption Encryption = TZipEncryption::zeTraditional;
     bool Recurse = false;
     TZipAction ZipAction = TZipAction::zaUpdate;
     bool AddDirEntriesOnRecurse = false;
@@ -189,7 +195,11 @@ private:
     bool nameEntry(const std::string& path, bool isFolder);
     void writeFirstHeader(const std::string& path, bool isFolder, bool encrypt);
     void packWithRetry(bool encrypt);
+    // An AES entry: salt and verifier, the data encrypted as they are written, the code.
+    void packAes();
     uint32_t patchHeader(bool encrypt);
+    // Writes bytes of the entry that the entry's cipher leaves alone.
+    void writeRaw(const uint8_t* buffer, size_t count);
 
     enum class InputKind { Regular, Gone, Refused };
     // Gone: nothing of that path, or a folder; Refused: there but not to be opened (reported).
@@ -263,4 +273,6 @@ private:
     // A maximum-level compression left to finish alone by a cancel; the next one waits for it.
     std::unique_ptr<maxdeflate::Task> FAbandonedTask;
     TTraditionalCipher FCipher;  // the keys of the entry being encrypted
+    aescipher::TAesCipher FAesCipher;  // the keys of the AES entry being encrypted
+    bool FAesEntry = false;            // the entry being written is an AES entry
 };
