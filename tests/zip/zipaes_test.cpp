@@ -277,4 +277,99 @@ TEST(AesWriter, NoPasswordNoCipher) {
     EXPECT_TRUE(e.localExtra.empty());
 }
 
+// What a reader extracted into a folder, file by file (folders left out).
+std::map<std::string, Bytes> extractedFiles(const fs::path& folder) {
+    std::map<std::string, Bytes> out;
+    if (!fs::exists(folder)) return out;
+    for (const auto& e : fs::recursive_directory_iterator(folder))
+        if (e.is_regular_file()) out[fs::relative(e.path(), folder).string()] = testsupport::readBytes(e.path());
+    return out;
+}
+
+struct Reader {
+    const char* name;
+    std::string (*command)(const std::string& archive, const std::string& password, const std::string& into);
+};
+
+const Reader kReaders[] = {
+    {"7zz", [](const std::string& a, const std::string& p, const std::string& into) {
+         return "7zz x -y -p" + shellQuote(p) + " -o" + shellQuote(into) + " " + shellQuote(a);
+     }},
+    {"bsdtar", [](const std::string& a, const std::string& p, const std::string& into) {
+         return "mkdir -p " + shellQuote(into) + " && bsdtar -xf " + shellQuote(a) + " -C " + shellQuote(into) +
+                " --passphrase " + shellQuote(p);
+     }},
+};
+
+// 7-Zip and bsdtar extract AES archives of levels 0 and 9 byte for byte, and refuse a wrong
+// password (no file with the right content comes out).
+TEST(AesInterop, SevenZipAndBsdtarExtractByteForByte) {
+    for (int level : {0, 9}) {
+        TempDir dir;
+        const auto files = makeFiles(dir / "data");
+        pack(dir / "data", dir / "a.zip", level, TZipEncryption::zeAes256);
+        for (const Reader& reader : kReaders) {
+            SCOPED_TRACE(std::string(reader.name) + " at level " + std::to_string(level));
+            const fs::path good = dir / (std::string(reader.name) + "-good");
+            auto r = testsupport::runCommand(reader.command((dir / "a.zip").string(), kPassword, good.string()));
+            EXPECT_EQ(r.exitCode, 0) << r.output;
+            EXPECT_EQ(extractedFiles(good), files);
+
+            const fs::path bad = dir / (std::string(reader.name) + "-bad");
+            r = testsupport::runCommand(reader.command((dir / "a.zip").string(), kPassword + "x", bad.string()));
+            EXPECT_NE(r.exitCode, 0) << r.output;
+            for (const auto& [name, content] : extractedFiles(bad)) {
+                if (!content.empty()) {
+                    EXPECT_NE(content, files.at(name)) << name;
+                }
+            }
+        }
+    }
+}
+
+// Archives that mix both ciphers, made by updates and a delete, extract whole in 7-Zip and bsdtar.
+TEST(AesInterop, MixedArchivesExtractWhole) {
+    struct Step {
+        const char* name;
+        TZipEncryption first, then;
+        bool remove;
+    } steps[] = {
+        {"AES updated with traditional", TZipEncryption::zeAes256, TZipEncryption::zeTraditional, false},
+        {"traditional updated with AES", TZipEncryption::zeTraditional, TZipEncryption::zeAes256, false},
+        {"AES with an entry deleted", TZipEncryption::zeAes256, TZipEncryption::zeAes256, true},
+    };
+    for (const Step& s : steps) {
+        SCOPED_TRACE(s.name);
+        TempDir dir;
+        auto files = makeFiles(dir / "data");
+        pack(dir / "data", dir / "a.zip", 9, s.first);
+        if (s.remove) {
+            TZipWriter del;
+            del.SetZipName((dir / "a.zip").string());
+            del.FilesList = {"random.bin"};
+            EXPECT_EQ(del.DeleteEntries(), 1);
+            files.erase("random.bin");
+        } else {
+            testsupport::writeFile(dir / "data/later.txt", "added by the update");
+            const std::string later = "added by the update";
+            files["later.txt"] = Bytes(later.begin(), later.end());
+            testsupport::writeFile(dir / "data/one", "2");
+            touchNewer(dir / "data/one", 10);
+            files["one"] = Bytes{'2'};
+            pack(dir / "data", dir / "a.zip", 6, s.then);
+            const auto entries = entriesOf(dir / "a.zip");
+            EXPECT_EQ(isAes(entries.at("later.txt")), s.then == TZipEncryption::zeAes256);
+            EXPECT_EQ(isAes(entries.at("text.txt")), s.first == TZipEncryption::zeAes256);
+        }
+        for (const Reader& reader : kReaders) {
+            const fs::path out = dir / reader.name;
+            auto r = testsupport::runCommand(reader.command((dir / "a.zip").string(), kPassword, out.string()));
+            EXPECT_EQ(r.exitCode, 0) << reader.name << r.output;
+            EXPECT_EQ(extractedFiles(out), files) << reader.name;
+        }
+        auto t = testsupport::runCommand("7zz t -p" + shellQuote(kPassword) + " " + shellQuote((dir / "a.zip").string()));
+        EXPECT_NE(t.output.find("Everything is Ok"), std::string::npos) << t.output;
+    }
+}
+
 }  // namespace
