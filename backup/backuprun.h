@@ -28,6 +28,7 @@ struct Options {
     bool deleteFirst = false;  // empty the destination first, after the deletion question
     bool datedNames = false;   // name the archives after the date, with a free number
     int packLevel = 9;         // the writer's PackLevel for every folder: 9, or 10 for the maximum level
+    bool aes = false;          // with a password: AES-256 entries; else the traditional ZIP cipher
 };
 
 // What became of one checked folder that was packed.
@@ -108,6 +109,7 @@ private:
     bool active_ = false;
     bool cancelled_ = false;
     int packLevel_ = 9;  // the run's level, taken from its options when it starts
+    bool aes_ = false;   // the run's cipher, taken from its options when it starts
     std::vector<FolderResult> results_;
     // The archive the folder being packed will replace; the writer leaves it out should the folder hold it.
     std::optional<platform::FileStatus> replacedArchive_;
