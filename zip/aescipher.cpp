@@ -21,7 +21,7 @@ void check(int ok, const char* what) {
 
 // The key material of one entry: AES key, HMAC key, password verifier; wiped on every way out.
 struct KeyMaterial {
-    uint8_t bytes[2 * kKeySize + kVerifierSize];
+    uint8_t bytes[kKeyMaterialSize];
     ~KeyMaterial() { OPENSSL_cleanse(bytes, sizeof bytes); }
 };
 
@@ -133,6 +133,15 @@ void TAesCipher::Start(std::string_view password, const uint8_t* salt, uint8_t (
     std::memcpy(verifier, keys.bytes + 2 * kKeySize, kVerifierSize);
 }
 
+void TAesCipher::StartEncryptFrom(TKeySupply& supply, uint8_t (&header)[kHeaderSize]) {
+    KeyMaterial keys;
+    uint8_t salt[kSaltSize];
+    supply.Take(salt, keys.bytes);
+    StartWithKeys(keys.bytes, keys.bytes + kKeySize);
+    std::memcpy(header, salt, kSaltSize);
+    std::memcpy(header + kSaltSize, keys.bytes + 2 * kKeySize, kVerifierSize);
+}
+
 void TAesCipher::StartEncrypt(std::string_view password, uint8_t (&header)[kHeaderSize]) {
     platform::SecureRandomBytes(header, kSaltSize);
     uint8_t verifier[kVerifierSize];
@@ -197,6 +206,89 @@ bool TAesCipher::Verify(const uint8_t (&code)[kCodeSize]) {
     uint8_t computed[kCodeSize];
     Finish(computed);
     return CRYPTO_memcmp(computed, code, kCodeSize) == 0;
+}
+
+TKeySupply::TKeySupply(std::string_view password, size_t entries, unsigned threads)
+    : password_(password), left_(threads ? entries : 0) {
+    try {
+        for (unsigned i = 0; i < threads && i < entries; ++i) threads_.emplace_back([this] { work(); });
+    } catch (...) {
+        // Fewer threads than asked for: those there are do the work.
+        if (threads_.empty()) left_ = 0;
+    }
+}
+
+TKeySupply::~TKeySupply() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stop_ = true;
+    }
+    changed_.notify_all();
+    for (std::thread& t : threads_) t.join();
+    for (Slot& s : slots_) OPENSSL_cleanse(&s, sizeof s);
+    WipeText(password_);
+}
+
+unsigned TKeySupply::DefaultThreads() {
+    const unsigned processors = std::thread::hardware_concurrency();
+    return processors > 1 ? std::min(processors - 1, 3u) : 0;
+}
+
+void TKeySupply::make(uint8_t* salt, uint8_t* keys) const {
+    platform::SecureRandomBytes(salt, kSaltSize);
+    Pbkdf2Sha1(password_, salt, kSaltSize, kIterations, keys, kKeyMaterialSize);
+}
+
+void TKeySupply::work() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        Slot* slot = nullptr;
+        changed_.wait(lock, [&] {
+            if (stop_ || left_ == 0 || error_) return true;
+            for (Slot& s : slots_)
+                if (s.state == Slot::Empty) slot = &s;
+            return slot != nullptr;
+        });
+        if (!slot) return;
+        slot->state = Slot::Working;
+        --left_;
+        lock.unlock();
+        std::exception_ptr error;
+        try {
+            make(slot->salt, slot->keys);
+        } catch (...) {
+            error = std::current_exception();
+        }
+        lock.lock();
+        slot->state = error ? Slot::Empty : Slot::Ready;
+        if (error && !error_) error_ = error;
+        changed_.notify_all();
+    }
+}
+
+void TKeySupply::Take(uint8_t (&salt)[kSaltSize], uint8_t (&keyMaterial)[kKeyMaterialSize]) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    Slot* ready = nullptr;
+    changed_.wait(lock, [&] {
+        bool working = false;
+        for (Slot& s : slots_) {
+            if (s.state == Slot::Ready) ready = &s;
+            working |= s.state == Slot::Working;
+        }
+        return ready || error_ || (left_ == 0 && !working);
+    });
+    if (ready) {
+        std::memcpy(salt, ready->salt, kSaltSize);
+        std::memcpy(keyMaterial, ready->keys, kKeyMaterialSize);
+        OPENSSL_cleanse(ready, sizeof *ready);
+        ready->state = Slot::Empty;
+        lock.unlock();
+        changed_.notify_all();
+        return;
+    }
+    if (error_) std::rethrow_exception(error_);
+    lock.unlock();
+    make(salt, keyMaterial);  // none made ahead any more: this one now
 }
 
 }  // namespace aescipher

@@ -2,11 +2,16 @@
 // the counter-mode cipher with its little-endian counter, the authentication code, and the extra field.
 #pragma once
 
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <exception>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <vector>
 
 struct evp_cipher_ctx_st;
 struct evp_mac_st;
@@ -30,6 +35,7 @@ constexpr size_t kHeaderSize = kSaltSize + kVerifierSize;  // in front of the da
 constexpr size_t kCodeSize = 10;                           // after the data
 constexpr size_t kOverhead = kHeaderSize + kCodeSize;
 constexpr size_t kKeySize = 32;
+constexpr size_t kKeyMaterialSize = 2 * kKeySize + kVerifierSize;  // AES key, HMAC key, verifier
 constexpr int kIterations = 1000;
 
 // The data of a 0x9901 block.
@@ -72,6 +78,8 @@ public:
     void Start(std::string_view password, const uint8_t* salt, uint8_t (&verifier)[kVerifierSize]);
     // Starts with the derived keys themselves.
     void StartWithKeys(const uint8_t* aesKey, const uint8_t* macKey);
+    // As StartEncrypt, with a salt and keys made ahead by a supply.
+    void StartEncryptFrom(class TKeySupply& supply, uint8_t (&header)[kHeaderSize]);
     // The block cipher alone: AES-256 of whole 16-byte blocks, in may equal out.
     static void EncryptBlocks(const uint8_t* key, const uint8_t* in, uint8_t* out, size_t blocks);
 
@@ -102,6 +110,47 @@ private:
     uint8_t counter_[kBlock] = {};
     uint8_t blocks_[kStreamBlocks * kBlock] = {};  // counter blocks, then their key stream
     size_t used_ = sizeof blocks_;                 // key stream bytes used so far
+};
+
+// Derives the keys of the entries to come on threads of their own while the entries before them
+// are packed: each entry needs a fresh salt and 1000 rounds of PBKDF2, about a millisecond, which
+// with many small files would otherwise add much to the time of packing. Fresh salts from the
+// system's secure random source; every copy of the password and the keys is wiped.
+class TKeySupply {
+public:
+    // Up to `entries` salts and keys are made ahead, at most kAhead at a time, on `threads`
+    // threads (none: each is made when taken).
+    TKeySupply(std::string_view password, size_t entries, unsigned threads);
+    ~TKeySupply();
+    TKeySupply(const TKeySupply&) = delete;
+    TKeySupply& operator=(const TKeySupply&) = delete;
+
+    // A fresh salt and the key material derived from it; waits for a thread when none is ready,
+    // makes them itself when more are taken than were made ahead. Raises the error of a thread.
+    void Take(uint8_t (&salt)[kSaltSize], uint8_t (&keyMaterial)[kKeyMaterialSize]);
+
+    // The threads a writer gives the supply on this machine: all but one processor, at most 3.
+    static unsigned DefaultThreads();
+
+    static constexpr size_t kAhead = 16;
+
+private:
+    struct Slot {
+        enum State { Empty, Working, Ready } state = Empty;
+        uint8_t salt[kSaltSize];
+        uint8_t keys[kKeyMaterialSize];
+    };
+    void work();
+    void make(uint8_t* salt, uint8_t* keys) const;
+
+    std::string password_;
+    size_t left_;  // salts and keys still to be made ahead
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    Slot slots_[kAhead];
+    bool stop_ = false;
+    std::exception_ptr error_;
+    std::vector<std::thread> threads_;
 };
 
 }  // namespace aescipher

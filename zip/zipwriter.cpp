@@ -155,6 +155,7 @@ TZipWriter::SavedSettings TZipWriter::startJob() {
 void TZipWriter::endJob(const SavedSettings& saved) {
     KeepZipOpen = saved.keepZipOpen;
     SetSortMode(saved.sortMode);
+    FKeySupply.reset();
     FNameList.reset();
     FZipHeader.reset();
     FilesList.clear();
@@ -175,6 +176,9 @@ void TZipWriter::writeJob() {
     }
 
     if (!FDeleteMode && !FilesList.empty()) ExpandFilesList();
+    if (!FDeleteMode && Encryption == TZipEncryption::zeAes256 && !Password.empty() && !FilesList.empty())
+        FKeySupply = std::make_unique<aescipher::TKeySupply>(Password, FilesList.size(),
+                                                             aescipher::TKeySupply::DefaultThreads());
 
     FCopyBuffer = std::make_unique<uint8_t[]>(kCopyChunk);
     if (FPackLevel > 0 && !FDeleteMode) FDeflateBuffers = std::make_unique<TDeflateBuffers>();
@@ -274,6 +278,7 @@ void TZipWriter::finishFailedJob() {
     FInStream.reset();
     FAesCipher.Abandon();
     FAesEntry = false;
+    FKeySupply.reset();  // its threads stop
     FOutStream.reset();  // closes quietly; the file goes next
     FNameList.reset();  // the view goes before the records it points at
     FPositionList.reset();
@@ -568,7 +573,8 @@ void TZipWriter::packWithRetry(bool encrypt) {
 void TZipWriter::packAes() {
     // No CRC pre-pass: an AE-2 entry stores no CRC, its code authenticates the data.
     uint8_t head[aescipher::kHeaderSize];
-    FAesCipher.StartEncrypt(Password, head);
+    if (FKeySupply) FAesCipher.StartEncryptFrom(*FKeySupply, head);
+    else FAesCipher.StartEncrypt(Password, head);
     writeRaw(head, sizeof head);
     FCrc = 0xFFFFFFFF;
     packFile();

@@ -274,5 +274,6 @@ private:
     std::unique_ptr<maxdeflate::Task> FAbandonedTask;
     TTraditionalCipher FCipher;  // the keys of the entry being encrypted
     aescipher::TAesCipher FAesCipher;  // the keys of the AES entry being encrypted
+    std::unique_ptr<aescipher::TKeySupply> FKeySupply;  // the keys of the AES entries to come, per job
     bool FAesEntry = false;            // the entry being written is an AES entry
 };

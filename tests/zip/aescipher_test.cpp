@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
+#include <set>
 #include <zlib.h>
 
 #include "rawinflate.h"
@@ -160,6 +161,47 @@ TEST(AesCipher, FreshSaltForEveryEntry) {
     cipher.StartEncrypt("password", b);
     EXPECT_NE(std::memcmp(a, b, aescipher::kSaltSize), 0);
     EXPECT_TRUE(cipher.StartDecrypt("password", a));
+}
+
+// The supply's salts are all different and its keys are those PBKDF2 derives from them, with
+// threads or without, also past the number made ahead; it stops while its threads are busy.
+TEST(AesCipher, KeySupplyGivesFreshSaltsAndTheirKeys) {
+    const std::string password = "pass phrase";
+    for (unsigned threads : {0u, 1u, 3u}) {
+        SCOPED_TRACE(threads);
+        aescipher::TKeySupply supply(password, 20, threads);
+        std::set<Bytes> salts;
+        for (int i = 0; i < 24; ++i) {
+            uint8_t salt[aescipher::kSaltSize], keys[aescipher::kKeyMaterialSize];
+            supply.Take(salt, keys);
+            Bytes expected(aescipher::kKeyMaterialSize);
+            aescipher::Pbkdf2Sha1(password, salt, sizeof salt, aescipher::kIterations, expected.data(), expected.size());
+            EXPECT_EQ(Bytes(keys, keys + sizeof keys), expected) << i;
+            salts.insert(Bytes(salt, salt + sizeof salt));
+        }
+        EXPECT_EQ(salts.size(), 24u);
+    }
+    // Many to make, two taken: the destructor does not wait for the rest.
+    aescipher::TKeySupply busy(password, 100000, 3);
+    uint8_t salt[aescipher::kSaltSize], keys[aescipher::kKeyMaterialSize];
+    busy.Take(salt, keys);
+    busy.Take(salt, keys);
+}
+
+// An entry started from the supply reads back with the password alone.
+TEST(AesCipher, EntryFromTheSupplyDecryptsWithThePassword) {
+    aescipher::TKeySupply supply("pass phrase", 2, 1);
+    TAesCipher writer, reader;
+    uint8_t header[aescipher::kHeaderSize], code[aescipher::kCodeSize];
+    writer.StartEncryptFrom(supply, header);
+    Bytes data = testsupport::randomBytes(5000, 4);
+    const Bytes plain = data;
+    writer.Encrypt(data.data(), data.size());
+    writer.Finish(code);
+    ASSERT_TRUE(reader.StartDecrypt("pass phrase", header));
+    reader.Decrypt(data.data(), data.size());
+    EXPECT_TRUE(reader.Verify(code));
+    EXPECT_EQ(data, plain);
 }
 
 TEST(AesCipher, ExtraField) {
