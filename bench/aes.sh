@@ -4,11 +4,12 @@
 # warm). Prints per cipher the best wall and CPU times of the runs and the archive size, and the
 # ratio AES / traditional; the AES archive is tested with 7zz t, the traditional one with unzip -t.
 # Goal: AES-256 takes at most 1.05 times the time of the traditional cipher.
-# Usage: bench/aes.sh [RUNS]   (default 5)
+# Usage: bench/aes.sh [RUNS] [PART]   (default 5 runs of the whole corpus; PART: include or lib alone)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 runs=${1:-5}
+part=${2:-}
 password='bench pass phrase'
 
 source bench/common.sh
@@ -16,8 +17,9 @@ bench_build folvio-zip
 corpus=$(bench_corpus)
 out=$root/bench/out
 mkdir -p "$out"
-echo "corpus: $corpus, $(find "$corpus" -type f | wc -l) files, $(du -sm "$corpus" | cut -f1) MB"
-find "$corpus" -type f -exec cat {} + >/dev/null  # warm the page cache for all
+packed=$(basename "$corpus")${part:+/$part}
+echo "packed: $packed, $(find "$corpus/$part" -type f | wc -l) files, $(du -sm "$corpus/$part" | cut -f1) MB"
+find "$corpus/$part" -type f -exec cat {} + >/dev/null  # warm the page cache for all
 
 # run NAME OPTION... : one timed run of folvio-zip -9 -P in the corpus's parent folder; prints "wall cpu"
 run() {
@@ -26,7 +28,7 @@ run() {
   rm -f "$out/$name.zip"
   local status=0
   (cd "$(dirname "$corpus")" &&
-    /usr/bin/time -v "$root/build/bin/folvio-zip" -9 -r -q -P "$password" "$@" "$out/$name.zip" "$(basename "$corpus")" \
+    /usr/bin/time -v "$root/build/bin/folvio-zip" -9 -r -q -P "$password" "$@" "$out/$name.zip" "$packed" \
       >/dev/null 2>"$out/$name.time") || status=$?
   if [ "$status" -gt 1 ]; then  # 1: complete, some files left out (links to folders)
     cat "$out/$name.time" >&2

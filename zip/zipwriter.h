@@ -105,7 +105,7 @@ public:
     TStartZipInfo OnStartZipInfo;
     TStartZipEvent OnStartZip;
     TSkippingFile OnSkippingFile;
-    TEncryptEvent OnEncrypt;
+    TEncryptEvent OnEncrypt;  // stands in for the traditional cipher only; AES entries keep theirs
     TEndZipFileEvent OnEndZip;
     TUpdateEvent OnUpdate;
     TDeleteEvent OnDeleteEntry;

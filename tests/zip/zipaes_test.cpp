@@ -271,7 +271,7 @@ TEST(AesWriter, NoPasswordNoCipher) {
     configure(w, dir / "data", dir / "a.zip", 6, TZipEncryption::zeAes256, "");
     w.FilesList = {(dir / "data/a.txt").string()};
     w.Zip();
-    const Entry& e = entriesOf(dir / "a.zip").at("a.txt");
+    const Entry e = entriesOf(dir / "a.zip").at("a.txt");
     EXPECT_EQ(e.flag & kFlagEncrypted, 0);
     EXPECT_EQ(e.method, kMethodStored);
     EXPECT_TRUE(e.localExtra.empty());
