@@ -61,6 +61,10 @@ void Pbkdf2Sha1(std::string_view password, const uint8_t* salt, size_t saltLengt
 // The cipher of one entry. Encrypts (or decrypts) the data in counter mode with the format's
 // counter (a 128-bit little-endian number, 1 for the first block) and runs the encrypted bytes
 // through HMAC-SHA1. Key material is wiped when the entry ends and when the object goes.
+// A reader takes an entry of method 99 whose extra field ParseExtra accepts (strength 3) as the
+// salt and verifier (kHeaderSize bytes, StartDecrypt: false is a wrong password), the encrypted
+// data (compressed size less kOverhead bytes, Decrypt), then the code (kCodeSize bytes, Verify:
+// false means the data were changed); the data are of the method the extra field names.
 class TAesCipher {
 public:
     TAesCipher();
