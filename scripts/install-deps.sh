@@ -8,10 +8,11 @@ packages=(
   build-essential cmake pkg-config g++ clang libclang-rt-14-dev
   # libraries
   libgtest-dev libgmock-dev libsqlite3-dev libgumbo-dev zlib1g-dev
+  # OpenSSL's libcrypto: AES, PBKDF2 and HMAC of the strong entry encryption, and SHA-256 for the
+  # test that pins archives byte for byte
+  libssl-dev
   # the near-optimal Deflate parser of the maximum compression level
   libdeflate-dev
-  # AES, PBKDF2 and HMAC of the strong entry encryption (OpenSSL's libcrypto)
-  libssl-dev
   # Qt 6 widgets, tests, D-Bus and the designer plugin interface; Qt SVG writes the scalable icon
   qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools qt6-qpa-plugins qt6-svg-dev
   libgl-dev fonts-liberation

@@ -263,8 +263,8 @@ public:
         shown_ = percent;
         constexpr int width = 40;
         int filled = percent * width / 100;
-        std::fprintf(stderr, "\r[%s%s] %3d%%", std::string(filled, '#').c_str(),
-                     std::string(width - filled, '.').c_str(), percent);
+        std::fprintf(stderr, "\r[%s%s] %3d%%", std::string(static_cast<size_t>(filled), '#').c_str(),
+                     std::string(static_cast<size_t>(width - filled), '.').c_str(), percent);
         std::fflush(stderr);
     }
     // Takes the bar off the line so that a message can be printed there.

@@ -28,7 +28,7 @@ std::string readText(TStream& in, size_t count, const std::string& what) {
 int64_t findEndRecord(const std::vector<uint8_t>& tail) {
     int64_t loose = -1;
     TEndCentral probe;
-    for (int64_t p = static_cast<int64_t>(tail.size()) - TEndCentral::FixedSize; p >= 0; --p) {
+    for (int64_t p = static_cast<int64_t>(tail.size()) - static_cast<int64_t>(TEndCentral::FixedSize); p >= 0; --p) {
         if (!probe.LoadFromBuffer(tail.data() + p)) continue;
         int64_t end = p + probe.GetEndCentralSize();
         if (end == static_cast<int64_t>(tail.size())) return p;
@@ -73,7 +73,7 @@ void ReadZipDirectory(TStream& in, bool oemConvert, TSortedZip& entries, TEndCen
     end.LoadFromBuffer(e);
     // The comment exactly as stored (it may hold zero bytes).
     end.zip_comment = std::string(reinterpret_cast<const char*>(e) + TEndCentral::FixedSize, end.zip_comment_length);
-    end.comment_position = static_cast<int32_t>(endPos + TEndCentral::FixedSize);
+    end.comment_position = static_cast<int32_t>(endPos + static_cast<int64_t>(TEndCentral::FixedSize));
 
     if (endPos >= static_cast<int64_t>(kZip64LocatorSize)) {
         uint8_t locator[4];

@@ -197,13 +197,13 @@ void TZipHeaderInfo::updateStoredName() {
     for (char c : joined) nonAscii |= static_cast<uint8_t>(c) >= 0x80;
     if (oem_flag_ && platform::AnsiToOem(joined, oem)) {
         stored_ = std::move(oem);
-        general_purpose_flag &= ~kLanguageEncodingFlag;
+        general_purpose_flag &= static_cast<uint16_t>(~kLanguageEncodingFlag);
     } else {
         // Names CP437 cannot hold (or every name, without the OEM flag) are stored as they are;
         // well-formed UTF-8 outside ASCII is marked as such so that readers do not garble it.
         stored_ = std::move(joined);
         if (nonAscii && platform::IsUtf8(stored_)) general_purpose_flag |= kLanguageEncodingFlag;
-        else general_purpose_flag &= ~kLanguageEncodingFlag;
+        else general_purpose_flag &= static_cast<uint16_t>(~kLanguageEncodingFlag);
     }
     // Info-ZIP's unzip reads the names of entries made on FAT as CP437 even with bit 11 set;
     // NTFS as the system of origin keeps the same attribute bits and lets every reader see UTF-8.

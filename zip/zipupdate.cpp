@@ -141,7 +141,7 @@ void TZipWriter::MoveFile(TZipHeaderInfo& record, uint64_t limit) {
         !stored.LoadLocalFromBuffer(local))
         throw EIncompleteZip("the local header of \"" + name + "\" is missing");
     const uint16_t nameLength = stored.filename_length, extraLength = stored.local_extra_length;
-    const uint64_t dataEnd = at + stored.GetLocalSize() + record.compressed_size;
+    const uint64_t dataEnd = static_cast<uint64_t>(at) + stored.GetLocalSize() + record.compressed_size;
 
     TZipHeaderInfo header = record;
     uint64_t descriptor = 0;
@@ -171,7 +171,7 @@ void TZipWriter::MoveFile(TZipHeaderInfo& record, uint64_t limit) {
         throw EIncompleteZip("the local header of \"" + name + "\" is cut short");
     TMemoryStream fresh;
     header.SaveLocalToStream(fresh);
-    const uint64_t newOffset = outputPosition();
+    const uint64_t newOffset = static_cast<uint64_t>(outputPosition());
     if (old.size() == fresh.Data().size() && std::memcmp(old.data(), fresh.Data().data(), old.size()) == 0) {
         if (FRun.to != static_cast<uint64_t>(at)) {
             flushRun();
@@ -184,7 +184,7 @@ void TZipWriter::MoveFile(TZipHeaderInfo& record, uint64_t limit) {
     flushRun();
     header.SaveLocalToStream(*FOutStream);
     record.local_header_offset = header.local_header_offset;
-    const int64_t from = at + TZipHeaderInfo::LocalFixedSize + nameLength;
+    const int64_t from = at + static_cast<int64_t>(TZipHeaderInfo::LocalFixedSize) + nameLength;
     if (FZipStream->Seek(from, TSeekOrigin::soBeginning) != from)
         throw EIncompleteZip("the data of \"" + name + "\" cannot be reached");
     copyFromArchive(extraLength + uint64_t{record.compressed_size} + descriptor, name);

@@ -537,7 +537,7 @@ void TZipWriter::writeFirstHeader(const std::string& path, bool isFolder, bool e
         header.crc32 = 0xFFFFFFFF;
         header.compressed_size = 0;
         header.compression_method = kMethodDeflated;
-        header.general_purpose_flag &= ~kFlagEncrypted;  // not yet
+        header.general_purpose_flag &= static_cast<uint16_t>(~kFlagEncrypted);  // not yet
     }
     header.SaveLocalToStream(*FOutStream);
 }
@@ -566,7 +566,7 @@ void TZipWriter::packWithRetry(bool encrypt) {
         FOutStream->Seek(dataStart, TSeekOrigin::soBeginning);
         header.compression_method = kMethodDeflated;
         header.internal_attributes = kInternalUnknown;
-        header.general_purpose_flag &= ~kFlagDeflateOptions;
+        header.general_purpose_flag &= static_cast<uint16_t>(~kFlagDeflateOptions);
     }
 }
 
