@@ -11,6 +11,7 @@
 #include "controls/gradientprogressbar.h"
 #include "platform/filesystem.h"
 #include "platform/shutdown.h"
+#include "zip/aescipher.h"
 
 #include <QAction>
 #include <QApplication>
@@ -40,6 +41,9 @@ constexpr char kConfirmation[] = "Confirmation";
 // The stored "PackLevel" texts: level 9, and the maximum level. Any other text is level 9.
 constexpr char kDefaultPackLevel[] = "9";
 constexpr char kMaximumPackLevel[] = "10";
+// The stored "Encryption" texts: AES-256, and the traditional ZIP cipher (also when none is stored).
+constexpr char kEncryptionAes[] = "aes";
+constexpr char kEncryptionTraditional[] = "zip";
 
 QFrame* panel(QWidget* parent, const char* name, int height) {
     auto* frame = new QFrame(parent);
@@ -537,12 +541,25 @@ void TForm1::CheckBox2Click() {
         return;
     }
     if (!Form2) throw std::logic_error("The password dialog is missing");
+    // The choice made last time; a new one starts with the strong cipher.
+    Form2->SetStrongEncryption(KwReg1.Pop("Encryption") != kEncryptionTraditional);
     Form2->exec();
+    // Whatever the dialog's end, the plain password goes from memory once it is dealt with (it
+    // is stored scrambled).
+    struct Forget {
+        TForm2& dialog;
+        ~Forget() {
+            aescipher::WipeText(dialog.NewPassword);
+            dialog.Edit1->clear();
+            dialog.Edit2->clear();
+        }
+    } forget{*Form2};
     if (Form2->PasswordCancelled || Form2->NewPassword.empty()) {
         KwReg1.Push("Password", "");
         CheckBox2->setChecked(false);
         return;
     }
+    KwReg1.Push("Encryption", Form2->StrongEncryption() ? kEncryptionAes : kEncryptionTraditional);
     KwReg1.Push("Password", KwKeey1.Encode(Form2->NewPassword));
 }
 
@@ -650,8 +667,10 @@ backup::RunEnd TForm1::backupRun() {
     // A store that cannot be read (a damaged hive) fails the run by its own error, not by the
     // empty settings it left in the window.
     KwReg1.Pop("DestDir");
-    const backup::RunEnd end = BackupRun.Execute(
-        {Destination(), CheckBox1->isChecked(), CheckBox4->isChecked(), PackLevel(), VerifyArchives1->isChecked()});
+    // The cipher is the stored choice; none stored (settings of before the choice) is the traditional one.
+    const bool aes = KwReg1.Pop("Encryption") == kEncryptionAes;
+    const backup::RunEnd end = BackupRun.Execute({Destination(), CheckBox1->isChecked(), CheckBox4->isChecked(),
+                                                  PackLevel(), VerifyArchives1->isChecked(), aes});
     if (end != backup::RunEnd::Completed) return end;
     if (KwReg1.Pop("AutoShutdown") == "1" && Form3) {
         Form3->SecondsLeft = 60;

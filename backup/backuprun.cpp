@@ -5,6 +5,7 @@
 #include "platform/findfile.h"
 #include "platform/leftout.h"
 #include "zip/archivereader.h"
+#include "zip/aescipher.h"
 #include "zip/zipwriter.h"
 
 #include <algorithm>
@@ -95,6 +96,7 @@ RunEnd Run::Execute(const Options& options) {
 
     packLevel_ = options.packLevel;
     verifyArchives_ = options.verifyArchives;
+    aes_ = options.aes;
     // Without a destination the archives would land wherever the process happens to be.
     const std::string destination = options.destination;
     if (destination.empty()) throw std::runtime_error("Please choose a destination folder with \"Browse ...\" first");
@@ -187,7 +189,15 @@ FolderResult Run::packFolder(int index, const std::string& folder, const std::st
         replacedArchive_ = replaced;
     leftOut_.clear();
 
-    writer_.Password = host_.Password();
+    // The unscrambled password lives in the writer for this folder only and is wiped after it.
+    std::string password = host_.Password();
+    writer_.Password = password;
+    aescipher::WipeText(password);
+    struct WipeOnExit {
+        std::string& text;
+        ~WipeOnExit() { aescipher::WipeText(text); }
+    } wipePassword{writer_.Password};
+    writer_.Encryption = aes_ ? TZipEncryption::zeAes256 : TZipEncryption::zeTraditional;
     writer_.SetZipName(temporary.path);
     writer_.Recurse = true;
     writer_.SetStorePaths(true);

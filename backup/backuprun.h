@@ -31,6 +31,7 @@ struct Options {
     // test each new archive before it takes the earlier one's place; a failed test is an error
     // of the run (ETestFailed naming the archive and the entry) and the earlier archive stays
     bool verifyArchives = true;
+    bool aes = false;          // with a password: AES-256 entries; else the traditional ZIP cipher
 };
 
 // What became of one checked folder that was packed.
@@ -112,6 +113,7 @@ private:
     bool cancelled_ = false;
     int packLevel_ = 9;  // the run's level, taken from its options when it starts
     bool verifyArchives_ = true;  // the run's test after writing, from its options
+    bool aes_ = false;   // the run's cipher, taken from its options when it starts
     std::vector<FolderResult> results_;
     // The archive the folder being packed will replace; the writer leaves it out should the folder hold it.
     std::optional<platform::FileStatus> replacedArchive_;

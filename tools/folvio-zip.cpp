@@ -16,6 +16,7 @@
 #include "platform/leftout.h"
 #include "platform/wildcard.h"
 #include "zip/archivereader.h"
+#include "zip/aescipher.h"
 #include "zip/maxdeflate.h"
 #include "zip/ziperrors.h"
 #include "zip/zipwriter.h"
@@ -60,10 +61,14 @@ Options:
               when it holds "/"; any other pattern names one entry (docs/a.txt).
               An archive with entries leading outside its folder ('../../x') is
               refused by every other job; -d may remove them, named as stored
-  -P PASSWORD encrypt the files with PASSWORD (traditional ZIP encryption). A
-              password on the command line can be seen by other users of this
-              computer (in the process list); prefer -e
+  -P PASSWORD encrypt the files with PASSWORD (traditional ZIP encryption unless
+              --aes). A password on the command line can be seen by other users
+              of this computer (in the process list); prefer -e
   -e          encrypt: ask for the password twice on the terminal, without echo
+  --aes       encrypt with AES-256 (with -P or -e): strong, but the archive then
+              needs a reader that supports AES (7-Zip, bsdtar and most current
+              archivers do; Info-ZIP unzip does not). Entries an update copies
+              keep the cipher they have
   -r          also search the subfolders of wildcard specifications
   -0 ... -9   pack level: 0 stores, 1 to 9 compress with Deflate (default 6;
               9 packs smaller)
@@ -112,7 +117,7 @@ Exit codes:
   255  cancelled; no new archive was left behind and an existing one is unchanged
 
 The traditional ZIP encryption is weak: it keeps out the casual reader, not a
-determined one.
+determined one. Use --aes for data that must stay secret.
 )";
 
 volatile std::sig_atomic_t interrupted = 0;
@@ -131,6 +136,7 @@ struct Options {
     std::string password;
     bool hasPassword = false;
     bool askPassword = false;
+    bool aes = false;
     bool version = false;
     bool noWait = false;
     std::string root;
@@ -158,6 +164,8 @@ Options parse(int argc, char** argv, bool& help) {
             optionsDone = true;
         } else if (arg == "--help") {
             help = true;
+        } else if (arg == "--aes") {
+            o.aes = true;
         } else if (arg == "--max") {
             o.level = maxdeflate::kLevel;
         } else if (arg == "--version") {
@@ -267,8 +275,17 @@ std::string askPassword() {
     bool ok = readLine(tty, "Enter password: ", first) && readLine(tty, "Verify password: ", second);
     if (restore) tcsetattr(tty, TCSANOW, &saved);
     close(tty);
-    if (!ok) throw UsageError("no password was entered");
-    if (first != second) throw UsageError("the two passwords differ");
+    if (!ok) {
+        aescipher::WipeText(first);
+        aescipher::WipeText(second);
+        throw UsageError("no password was entered");
+    }
+    const bool same = first == second;
+    aescipher::WipeText(second);
+    if (!same) {
+        aescipher::WipeText(first);
+        throw UsageError("the two passwords differ");
+    }
     return first;
 }
 
@@ -318,6 +335,7 @@ int run(int argc, char** argv) {
         if (o.remove && !platform::FileExists(o.positional[0])) throw UsageError("there is no archive " + o.positional[0]);
         if (o.askPassword && !o.remove) o.password = askPassword(), o.hasPassword = true;
         if (o.hasPassword && o.password.empty()) throw UsageError("an empty password encrypts nothing");
+        if (o.aes && !o.remove && !o.hasPassword) throw UsageError("--aes needs a password (-P or -e)");
     } catch (const UsageError& e) {
         std::fprintf(stderr, "folvio-zip: %s\nTry 'folvio-zip --help'.\n", e.what());
         return kExitUsage;
@@ -344,6 +362,13 @@ int run(int argc, char** argv) {
     writer.WaitForArchiveLock = !o.noWait;
     if (!o.remove) writer.Password = o.password;
     writer.TestAfterWriting = o.test;
+    aescipher::WipeText(o.password);
+    if (o.aes) writer.Encryption = TZipEncryption::zeAes256;
+    // The password is wiped on every way out.
+    struct Wipe {
+        std::string& text;
+        ~Wipe() { aescipher::WipeText(text); }
+    } wipePassword{writer.Password};
     bool existed = platform::FileExists(archive);
 
     bool leftOut = false;

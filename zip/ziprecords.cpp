@@ -213,6 +213,7 @@ void TZipHeaderInfo::Clear() {
     local_header_offset = 0;
     central_header_offset = 0;
     filecomment.reset();
+    written_extra.clear();
     decrypt_flag = 0;
     integrity_status = kIntegrityUnknown;
     selected = 0;
@@ -316,6 +317,8 @@ void TZipHeaderInfo::SaveLocalToStream(TStream& stream) {
         b(Wide64{uncompressed_size}), b(Wide64{compressed_size});
         writeAll(stream, block, sizeof block);
     }
+    FOLVIO_ASSERT(local_extra_length == (local_zip64 ? kZip64LocalExtraSize : 0) + written_extra.size());
+    writeAll(stream, written_extra.data(), written_extra.size());
 }
 
 uint16_t TZipHeaderInfo::GetCentralZip64Size() const {

@@ -110,6 +110,9 @@ public:
     uint64_t local_header_offset;
     uint64_t central_header_offset;
     std::optional<std::string> filecomment;
+    // The extra field of an entry written by this job, in both its headers (the local header
+    // writes it after the name); empty for a copied entry, whose extra fields stay in its old archive.
+    std::string written_extra;
     uint8_t decrypt_flag;
     uint8_t integrity_status;  // 0 unknown, 1 good, 2 bad
     uint8_t selected;

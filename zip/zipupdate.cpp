@@ -130,6 +130,7 @@ void TZipWriter::MergeExisting() {
         if (matched && OnUpdate) OnUpdate(this, TUpdateAction::uaKeeping, static_cast<int>(i));
         auto copy = std::make_unique<TZipHeaderInfo>(entry);
         copy->selected = 0;
+        copy->written_extra.clear();  // its extra fields are copied from the old archive
         MoveFile(*copy, limit);
         addRecord(std::move(copy), std::string(), false);
     }

@@ -161,6 +161,7 @@ void TZipWriter::endJob(const SavedSettings& saved) {
     FArchiveLock.Release();
     KeepZipOpen = saved.keepZipOpen;
     SetSortMode(saved.sortMode);
+    FKeySupply.reset();
     FNameList.reset();
     FZipHeader.reset();
     FilesList.clear();
@@ -181,6 +182,9 @@ void TZipWriter::writeJob() {
     if (!FUpdateMode && !FDeleteMode && !MakeEmptyArchive &&
         std::none_of(FilesList.begin(), FilesList.end(), [](const std::string& f) { return f.back() != '/'; }))
         return;  // no archive is made for nothing
+    if (!FDeleteMode && Encryption == TZipEncryption::zeAes256 && !Password.empty() && !FilesList.empty())
+        FKeySupply = std::make_unique<aescipher::TKeySupply>(Password, FilesList.size(),
+                                                             aescipher::TKeySupply::DefaultThreads());
 
     FCopyBuffer = std::make_unique<uint8_t[]>(kCopyChunk);
     if (FPackLevel > 0 && !FDeleteMode) FDeflateBuffers = std::make_unique<TDeflateBuffers>();
@@ -370,7 +374,9 @@ void TZipWriter::writeCentralDirectory() {
         // A copied entry's central extra field comes from its old central header, without the
         // 64-bit block, which is made anew for the entry's new place.
         extra.resize(record.central_extra_length);
-        if (!extra.empty()) {
+        if (!record.written_extra.empty()) {
+            extra = record.written_extra;
+        } else if (!extra.empty()) {
             const auto at = static_cast<int64_t>(record.GetCentralExtraPosition());
             if (!FZipStream || FZipStream->Seek(at, TSeekOrigin::soBeginning) != at ||
                 FZipStream->Read(extra.data(), extra.size()) != extra.size())
@@ -398,6 +404,9 @@ void TZipWriter::finishFailedJob() {
     FDeflateBuffers.reset();
     FMaxCompressor.reset();
     FInStream.reset();
+    FAesCipher.Abandon();
+    FAesEntry = false;
+    FKeySupply.reset();  // its threads stop
     FOutStream.reset();  // closes quietly; the file goes next
     FNameList.reset();  // the view goes before the records it points at
     FPositionList.reset();
@@ -571,6 +580,8 @@ bool TZipWriter::AddFileToZip(const std::string& entry) {
 
     TZipHeaderInfo& header = *FZipHeader;
     const bool encrypt = !isFolder && !Password.empty();
+    FAesEntry = encrypt && Encryption == TZipEncryption::zeAes256;
+    Finally endAes([this] { FAesEntry = false; });
     writeFirstHeader(isFolder, !isFolder && header.uncompressed_size >= Zip64ReserveFrom);
     if (isFolder) {
         if (OnEndZip) OnEndZip(this, path, 0, 0, 0);
@@ -650,11 +661,17 @@ bool TZipWriter::nameEntry(const std::string& path, bool isFolder) {
 
 void TZipWriter::writeFirstHeader(bool isFolder, bool zip64) {
     TZipHeaderInfo& header = *FZipHeader;
-    // An added entry has no extra field but the 64-bit block, whatever OnStartZip set: no other
-    // bytes would follow the lengths.
+    // An added entry has no extra field but the 64-bit block and, for an AES entry, the AES block
+    // (its real method filled in when the data are written), whatever OnStartZip set.
     header.local_zip64 = zip64;
-    header.local_extra_length = zip64 ? kZip64LocalExtraSize : 0;
-    header.central_extra_length = 0;
+    header.written_extra.clear();
+    if (FAesEntry) {
+        uint8_t block[aescipher::kExtraSize];
+        aescipher::MakeExtra(kMethodDeflated, block);
+        header.written_extra.assign(reinterpret_cast<const char*>(block), sizeof block);
+    }
+    header.central_extra_length = static_cast<uint16_t>(header.written_extra.size());
+    header.local_extra_length = static_cast<uint16_t>((zip64 ? kZip64LocalExtraSize : 0) + header.written_extra.size());
     if (zip64 || static_cast<uint64_t>(FOutStream->Position()) >= kZip64Mark32)
         header.version_needed = std::max(header.version_needed, kZipVersion45);
     if (!isFolder) {
@@ -667,6 +684,7 @@ void TZipWriter::writeFirstHeader(bool isFolder, bool zip64) {
 }
 
 void TZipWriter::packWithRetry(bool encrypt) {
+    if (FAesEntry) return packAes();
     TZipHeaderInfo& header = *FZipHeader;
     // With a password the whole file is read once first for its CRC, which the encryption
     // header checks. A file that changed between the two reads would leave the header checking
@@ -696,8 +714,8 @@ void TZipWriter::packWithRetry(bool encrypt) {
 void TZipWriter::packEntry(bool encrypt) {
     TZipHeaderInfo& header = *FZipHeader;
     packWithRetry(encrypt);
-    if (header.local_zip64 ||
-        (FFileBytesRead < kZip64Mark32 && header.compressed_size + (encrypt ? kCryptHeadSize : 0) < kZip64Mark32))
+    const uint64_t overhead = FAesEntry ? aescipher::kOverhead : encrypt ? kCryptHeadSize : 0;
+    if (header.local_zip64 || (FFileBytesRead < kZip64Mark32 && header.compressed_size + overhead < kZip64Mark32))
         return;
     // The data came out too long for the local header written without the 64-bit block: the
     // entry is written again from its header, with the block.
@@ -711,13 +729,42 @@ void TZipWriter::packEntry(bool encrypt) {
     packWithRetry(encrypt);
 }
 
+void TZipWriter::packAes() {
+    // No CRC pre-pass: an AE-2 entry stores no CRC, its code authenticates the data.
+    uint8_t head[aescipher::kHeaderSize];
+    if (FKeySupply) FAesCipher.StartEncryptFrom(*FKeySupply, head);
+    else FAesCipher.StartEncrypt(Password, head);
+    writeRaw(head, sizeof head);
+    FCrc = 0xFFFFFFFF;
+    packFile();
+    uint8_t code[aescipher::kCodeSize];
+    FAesCipher.Finish(code);
+    writeRaw(code, sizeof code);
+}
+
+void TZipWriter::writeRaw(const uint8_t* buffer, size_t count) {
+    if (FOutStream->Write(buffer, count) != count) throw ENotEnoughRoom();
+}
+
 uint64_t TZipWriter::patchHeader(bool encrypt) {
     TZipHeaderInfo& header = *FZipHeader;
     // The entry describes the bytes actually read, also when the file shrank while it was read
     // (reads never go past the size it had when opened).
     header.uncompressed_size = FFileBytesRead;
     header.crc32 = ~FCrc;
-    if (encrypt) {
+    if (FAesEntry) {
+        // The real method goes into the AES block; the headers name the AES method, need
+        // version 5.1 and store no CRC.
+        uint8_t block[aescipher::kExtraSize];
+        aescipher::MakeExtra(header.compression_method, block);
+        header.written_extra.assign(reinterpret_cast<const char*>(block), sizeof block);
+        header.compression_method = aescipher::kMethodAes;
+        header.version_needed = aescipher::kVersionNeeded;
+        header.version_made_by = static_cast<uint16_t>((header.version_made_by & 0xFF00) | aescipher::kVersionNeeded);
+        header.crc32 = 0;
+        header.general_purpose_flag |= kFlagEncrypted;
+        header.compressed_size += aescipher::kOverhead;
+    } else if (encrypt) {
         header.general_purpose_flag |= kFlagEncrypted;
         header.compressed_size += kCryptHeadSize;
     }
@@ -851,7 +898,8 @@ uint16_t TZipWriter::file_read(uint8_t* buffer, uint16_t count) {
 size_t TZipWriter::zfwrite(uint8_t* buffer, size_t size, size_t count) {
     size_t n = size * count;
     // With a password the block is encrypted here, in place, before it is written.
-    if (!Password.empty()) {
+    if (FAesEntry) FAesCipher.Encrypt(buffer, n);
+    else if (!Password.empty()) {
         if (OnEncrypt) OnEncrypt(this, buffer, n, Password);
         else FCipher.encrypt_buff(buffer, n);
     }

@@ -11,6 +11,7 @@
 
 #include "platform/filelock.h"
 #include "platform/filesystem.h"
+#include "zip/aescipher.h"
 #include "zip/bufferedstream.h"
 #include "zip/deflate.h"
 #include "zip/maxdeflate.h"
@@ -23,6 +24,9 @@ enum class TZipAction { zaUpdate, zaReplace, zaFreshen };
 enum class TSkipReason { srBadPassword, srNoOverwrite, srFileOpenError, srCreateError };
 enum class TUpdateAction { uaReplacing, uaKeeping };
 enum class TMultiMode { mmNone, mmSpan, mmBlocks };
+// The cipher of the entries written with a password: the traditional ZIP cipher (readable
+// everywhere, weak) or AES-256 (method 99, extra field 0x9901, AE-2).
+enum class TZipEncryption { zeTraditional, zeAes256 };
 
 struct TMultiZipInfo {
     TMultiMode MultiMode = TMultiMode::mmNone;
@@ -86,6 +90,8 @@ public:
     // MaximumLevelLimit.
     void SetPackLevel(int value);
 
+    // The cipher of the entries this job writes; copied entries keep theirs.
+    TZipEncryption Encryption = TZipEncryption::zeTraditional;
     bool Recurse = false;
     TZipAction ZipAction = TZipAction::zaUpdate;
     bool AddDirEntriesOnRecurse = false;
@@ -120,7 +126,7 @@ public:
     TStartZipInfo OnStartZipInfo;
     TStartZipEvent OnStartZip;
     TSkippingFile OnSkippingFile;
-    TEncryptEvent OnEncrypt;
+    TEncryptEvent OnEncrypt;  // stands in for the traditional cipher only; AES entries keep theirs
     TEndZipFileEvent OnEndZip;
     TUpdateEvent OnUpdate;
     TDeleteEvent OnDeleteEntry;
@@ -232,6 +238,10 @@ private:
     uint64_t patchHeader(bool encrypt);
     // Whether the file just packed is no longer as it was when opened (size, time) or gave fewer bytes.
     bool inputChanged() const;
+    // An AES entry: salt and verifier, the data encrypted as they are written, the code.
+    void packAes();
+    // Writes bytes of the entry that the entry's cipher leaves alone.
+    void writeRaw(const uint8_t* buffer, size_t count);
 
     enum class InputKind { Regular, Gone, Refused };
     // Gone: nothing of that path, or a folder; Refused: there but not to be opened. Both are reported.
@@ -316,4 +326,7 @@ private:
     std::unique_ptr<maxdeflate::Task> FAbandonedTask;
     TTraditionalCipher FCipher;  // the keys of the entry being encrypted
     std::set<uint64_t> FAddedOffsets;  // where the entries this job added begin in the output
+    aescipher::TAesCipher FAesCipher;  // the keys of the AES entry being encrypted
+    std::unique_ptr<aescipher::TKeySupply> FKeySupply;  // the keys of the AES entries to come, per job
+    bool FAesEntry = false;            // the entry being written is an AES entry
 };

@@ -307,6 +307,39 @@ TEST_F(BackupRunTest, TheStoredPasswordIsReadForEachRunAndSwitchingItOffTakesEff
     EXPECT_TRUE(boxes.asked.empty());
 }
 
+// The stored choice of cipher: "aes" gives AES-256 archives that 7-Zip and bsdtar extract with
+// the password; "zip" and no stored choice (settings of before the choice) the traditional cipher.
+TEST_F(BackupRunTest, TheStoredEncryptionChoosesTheCipher) {
+    const std::string password = "s3cret pass phrase";
+    struct Case {
+        const char* name;
+        std::map<std::string, std::string> settings;
+        bool aes;
+    } cases[] = {
+        {"none stored", {}, false},  // first: the store is fresh
+        {"aes", {{"Encryption", "aes"}}, true},
+        {"zip", {{"Encryption", "zip"}}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        restart();
+        auto settings = c.settings;
+        settings["Password"] = form().KwKeey1.Encode(password);
+        showWith({folder("A")}, settings);
+        run();
+        const fs::path a = dest / "a.zip";
+        EXPECT_EQ(testsupport::extractedEntries(testsupport::AesReader::SevenZip, a, password), entriesWith("data"));
+        EXPECT_EQ(testsupport::extractedEntries(testsupport::AesReader::Bsdtar, a, password), entriesWith("data"));
+        EXPECT_EQ(testsupport::extractedEntries(testsupport::AesReader::Bsdtar, a, "wrong").front().rfind("error:", 0), 0u);
+        const auto methods = testsupport::sevenZipMethods(a, password);
+        const bool anyAes = std::any_of(methods.begin(), methods.end(),
+                                        [](const std::string& m) { return m.find("AES-256") != std::string::npos; });
+        EXPECT_EQ(anyAes, c.aes) << testing::PrintToString(methods);
+        // Info-ZIP's unzip reads the traditional cipher only.
+        EXPECT_EQ(bool(apptest::unzipTests(a, password)), !c.aes);
+    }
+}
+
 TEST_F(BackupRunTest, CancelMakesTheWindowIdleAndReportsTheAbort) {
     showWith({folder("a"), folder("b"), folder("c")});
     duringArchive("b.zip", [&] {

@@ -480,6 +480,36 @@ TEST_F(BackupRunTest, ThePasswordIsAskedForEveryFolder) {
     EXPECT_EQ(testsupport::zipEntries(dest / "b.zip"), entriesWith("data"));
 }
 
+// With the AES option every folder's archive has AES-256 entries, which 7-Zip and bsdtar extract
+// with the password and not without; the writer holds no password after the run. Without a
+// password the option encrypts nothing.
+TEST_F(BackupRunTest, TheAesOptionEncryptsEveryFolderWithAes) {
+    const std::string password = "s3cret pass phrase";
+    list({folder("A"), folder("B")});
+    host.password = password;
+    backup::Options aes = options();
+    aes.aes = true;
+    EXPECT_EQ(run.Execute(aes), RunEnd::Completed);
+    for (const char* archive : {"a.zip", "b.zip"}) {
+        SCOPED_TRACE(archive);
+        const fs::path a = dest / archive;
+        EXPECT_EQ(testsupport::extractedEntries(testsupport::AesReader::SevenZip, a, password), entriesWith("data"));
+        EXPECT_EQ(testsupport::extractedEntries(testsupport::AesReader::Bsdtar, a, password), entriesWith("data"));
+        const Lines methods = testsupport::sevenZipMethods(a, password);
+        EXPECT_EQ(std::count_if(methods.begin(), methods.end(),
+                                [](const std::string& m) { return m.find("AES-256") != std::string::npos; }),
+                  2)
+            << testing::PrintToString(methods);
+        EXPECT_EQ(testsupport::extractedEntries(testsupport::AesReader::SevenZip, a, "wrong").front().rfind("error:", 0), 0u);
+    }
+    EXPECT_TRUE(writer.Password.empty()) << "the password is wiped after each folder";
+
+    host.password.clear();
+    list({folder("A")});
+    EXPECT_EQ(run.Execute(aes), RunEnd::Completed);
+    EXPECT_EQ(testsupport::zipEntries(dest / "a.zip"), entriesWith("data"));
+}
+
 TEST_F(BackupRunTest, CancelDuringTheThirdOfFiveKeepsTheRestCheckedAndTheEarlierArchive) {
     Lines folders;
     for (const char* name : {"a", "b", "c", "d", "e"}) folders.push_back(folder(name));

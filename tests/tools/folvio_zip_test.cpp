@@ -440,7 +440,7 @@ TEST(FolvioZip, HelpExplainsEveryOption) {
     EXPECT_EQ(r.exitCode, 0);
     for (const char* option : {"-r", "-0", "-9", "-D", "-j", "-x PATTERN", "-n PATTERN", "--root DIR", "-q", "255", "-u",
                                "-f", "--replace", "--no-wait", "-d ARCHIVE PATTERN", "-P PASSWORD", "seen by other users", "-e", "--max",
-                               "128 MiB", "nothing to pack", "nothing to remove", "empty ARCHIVE name"})
+                               "128 MiB", "nothing to pack", "nothing to remove", "empty ARCHIVE name", "--aes", "AES-256", "supports AES"})
         EXPECT_NE(r.output.find(option), std::string::npos) << option;
 }
 
@@ -542,6 +542,34 @@ TEST(FolvioZip, PasswordsFromTheCommandLineOrTheTerminal) {
     EXPECT_EQ(code, 7);
     EXPECT_NE(screen.find("the two passwords differ"), std::string::npos) << screen;
     EXPECT_FALSE(fs::exists(dir / "f.zip"));
+}
+
+// --aes writes AES-256 entries, which 7-Zip and bsdtar extract and a wrong password does not;
+// it needs a password, and -e asks for it as without --aes.
+TEST(FolvioZip, AesEncryptsWithThePasswordGiven) {
+    TempDir dir;
+    testsupport::writeFile(dir / "docs/a.txt", "a secret");
+    CommandResult r = folvioZip(dir.path(), "--aes -P 'two words' p.zip docs");
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    const std::string archive = shellQuote((dir / "p.zip").string());
+    CommandResult list = testsupport::runCommand("7zz l -slt -p'two words' " + archive);
+    EXPECT_NE(list.output.find("Method = AES-256"), std::string::npos) << list.output;
+    CommandResult x = testsupport::runCommand("7zz x -so -p'two words' " + archive + " docs/a.txt");
+    EXPECT_EQ(x.exitCode, 0) << x.output;
+    EXPECT_NE(x.output.find("a secret"), std::string::npos) << x.output;
+    x = testsupport::runCommand("bsdtar -xOf " + archive + " --passphrase 'two words' docs/a.txt");
+    EXPECT_EQ(x.output, "a secret");
+    EXPECT_NE(testsupport::runCommand("7zz t -p'two wordz' " + archive).exitCode, 0);
+
+    auto [code, screen] = runOnTerminal(dir.path(), {"--aes", "-e", "e.zip", "docs"},
+                                        {{"Enter password: ", "typed"}, {"Verify password: ", "typed"}});
+    EXPECT_EQ(code, 0) << screen;
+    EXPECT_EQ(testsupport::runCommand("7zz t -ptyped " + shellQuote((dir / "e.zip").string())).exitCode, 0);
+
+    r = folvioZip(dir.path(), "--aes n.zip docs");
+    EXPECT_EQ(r.exitCode, 7) << r.output;
+    EXPECT_NE(r.output.find("--aes needs a password"), std::string::npos) << r.output;
+    EXPECT_FALSE(fs::exists(dir / "n.zip"));
 }
 
 // Starts folvio-zip with an interrupt already waiting, as if Ctrl+C came at once.
