@@ -475,7 +475,7 @@ void TZipWriter::ExpandFilesList() {
 
         TDirSearch search(folder, mask, recursion);
         platform::FindRecord rec;
-        size_t found = 0;  // files the specification leads to, before freshening and the archive bit choose
+        size_t found = 0;  // files the pattern leads to, before freshening and the archive bit choose
         for (std::string path; !(path = search.NextFile(rec)).empty();) {
             if (OnRecursingFile) OnRecursingFile(this, path);
             if (path.back() == '/') {
