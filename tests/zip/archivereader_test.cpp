@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <functional>
 #include <map>
+#include <zlib.h>
 
 #include "faultyfilesystem.h"
 #include "testsupport.h"
@@ -305,6 +306,41 @@ TEST(ReaderDamage, TheRegressionArchivesOfTheDirectoryReader) {
             outcome = e.Entry();
         }
         EXPECT_EQ(outcome, c.outcome) << c.file;
+    }
+}
+
+// AE-1 entries keep the CRC beside the authentication code: it is checked too; AE-2 ones store 0.
+TEST(ReaderAes, AnAe1EntryHasItsCrcCheckedAndAnAe2OneNone) {
+    testsupport::TempDir dir;
+    const std::string text = "an entry under AES, version 1 of the format";
+    testsupport::writeFile(dir / "src/a.txt", text);
+    ourArchive(dir / "src", dir / "a.zip", 9, "secret", true);
+    const std::vector<uint8_t> ae2 = testsupport::readBytes(dir / "a.zip");
+    const size_t central = ae2.size() - 22 - (ae2[ae2.size() - 10] | ae2[ae2.size() - 9] << 8);
+    ASSERT_EQ(ae2[central + 16] | ae2[central + 17] | ae2[central + 18] | ae2[central + 19], 0);  // AE-2 stores no CRC
+    // As AE-1: version 1 in both blocks, the given CRC in both headers.
+    auto asAe1 = [&](uint32_t crc) {
+        std::vector<uint8_t> b = ae2;
+        b[aesBlock(b, 0) + 4] = 1, b[aesBlock(b, central) + 4] = 1;
+        for (size_t at : {size_t{14}, central + 16})
+            for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(crc >> (8 * i));
+        return b;
+    };
+    const uint32_t crc = static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(text.data()), static_cast<uInt>(text.size())));
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        bool good;
+    };
+    for (const Case& c : {Case{"Ae2", ae2, true}, Case{"Ae1", asAe1(crc), true}, Case{"Ae1WrongCrc", asAe1(crc ^ 1), false}}) {
+        testsupport::writeBytes(dir / "b.zip", c.bytes);
+        try {
+            EXPECT_EQ(readAll(dir / "b.zip", "secret")["a.txt"], text) << c.name;
+            EXPECT_TRUE(c.good) << c.name;
+        } catch (const EArchiveFault& e) {
+            EXPECT_FALSE(c.good) << c.name << e.what();
+            EXPECT_EQ(e.Fault(), TEntryFault::Crc) << c.name << e.what();
+        }
     }
 }
 
