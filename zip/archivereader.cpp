@@ -289,7 +289,8 @@ void TArchiveReader::Extract(const TArchiveEntry& entry, std::string_view passwo
     const bool encrypted = entry.IsEncrypted();
     if (in_.Seek(static_cast<int64_t>(dataStart), TSeekOrigin::soBeginning) != static_cast<int64_t>(dataStart))
         throw EArchiveFault(name, TEntryFault::Truncated, "its data cannot be read");
-    if (encrypted && password.empty()) throw EArchiveFault(name, TEntryFault::NoPassword, "it is encrypted and needs a password");
+    if (encrypted && password.empty())
+        throw EArchiveFault(name, TEntryFault::NoPassword, "it is encrypted and needs a password");
     if (entry.IsAes()) {
         if (remaining < aescipher::kOverhead)
             throw EArchiveFault(name, TEntryFault::Data, "its data are shorter than the AES header and code");

@@ -217,7 +217,8 @@ TEST_P(ReaderDamage, NamesTheBadEntryAndTheFault) {
 
     const std::string password = *GetParam().password ? "wrong" : "";
     try {
-        TestArchiveFile((dir / "a.zip").string(), std::string(GetParam().name).find("WrongPassword") != std::string::npos ? password : GetParam().password);
+        const bool wrong = std::string(GetParam().name).find("WrongPassword") != std::string::npos;
+        TestArchiveFile((dir / "a.zip").string(), wrong ? password : GetParam().password);
         ADD_FAILURE() << "no fault found";
     } catch (const EArchiveFault& e) {
         // No entry given: the first one in the directory's order.
@@ -266,10 +267,12 @@ INSTANTIATE_TEST_SUITE_P(
         Damage{"AesFlippedSalt", [](auto& b, auto& e, size_t) { flip(b, dataStart(b, e) + 5); }, "c.txt",
                {F::Password, F::Tampered}, "secret", nullptr, true},
         Damage{"AesDataShorterThanHeaderAndCode",
-               [](auto& b, auto& e, size_t c) { b[e.localHeaderOffset + 18] = b[c + 20] = 20, b[e.localHeaderOffset + 19] = b[c + 21] = 0, b[e.localHeaderOffset + 20] = b[c + 22] = 0, b[e.localHeaderOffset + 21] = b[c + 23] = 0; },
+               [](auto& b, auto& e, size_t c) {
+                   for (int i = 0; i < 4; ++i) b[e.localHeaderOffset + 18 + i] = b[c + 20 + i] = i == 0 ? 20 : 0;
+               },
                "a.txt", {F::Data}, "secret", nullptr, true},
-        Damage{"AesStrength128", [](auto& b, auto& e, size_t c) { b[aesBlock(b, e.localHeaderOffset) + 8] = 1, b[aesBlock(b, c) + 8] = 1; },
-               "c.txt", {F::Method}, "secret", nullptr, true},
+        Damage{"AesStrength128",
+               [](auto& b, auto& e, size_t c) { b[aesBlock(b, e.localHeaderOffset) + 8] = 1, b[aesBlock(b, c) + 8] = 1; }, "c.txt", {F::Method}, "secret", nullptr, true},
         Damage{"AesLocalBlockDiffers", [](auto& b, auto& e, size_t) { b[aesBlock(b, e.localHeaderOffset) + 9] = 0; },
                "c.txt", {F::Mismatch}, "secret", nullptr, true}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -326,13 +329,15 @@ TEST(ReaderAes, AnAe1EntryHasItsCrcCheckedAndAnAe2OneNone) {
             for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(crc >> (8 * i));
         return b;
     };
-    const uint32_t crc = static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(text.data()), static_cast<uInt>(text.size())));
+    const uint32_t crc =
+        static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(text.data()), static_cast<uInt>(text.size())));
     struct Case {
         const char* name;
         std::vector<uint8_t> bytes;
         bool good;
     };
-    for (const Case& c : {Case{"Ae2", ae2, true}, Case{"Ae1", asAe1(crc), true}, Case{"Ae1WrongCrc", asAe1(crc ^ 1), false}}) {
+    for (const Case& c :
+         {Case{"Ae2", ae2, true}, Case{"Ae1", asAe1(crc), true}, Case{"Ae1WrongCrc", asAe1(crc ^ 1), false}}) {
         testsupport::writeBytes(dir / "b.zip", c.bytes);
         try {
             EXPECT_EQ(readAll(dir / "b.zip", "secret")["a.txt"], text) << c.name;
