@@ -5,6 +5,7 @@
 #include <zlib.h>
 
 #include "platform/codepage.h"
+#include "zip/aescipher.h"
 #include "zip/tradcipher.h"
 #include "zip/ziprecords.h"
 
@@ -171,6 +172,12 @@ void TArchiveReader::readDirectory() {
         if (!takeZip64(extra, &entry.uncompressedSize, &entry.compressedSize, &entry.localHeaderOffset, entry.zip64))
             throw EIncompleteZip(which + " has a ZIP64 field too short for its sizes");
         entry.name = decodedName(entry.storedName, entry.flags, entry.versionMadeBy);
+        if (entry.method == aescipher::kMethodAes)
+            if (std::optional<aescipher::ExtraData> aes = aescipher::ParseExtra(extra)) {
+                entry.aesVersion = aes->vendorVersion;
+                entry.aesStrength = aes->strength;
+                entry.aesMethod = aes->method;
+            }
         entries_.push_back(std::move(entry));
         at += kCentralFixed + nameLength + extraLength + commentLength;
     }
@@ -203,6 +210,12 @@ uint64_t TArchiveReader::checkLocalHeader(const TArchiveEntry& entry, bool& wide
     // A ZIP64 field in the local header makes the data descriptor's sizes 64-bit.
     wideDescriptor = FindExtraBlock(extra, kZip64ExtraId).has_value();
     if (method != entry.method) mismatch("method " + std::to_string(method) + " for " + std::to_string(entry.method));
+    if (entry.IsAes()) {
+        const std::optional<aescipher::ExtraData> aes = aescipher::ParseExtra(extra);
+        if (!aes) mismatch("it has no AES block");
+        if (aes->vendorVersion != entry.aesVersion || aes->strength != entry.aesStrength || aes->method != entry.aesMethod)
+            mismatch("its AES block differs");
+    }
     // Bits 1 and 2 only describe the compressor's effort; the others change how the entry is read.
     if ((flags ^ entry.flags) & ~0x0006)
         mismatch("flags " + hex32(flags).substr(4) + " for " + hex32(entry.flags).substr(4));
@@ -238,9 +251,17 @@ void TArchiveReader::checkDescriptor(const TArchiveEntry& entry, uint64_t at, bo
 
 uint64_t TArchiveReader::locateData(const TArchiveEntry& entry, bool& wideDescriptor) {
     const std::string& name = entry.name;
-    if (entry.method != kMethodStored && entry.method != kMethodDeflated)
+    if (entry.IsAes()) {
+        if (entry.aesVersion != 1 && entry.aesVersion != 2)
+            throw EArchiveFault(name, TEntryFault::Method, "it uses compression method 99 without a readable AES block");
+        if (entry.aesStrength != aescipher::kStrength256)
+            throw EArchiveFault(name, TEntryFault::Method,
+                                "it uses AES with key strength " + std::to_string(entry.aesStrength) +
+                                    ", which this reader lacks (only AES-256)");
+    }
+    if (entry.DataMethod() != kMethodStored && entry.DataMethod() != kMethodDeflated)
         throw EArchiveFault(name, TEntryFault::Method,
-                            "it uses compression method " + std::to_string(entry.method) + ", which this reader lacks");
+                            "it uses compression method " + std::to_string(entry.DataMethod()) + ", which this reader lacks");
     const uint64_t dataStart = checkLocalHeader(entry, wideDescriptor);
     if (dataStart > size_ || entry.compressedSize > size_ - dataStart)
         throw EArchiveFault(name, TEntryFault::Truncated, "its data reach past the end of the archive");
@@ -252,6 +273,8 @@ uint64_t TArchiveReader::locateData(const TArchiveEntry& entry, bool& wideDescri
 void TArchiveReader::CheckHeaders(const TArchiveEntry& entry) {
     bool wideDescriptor = false;
     const uint64_t dataStart = locateData(entry, wideDescriptor);
+    if (entry.IsAes() && entry.compressedSize < aescipher::kOverhead)
+        throw EArchiveFault(entry.name, TEntryFault::Data, "its data are shorter than the AES header and code");
     if (entry.IsEncrypted() && entry.compressedSize < TTraditionalCipher::HeaderSize)
         throw EArchiveFault(entry.name, TEntryFault::Data, "its data are shorter than the encryption header");
     if (entry.flags & kFlagDataDescriptor) checkDescriptor(entry, dataStart + entry.compressedSize, wideDescriptor);
@@ -263,40 +286,93 @@ void TArchiveReader::Extract(const TArchiveEntry& entry, std::string_view passwo
     const uint64_t dataStart = locateData(entry, wideDescriptor);
 
     uint64_t remaining = entry.compressedSize;
-    TTraditionalCipher cipher;
     const bool encrypted = entry.IsEncrypted();
-    // With the right password a fault of the data is damage; past the check byte a wrong one is
-    // still possible (one in 256), so the message says so.
-    const std::string orPassword = encrypted ? " (or the password is wrong)" : "";
     if (in_.Seek(static_cast<int64_t>(dataStart), TSeekOrigin::soBeginning) != static_cast<int64_t>(dataStart))
         throw EArchiveFault(name, TEntryFault::Truncated, "its data cannot be read");
-    if (encrypted) {
-        if (password.empty()) throw EArchiveFault(name, TEntryFault::NoPassword, "it is encrypted and needs a password");
-        uint8_t head[TTraditionalCipher::HeaderSize];
-        if (remaining < sizeof head)
-            throw EArchiveFault(name, TEntryFault::Data, "its data are shorter than the encryption header");
+    if (encrypted && password.empty())
+        throw EArchiveFault(name, TEntryFault::NoPassword, "it is encrypted and needs a password");
+    if (entry.IsAes()) {
+        if (remaining < aescipher::kOverhead)
+            throw EArchiveFault(name, TEntryFault::Data, "its data are shorter than the AES header and code");
+        uint8_t head[aescipher::kHeaderSize];
         if (in_.Read(head, sizeof head) != sizeof head)
             throw EArchiveFault(name, TEntryFault::Truncated, "its encryption header cannot be read");
-        remaining -= sizeof head;
-        cipher.Init_Keys(password);
-        cipher.decrypt_buff(head, sizeof head);
-        // The check byte is the CRC's top byte; writers that give the CRC after the data use
-        // the time's top byte instead.
-        const uint8_t check = head[sizeof head - 1];
-        const bool good = check == static_cast<uint8_t>(entry.crc32 >> 24) ||
-                          ((entry.flags & kFlagDataDescriptor) && check == static_cast<uint8_t>(entry.dosDateTime >> 8));
-        if (!good) throw EArchiveFault(name, TEntryFault::Password, "the password is wrong");
+        remaining -= aescipher::kOverhead;
+        aescipher::TAesCipher cipher;
+        if (!cipher.StartDecrypt(password, head)) throw EArchiveFault(name, TEntryFault::Password, "the password is wrong");
+        auto decrypt = [&](uint8_t* data, size_t length) { cipher.Decrypt(data, length); };
+        // The code covers the encrypted bytes: a fault found in the data is first weighed against it,
+        // so that changed data are reported as such and not as damage of the compressed stream.
+        auto verify = [&](uint64_t left) {
+            while (left > 0) {
+                const size_t chunk = static_cast<size_t>(std::min<uint64_t>(left, ChunkSize));
+                if (in_.Read(input_.get(), chunk) != chunk)
+                    throw EArchiveFault(name, TEntryFault::Truncated, "its data cannot be read to their end");
+                cipher.Decrypt(input_.get(), chunk);
+                left -= chunk;
+            }
+            uint8_t code[aescipher::kCodeSize];
+            if (in_.Read(code, sizeof code) != sizeof code)
+                throw EArchiveFault(name, TEntryFault::Truncated, "its authentication code cannot be read");
+            if (!cipher.Verify(code))
+                throw EArchiveFault(name, TEntryFault::Tampered,
+                                    "the data were changed: their authentication code does not match");
+        };
+        const uint64_t codeAt = dataStart + aescipher::kHeaderSize + remaining;
+        try {
+            readData(entry, remaining, decrypt, false, sink);
+        } catch (const EArchiveFault& e) {
+            if (e.Fault() != TEntryFault::Data && e.Fault() != TEntryFault::Size && e.Fault() != TEntryFault::Crc) throw;
+            const int64_t at = in_.Seek(0, TSeekOrigin::soCurrent);
+            if (at < 0 || static_cast<uint64_t>(at) > codeAt) throw;
+            verify(codeAt - static_cast<uint64_t>(at));
+            throw;
+        }
+        verify(0);
+    } else {
+        TTraditionalCipher cipher;
+        if (encrypted) {
+            uint8_t head[TTraditionalCipher::HeaderSize];
+            if (remaining < sizeof head)
+                throw EArchiveFault(name, TEntryFault::Data, "its data are shorter than the encryption header");
+            if (in_.Read(head, sizeof head) != sizeof head)
+                throw EArchiveFault(name, TEntryFault::Truncated, "its encryption header cannot be read");
+            remaining -= sizeof head;
+            cipher.Init_Keys(password);
+            cipher.decrypt_buff(head, sizeof head);
+            // The check byte is the CRC's top byte; writers that give the CRC after the data use
+            // the time's top byte instead.
+            const uint8_t check = head[sizeof head - 1];
+            const bool good = check == static_cast<uint8_t>(entry.crc32 >> 24) ||
+                              ((entry.flags & kFlagDataDescriptor) && check == static_cast<uint8_t>(entry.dosDateTime >> 8));
+            if (!good) throw EArchiveFault(name, TEntryFault::Password, "the password is wrong");
+        }
+        auto decrypt = [&](uint8_t* data, size_t length) {
+            if (encrypted) cipher.decrypt_buff(data, length);
+        };
+        readData(entry, remaining, decrypt, encrypted, sink);
     }
-    if (entry.method == kMethodStored && remaining != entry.uncompressedSize)
+    if (entry.flags & kFlagDataDescriptor) checkDescriptor(entry, dataStart + entry.compressedSize, wideDescriptor);
+}
+
+void TArchiveReader::readData(const TArchiveEntry& entry, uint64_t remaining,
+                              const std::function<void(uint8_t*, size_t)>& decrypt, bool maybeWrongPassword,
+                              const TSink& sink) {
+    const std::string& name = entry.name;
+    const uint16_t method = entry.DataMethod();
+    // With the right password a fault of the data is damage; past the check byte a wrong one is
+    // still possible (one in 256), so the message says so.
+    const std::string orPassword = maybeWrongPassword ? " (or the password is wrong)" : "";
+    if (method == kMethodStored && remaining != entry.uncompressedSize)
         throw EArchiveFault(name, TEntryFault::Size,
                             "it is stored in " + std::to_string(remaining) + " bytes, but its size is " +
                                 std::to_string(entry.uncompressedSize));
 
     z_stream& z = inflater_->stream;
-    if (entry.method == kMethodDeflated) inflateReset(&z);
+    if (method == kMethodDeflated) inflateReset(&z);
     uint32_t crc = 0xFFFFFFFF;
     uint64_t produced = 0;
-    bool ended = entry.method == kMethodStored;
+    bool ended = method == kMethodStored;
     auto deliver = [&](const uint8_t* data, size_t length) {
         if (length > entry.uncompressedSize - produced)
             throw EArchiveFault(name, TEntryFault::Size,
@@ -311,8 +387,8 @@ void TArchiveReader::Extract(const TArchiveEntry& entry, std::string_view passwo
         if (in_.Read(input_.get(), chunk) != chunk)
             throw EArchiveFault(name, TEntryFault::Truncated, "its data cannot be read to their end");
         remaining -= chunk;
-        if (encrypted) cipher.decrypt_buff(input_.get(), chunk);
-        if (entry.method == kMethodStored) {
+        decrypt(input_.get(), chunk);
+        if (method == kMethodStored) {
             deliver(input_.get(), chunk);
         } else {
             if (ended) throw EArchiveFault(name, TEntryFault::Data, "data follow the end of its compressed stream" + orPassword);
@@ -344,10 +420,11 @@ void TArchiveReader::Extract(const TArchiveEntry& entry, std::string_view passwo
                             "its data are " + std::to_string(produced) + " bytes, but its size is " +
                                 std::to_string(entry.uncompressedSize) + orPassword);
     crc ^= 0xFFFFFFFF;
+    // AE-2 stores no CRC: the authentication code stands for it.
+    if (entry.IsAes() && entry.aesVersion == 2) return;
     if (crc != entry.crc32)
         throw EArchiveFault(name, TEntryFault::Crc,
                             "its CRC is " + hex32(crc) + " where " + hex32(entry.crc32) + " is stored" + orPassword);
-    if (entry.flags & kFlagDataDescriptor) checkDescriptor(entry, dataStart + entry.compressedSize, wideDescriptor);
 }
 
 void TestArchiveFile(const std::string& path, std::string_view password, const std::function<void(double)>& progress) {

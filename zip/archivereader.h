@@ -1,6 +1,6 @@
 // Reads ZIP archives back and checks them: the central directory (ZIP64 fields included), each
-// entry's local header against its central one, and its data through traditional decryption,
-// zlib's inflate, the CRC and both sizes, streamed through fixed buffers whatever the entry's size.
+// entry's local header against its central one, and its data through traditional or AES decryption,
+// zlib's inflate, the CRC, the AES authentication code and both sizes, streamed through fixed buffers.
 #pragma once
 
 #include <cstdint>
@@ -28,9 +28,17 @@ struct TArchiveEntry {
     uint64_t localHeaderOffset = 0;
     uint32_t externalAttributes = 0;
     bool zip64 = false;  // a size or the offset came from the ZIP64 extra field
+    // Of an AES entry (method 99), its 0x9901 block: vendor version (1 or 2, 0 without a block),
+    // key strength and the method of the data under the encryption.
+    uint16_t aesVersion = 0;
+    uint8_t aesStrength = 0;
+    uint16_t aesMethod = 0;
 
     bool IsFolder() const { return !name.empty() && name.back() == '/'; }
-    bool IsEncrypted() const { return flags & 0x0001; }
+    bool IsEncrypted() const { return (flags & 0x0001) || IsAes(); }
+    bool IsAes() const { return method == 99; }
+    // The method of the data once decrypted.
+    uint16_t DataMethod() const { return IsAes() ? aesMethod : method; }
     // The system of origin keeps Unix modes in the upper half of the external attributes.
     bool HasUnixMode() const { return (versionMadeBy >> 8) == 3 && (externalAttributes >> 16) != 0; }
     bool IsSymlink() const { return HasUnixMode() && ((externalAttributes >> 16) & 0170000) == 0120000; }
@@ -42,11 +50,12 @@ struct TArchiveEntry {
 enum class TEntryFault {
     LocalHeader,  // no local header where the central one points
     Mismatch,     // the local header disagrees with the central one
-    Method,       // a compression method other than stored and Deflate
+    Method,       // a compression method other than stored and Deflate (or AES-256 over them)
     NoPassword,   // encrypted, and no password was given
     Password,     // the password's check byte does not match
     Data,         // the compressed data are damaged
     Crc,          // the CRC of the data differs from the stored one
+    Tampered,     // the AES authentication code does not match: the data were changed
     Size,         // the data's size differs from the stored one
     Truncated,    // the data reach past the end of the archive
 };
@@ -121,6 +130,10 @@ private:
     // and whether a data descriptor after them has 64-bit sizes.
     uint64_t checkLocalHeader(const TArchiveEntry& entry, bool& wideDescriptor);
     void checkDescriptor(const TArchiveEntry& entry, uint64_t at, bool wideSizes);
+    // Hands the entry's decrypted data, `remaining` bytes from the stream's position, through
+    // decrypt to the inflater or straight on; checks sizes and CRC.
+    void readData(const TArchiveEntry& entry, uint64_t remaining, const std::function<void(uint8_t*, size_t)>& decrypt,
+                  bool maybeWrongPassword, const TSink& sink);
 
     TStream& in_;
     uint64_t size_ = 0;

@@ -293,7 +293,7 @@ void TZipHeaderInfo::LoadStoredName(const std::string& stored) {
 
 void TZipHeaderInfo::SetDateTime(std::time_t moment) { last_mod_datetime = platform::DateTimeToDosDateTime(moment); }
 
-void TZipHeaderInfo::SaveLocalToStream(TStream& stream) {
+void TZipHeaderInfo::SaveLocalToStream(TStream& stream, [[maybe_unused]] bool oldExtraFollows) {
     local_header_offset = static_cast<uint64_t>(stream.Position());
     uint8_t fixed[LocalFixedSize];
     Packer p(fixed);
@@ -317,9 +317,8 @@ void TZipHeaderInfo::SaveLocalToStream(TStream& stream) {
         b(Wide64{uncompressed_size}), b(Wide64{compressed_size});
         writeAll(stream, block, sizeof block);
     }
-    // A copied entry (no block of its own) has its old extra field copied after the header by the caller.
-    FOLVIO_ASSERT((!local_zip64 && written_extra.empty()) ||
-                  local_extra_length == (local_zip64 ? kZip64LocalExtraSize : 0) + written_extra.size());
+    FOLVIO_ASSERT(oldExtraFollows ? written_extra.empty() && !local_zip64
+                                  : local_extra_length == (local_zip64 ? kZip64LocalExtraSize : 0) + written_extra.size());
     writeAll(stream, written_extra.data(), written_extra.size());
 }
 

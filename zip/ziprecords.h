@@ -164,8 +164,9 @@ public:
 
     // Sets local_header_offset to the stream position, then writes the local header and name, and
     // with local_zip64 the 64-bit extra block (the other bytes of the extra field are the caller's).
-    // Raises ENotEnoughRoom when the stream takes fewer bytes.
-    void SaveLocalToStream(TStream& stream);
+    // Raises ENotEnoughRoom when the stream takes fewer bytes. oldExtraFollows: the caller copies an
+    // entry's old extra field after the header (of local_extra_length bytes) instead of written_extra.
+    void SaveLocalToStream(TStream& stream, bool oldExtraFollows = false);
     // Writes the central header, the name, the extra field (the 64-bit block when a value needs it,
     // then the other blocks: a copied entry's old bytes without their 64-bit block; central_extra_length
     // counts both) and the comment (zero bytes when not loaded, so that the length field and the

@@ -194,7 +194,7 @@ void TZipWriter::MoveFile(TZipHeaderInfo& record, uint64_t limit) {
     // A local header that comes out as it was lets the entry join the run of entries copied as
     // they are; any other gets its new header and its bytes are copied after it.
     TMemoryStream fresh;
-    header.SaveLocalToStream(fresh);
+    header.SaveLocalToStream(fresh, true);
     const uint64_t newOffset = static_cast<uint64_t>(outputPosition());
     if (old.size() == fresh.Data().size() && std::memcmp(old.data(), fresh.Data().data(), old.size()) == 0) {
         if (FRun.to != static_cast<uint64_t>(at)) {
@@ -206,7 +206,7 @@ void TZipWriter::MoveFile(TZipHeaderInfo& record, uint64_t limit) {
         return;
     }
     flushRun();
-    header.SaveLocalToStream(*FOutStream);
+    header.SaveLocalToStream(*FOutStream, true);
     record.local_header_offset = header.local_header_offset;
     const int64_t from = at + static_cast<int64_t>(TZipHeaderInfo::LocalFixedSize) + nameLength;
     if (FZipStream->Seek(from, TSeekOrigin::soBeginning) != from)

@@ -654,4 +654,31 @@ TEST(FolvioZip, TestAfterWritingRefusesADamagedArchive) {
     EXPECT_EQ(r.exitCode, 0) << r.output;
 }
 
+// -T on AES archives: the job's own entries are read through; carried-over ones under another
+// password pass on their headers; a changed entry under the job's password fails the update.
+TEST(FolvioZip, TestAfterWritingReadsAesEntries) {
+    TempDir dir;
+    std::string text;
+    for (int i = 0; i < 3000; ++i) text += "line " + std::to_string(i) + "\n";
+    testsupport::writeFile(dir / "a.txt", text);
+    testsupport::writeFile(dir / "b.txt", "more");
+    testsupport::writeFile(dir / "c.txt", "still more");
+    CommandResult r = folvioZip(dir.path(), "-T -q --aes -P one good.zip a.txt");
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    std::vector<uint8_t> bytes = testsupport::readBytes(dir / "good.zip");
+    r = folvioZip(dir.path(), "-T -q --aes -P two good.zip b.txt");
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    r = folvioZip(dir.path(), "-T -q -P three good.zip c.txt");  // traditional beside AES
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+
+    bytes.at(30 + 5 + 11 + 18 + 200) ^= 0x5A;  // inside a.txt's encrypted data
+    testsupport::writeBytes(dir / "bad.zip", bytes);
+    r = folvioZip(dir.path(), "-T --aes -P one bad.zip b.txt");
+    EXPECT_EQ(r.exitCode, 5) << r.output;
+    EXPECT_NE(r.output.find("failed its test: \"a.txt\": the data were changed"), std::string::npos) << r.output;
+    EXPECT_EQ(testsupport::readBytes(dir / "bad.zip"), bytes);
+    r = folvioZip(dir.path(), "-T --aes -P two bad.zip b.txt");  // another password: only the headers are seen
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+}
+
 }  // namespace

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <functional>
 #include <map>
+#include <zlib.h>
 
 #include "faultyfilesystem.h"
 #include "testsupport.h"
@@ -62,7 +63,7 @@ void expectSameFiles(const Contents& got, const Contents& want) {
     for (const auto& [name, content] : got) EXPECT_EQ(want.count(name), 1u) << "unexpected entry " << name;
 }
 
-void ourArchive(const fs::path& root, const fs::path& archive, int level, const std::string& password) {
+void ourArchive(const fs::path& root, const fs::path& archive, int level, const std::string& password, bool aes = false) {
     TZipWriter w;
     w.SetZipName(archive.string());
     w.ZipAction = TZipAction::zaReplace;
@@ -72,6 +73,7 @@ void ourArchive(const fs::path& root, const fs::path& archive, int level, const 
     w.SetRootDir(root.string());
     w.SetPackLevel(level);
     w.Password = password;
+    if (aes) w.Encryption = TZipEncryption::zeAes256;
     w.FilesList = {root.string() + "/*.*"};
     w.Zip();
 }
@@ -80,6 +82,7 @@ struct RoundTrip {
     const char* name;
     int level;
     const char* password;
+    bool aes = false;
 };
 
 class ReaderRoundTrip : public ::testing::TestWithParam<RoundTrip> {};
@@ -87,7 +90,7 @@ class ReaderRoundTrip : public ::testing::TestWithParam<RoundTrip> {};
 TEST_P(ReaderRoundTrip, GivesBackEveryFileOfOurWriter) {
     testsupport::TempDir dir;
     makeTree(dir / "src");
-    ourArchive(dir / "src", dir / "a.zip", GetParam().level, GetParam().password);
+    ourArchive(dir / "src", dir / "a.zip", GetParam().level, GetParam().password, GetParam().aes);
     Contents got = readAll(dir / "a.zip", GetParam().password);
     expectSameFiles(got, treeContents(dir / "src"));
     EXPECT_EQ(got.count("sub/empty folder/"), 1u);
@@ -98,7 +101,9 @@ INSTANTIATE_TEST_SUITE_P(Levels, ReaderRoundTrip,
                          ::testing::Values(RoundTrip{"stored", 0, ""}, RoundTrip{"fast", 1, ""},
                                            RoundTrip{"normal", 6, ""}, RoundTrip{"best", 9, ""},
                                            RoundTrip{"maximum", 10, ""}, RoundTrip{"storedEncrypted", 0, "secret"},
-                                           RoundTrip{"bestEncrypted", 9, "pass wörd"}),
+                                           RoundTrip{"bestEncrypted", 9, "pass wörd"},
+                                           RoundTrip{"storedAes", 0, "secret", true},
+                                           RoundTrip{"bestAes", 9, "pass wörd", true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // Archives of the same tree made by writers no one here wrote.
@@ -145,6 +150,9 @@ INSTANTIATE_TEST_SUITE_P(
                       Foreign{"SevenZip", "7zz a -tzip -bd -bb0 ../out.zip . >/dev/null", ""},
                       Foreign{"SevenZipEncrypted", "7zz a -tzip -bd -bb0 -psecret -mem=ZipCrypto ../out.zip . >/dev/null",
                               "secret"},
+                      Foreign{"SevenZipAes", "7zz a -tzip -bd -bb0 -psecret -mem=AES256 ../out.zip . >/dev/null", "secret"},
+                      Foreign{"SevenZipAesStored", "7zz a -tzip -bd -bb0 -mx0 -psecret -mem=AES256 ../out.zip . >/dev/null",
+                              "secret"},
                       Foreign{"PythonDeflated", kPythonZip + std::string(" deflated"), ""},
                       Foreign{"PythonStored", kPythonZip + std::string(" stored"), ""},
                       Foreign{"PythonZip64", kPythonZip + std::string(" zip64"), ""},
@@ -161,12 +169,23 @@ struct Damage {
     std::vector<TEntryFault> faults;  // any of these
     const char* password = "";
     const char* named = nullptr;  // the name the fault must give, when the damage changed it
+    bool aes = false;
 };
 
 void flip(std::vector<uint8_t>& bytes, size_t at) { bytes.at(at) ^= 0x5A; }
 size_t dataStart(const std::vector<uint8_t>& bytes, const TArchiveEntry& e) {
     const size_t at = e.localHeaderOffset;
     return at + 30 + (bytes[at + 26] | bytes[at + 27] << 8) + (bytes[at + 28] | bytes[at + 29] << 8);
+}
+
+// Where the first AES block (id 0x9901, 7 bytes, "AE") after a header starts.
+size_t aesBlock(const std::vector<uint8_t>& bytes, size_t from) {
+    for (size_t at = from; at + 6 <= bytes.size(); ++at)
+        if (bytes[at] == 0x01 && bytes[at + 1] == 0x99 && bytes[at + 2] == 7 && bytes[at + 3] == 0 && bytes[at + 4] == 2 &&
+            bytes[at + 5] == 0 && bytes[at + 6] == 'A')
+            return at;
+    ADD_FAILURE() << "no AES block after " << from;
+    return 0;
 }
 
 class ReaderDamage : public ::testing::TestWithParam<Damage> {};
@@ -178,7 +197,7 @@ TEST_P(ReaderDamage, NamesTheBadEntryAndTheFault) {
     testsupport::writeFile(dir / "src/a.txt", text);
     testsupport::writeBytes(dir / "src/b.bin", testsupport::randomBytes(5000, 3));  // stays stored
     testsupport::writeFile(dir / "src/c.txt", text + text);
-    ourArchive(dir / "src", dir / "a.zip", 6, GetParam().password);
+    ourArchive(dir / "src", dir / "a.zip", 6, GetParam().password, GetParam().aes);
     std::vector<uint8_t> bytes = testsupport::readBytes(dir / "a.zip");
     std::vector<TArchiveEntry> entries;
     {
@@ -198,7 +217,8 @@ TEST_P(ReaderDamage, NamesTheBadEntryAndTheFault) {
 
     const std::string password = *GetParam().password ? "wrong" : "";
     try {
-        TestArchiveFile((dir / "a.zip").string(), std::string(GetParam().name) == "WrongPassword" ? password : GetParam().password);
+        const bool wrong = std::string(GetParam().name).find("WrongPassword") != std::string::npos;
+        TestArchiveFile((dir / "a.zip").string(), wrong ? password : GetParam().password);
         ADD_FAILURE() << "no fault found";
     } catch (const EArchiveFault& e) {
         // No entry given: the first one in the directory's order.
@@ -231,7 +251,30 @@ INSTANTIATE_TEST_SUITE_P(
                {F::Truncated}},
         Damage{"WrongPassword", [](auto&, auto&, size_t) {}, "", {F::Password}, "secret"},
         Damage{"FlippedEncryptedByte", [](auto& b, auto& e, size_t) { flip(b, dataStart(b, e) + 40); }, "c.txt",
-               {F::Data, F::Crc, F::Size}, "secret"}),
+               {F::Data, F::Crc, F::Size}, "secret"},
+        Damage{"AesWrongPassword", [](auto&, auto&, size_t) {}, "", {F::Password}, "secret", nullptr, true},
+        // Changed data are found by the authentication code, even where inflate trips over them first.
+        Damage{"AesFlippedDeflatedByte", [](auto& b, auto& e, size_t) { flip(b, dataStart(b, e) + 40); }, "c.txt",
+               {F::Tampered}, "secret", nullptr, true},
+        Damage{"AesFlippedLastDeflatedByte",
+               [](auto& b, auto& e, size_t) { flip(b, dataStart(b, e) + e.compressedSize - 11); }, "a.txt", {F::Tampered},
+               "secret", nullptr, true},
+        Damage{"AesFlippedStoredByte", [](auto& b, auto& e, size_t) { flip(b, dataStart(b, e) + 100); }, "b.bin",
+               {F::Tampered}, "secret", nullptr, true},
+        Damage{"AesFlippedCode", [](auto& b, auto& e, size_t) { flip(b, dataStart(b, e) + e.compressedSize - 1); },
+               "b.bin", {F::Tampered}, "secret", nullptr, true},
+        // Other keys follow from another salt: the verifier tells (but for one salt in 65536).
+        Damage{"AesFlippedSalt", [](auto& b, auto& e, size_t) { flip(b, dataStart(b, e) + 5); }, "c.txt",
+               {F::Password, F::Tampered}, "secret", nullptr, true},
+        Damage{"AesDataShorterThanHeaderAndCode",
+               [](auto& b, auto& e, size_t c) {
+                   for (int i = 0; i < 4; ++i) b[e.localHeaderOffset + 18 + i] = b[c + 20 + i] = i == 0 ? 20 : 0;
+               },
+               "a.txt", {F::Data}, "secret", nullptr, true},
+        Damage{"AesStrength128",
+               [](auto& b, auto& e, size_t c) { b[aesBlock(b, e.localHeaderOffset) + 8] = 1, b[aesBlock(b, c) + 8] = 1; }, "c.txt", {F::Method}, "secret", nullptr, true},
+        Damage{"AesLocalBlockDiffers", [](auto& b, auto& e, size_t) { b[aesBlock(b, e.localHeaderOffset) + 9] = 0; },
+               "c.txt", {F::Mismatch}, "secret", nullptr, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ReaderDamage, ATruncatedArchiveOrNoneAtAllIsRefusedAsAWhole) {
@@ -266,6 +309,43 @@ TEST(ReaderDamage, TheRegressionArchivesOfTheDirectoryReader) {
             outcome = e.Entry();
         }
         EXPECT_EQ(outcome, c.outcome) << c.file;
+    }
+}
+
+// AE-1 entries keep the CRC beside the authentication code: it is checked too; AE-2 ones store 0.
+TEST(ReaderAes, AnAe1EntryHasItsCrcCheckedAndAnAe2OneNone) {
+    testsupport::TempDir dir;
+    const std::string text = "an entry under AES, version 1 of the format";
+    testsupport::writeFile(dir / "src/a.txt", text);
+    ourArchive(dir / "src", dir / "a.zip", 9, "secret", true);
+    const std::vector<uint8_t> ae2 = testsupport::readBytes(dir / "a.zip");
+    const size_t central = ae2.size() - 22 - (ae2[ae2.size() - 10] | ae2[ae2.size() - 9] << 8);
+    ASSERT_EQ(ae2[central + 16] | ae2[central + 17] | ae2[central + 18] | ae2[central + 19], 0);  // AE-2 stores no CRC
+    // As AE-1: version 1 in both blocks, the given CRC in both headers.
+    auto asAe1 = [&](uint32_t crc) {
+        std::vector<uint8_t> b = ae2;
+        b[aesBlock(b, 0) + 4] = 1, b[aesBlock(b, central) + 4] = 1;
+        for (size_t at : {size_t{14}, central + 16})
+            for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(crc >> (8 * i));
+        return b;
+    };
+    const uint32_t crc =
+        static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(text.data()), static_cast<uInt>(text.size())));
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        bool good;
+    };
+    for (const Case& c :
+         {Case{"Ae2", ae2, true}, Case{"Ae1", asAe1(crc), true}, Case{"Ae1WrongCrc", asAe1(crc ^ 1), false}}) {
+        testsupport::writeBytes(dir / "b.zip", c.bytes);
+        try {
+            EXPECT_EQ(readAll(dir / "b.zip", "secret")["a.txt"], text) << c.name;
+            EXPECT_TRUE(c.good) << c.name;
+        } catch (const EArchiveFault& e) {
+            EXPECT_FALSE(c.good) << c.name << e.what();
+            EXPECT_EQ(e.Fault(), TEntryFault::Crc) << c.name << e.what();
+        }
     }
 }
 
@@ -338,6 +418,26 @@ TEST(TestAfterWriting, EntriesCarriedOverUnderAnotherPasswordPassAndTheTestEndsT
     ASSERT_EQ(reader.Entries().size(), 2u);
     EXPECT_NO_THROW(reader.Test(reader.Entries()[0], "old"));
     EXPECT_NO_THROW(reader.Test(reader.Entries()[1], "new"));
+}
+
+// Carried-over AES entries under a password this job does not know pass on their headers; with the
+// job's own password they are tested through and through.
+TEST(TestAfterWriting, AesEntriesCarriedOverUnderAnotherPasswordPass) {
+    TestedJob job;
+    job.w.Encryption = TZipEncryption::zeAes256;
+    job.w.Password = "old";
+    EXPECT_EQ(job.error({(job.dir / "a.txt").string()}), "no error");
+    job.w.Password = "new";
+    EXPECT_EQ(job.error({(job.dir / "big.txt").string()}), "no error");
+    TBufferedFileStream in((job.dir / "out.zip").string(), TFileMode::fmOpenRead);
+    TArchiveReader reader(in);
+    ASSERT_EQ(reader.Entries().size(), 2u);
+    EXPECT_TRUE(reader.Entries()[0].IsAes());
+    EXPECT_NO_THROW(reader.Test(reader.Entries()[0], "old"));
+    EXPECT_NO_THROW(reader.Test(reader.Entries()[1], "new"));
+    EXPECT_NO_THROW(reader.CheckHeaders(reader.Entries()[0]));
+    const std::string wrong = testsupport::errorOf([&] { reader.Test(reader.Entries()[0], "new"); });
+    EXPECT_NE(wrong.find("\"a.txt\": the password is wrong"), std::string::npos) << wrong;
 }
 
 }  // namespace
