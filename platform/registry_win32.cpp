@@ -1,0 +1,222 @@
+// The registry on Windows: the system's own hives through RegOpenKeyExW, RegQueryValueExW, RegSetValueExW and friends.
+#include "platform/registry.h"
+
+#include "platform/asciicase.h"
+#include "platform/widepath_win32.h"
+
+#include <algorithm>
+#include "platform/winapi_win32.h"
+
+namespace platform {
+
+namespace fs = std::filesystem;
+using win32::Utf8;
+using win32::Wide;
+
+// On Windows a key's "hive" is the system's open key handle, closed with the last RegKey holding it.
+class SqliteHive {
+public:
+    SqliteHive(HKEY key, Hive hive) : key_(key), hive_(hive) {}
+    ~SqliteHive() { RegCloseKey(key_); }
+    SqliteHive(const SqliteHive&) = delete;
+    SqliteHive& operator=(const SqliteHive&) = delete;
+    HKEY key() const { return key_; }
+    Hive hive() const { return hive_; }
+
+private:
+    HKEY key_;
+    Hive hive_;
+};
+
+namespace {
+
+HKEY rootOf(Hive hive) { return hive == Hive::CurrentUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE; }
+
+RegistryError errorOf(LSTATUS status, const std::string& what) {
+    const RegistryError::Code code = status == ERROR_ACCESS_DENIED ? RegistryError::Code::AccessDenied
+                                     : status == ERROR_FILE_NOT_FOUND || status == ERROR_KEY_DELETED
+                                         ? RegistryError::Code::NotFound
+                                         : RegistryError::Code::Failed;
+    return RegistryError(code, what + ": error " + std::to_string(status));
+}
+
+void checkValueName(std::string_view name) {
+    if (!isValidValueName(name))
+        throw RegistryError(RegistryError::Code::InvalidName, "invalid registry value name");
+}
+
+// The key path in the system's form: names joined by "\", without the trailing one.
+std::wstring systemKeyPath(const std::vector<std::string>& names) {
+    std::string path;
+    for (const std::string& name : names) path += (path.empty() ? "" : "\\") + name;
+    return Wide(path);
+}
+
+bool isText(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ; }
+
+// A string value's data, UTF-8 in the core and UTF-16 in the system: every unit converted,
+// its terminating zero too, so that the stored bytes round-trip exactly.
+std::string textFromSystem(const std::vector<BYTE>& data) {
+    std::wstring wide(data.size() / sizeof(wchar_t), L'\0');
+    std::copy(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(wide.size() * sizeof(wchar_t)),
+              reinterpret_cast<BYTE*>(wide.data()));
+    return Utf8(wide);
+}
+
+std::vector<std::string> enumerate(HKEY key, bool values) {
+    std::vector<std::string> names;
+    std::wstring name(values ? kMaxValueNameLength + 1 : kMaxKeyNameLength + 1, L'\0');
+    for (DWORD index = 0;; ++index) {
+        DWORD length = static_cast<DWORD>(name.size());
+        const LSTATUS status = values ? RegEnumValueW(key, index, name.data(), &length, nullptr, nullptr, nullptr, nullptr)
+                                      : RegEnumKeyExW(key, index, name.data(), &length, nullptr, nullptr, nullptr, nullptr);
+        if (status == ERROR_NO_MORE_ITEMS || status == ERROR_KEY_DELETED) break;
+        if (status != ERROR_SUCCESS) throw errorOf(status, "cannot list the registry key");
+        names.push_back(Utf8(std::wstring_view(name.data(), length)));
+    }
+    return names;
+}
+
+}  // namespace
+
+std::optional<RegKey> RegKey::open(Hive hive, std::string_view path) {
+    const std::wstring wide = systemKeyPath(splitKeyPath(path));
+    HKEY key = nullptr;
+    LSTATUS status = RegOpenKeyExW(rootOf(hive), wide.c_str(), 0, KEY_READ | KEY_WRITE, &key);
+    // A key this user may only read (the machine's, mostly) opens for reading.
+    if (status == ERROR_ACCESS_DENIED) status = RegOpenKeyExW(rootOf(hive), wide.c_str(), 0, KEY_READ, &key);
+    if (status == ERROR_FILE_NOT_FOUND) return std::nullopt;
+    if (status != ERROR_SUCCESS) throw errorOf(status, "cannot open the registry key '" + std::string(path) + "'");
+    return RegKey(std::make_shared<SqliteHive>(key, hive), 0);
+}
+
+RegKey RegKey::create(Hive hive, std::string_view path) {
+    const std::wstring wide = systemKeyPath(splitKeyPath(path));
+    HKEY key = nullptr;
+    const LSTATUS status = RegCreateKeyExW(rootOf(hive), wide.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                           KEY_READ | KEY_WRITE, nullptr, &key, nullptr);
+    if (status != ERROR_SUCCESS) throw errorOf(status, "cannot create the registry key '" + std::string(path) + "'");
+    return RegKey(std::make_shared<SqliteHive>(key, hive), 0);
+}
+
+RegKey::RegKey(std::shared_ptr<SqliteHive> hive, int64_t id) : hive_(std::move(hive)), id_(id) {}
+RegKey::RegKey(RegKey&&) noexcept = default;
+RegKey& RegKey::operator=(RegKey&&) noexcept = default;
+RegKey::~RegKey() = default;
+
+void RegKey::close() { hive_.reset(); }
+
+const SqliteHive& RegKey::hive() const {
+    if (!hive_) throw RegistryError(RegistryError::Code::Failed, "the registry key is closed");
+    return *hive_;
+}
+
+SqliteHive& RegKey::hive() {
+    if (!hive_) throw RegistryError(RegistryError::Code::Failed, "the registry key is closed");
+    return *hive_;
+}
+
+std::optional<RegValue> RegKey::read(std::string_view name) const {
+    checkValueName(name);
+    const HKEY key = hive().key();
+    const std::wstring wide = Wide(name);
+    std::vector<BYTE> data;
+    DWORD type = REG_NONE;
+    for (;;) {
+        DWORD size = static_cast<DWORD>(data.size());
+        const LSTATUS status = RegQueryValueExW(key, wide.c_str(), nullptr, &type, data.empty() ? nullptr : data.data(), &size);
+        if (status == ERROR_FILE_NOT_FOUND || status == ERROR_KEY_DELETED) return std::nullopt;
+        if (status == ERROR_MORE_DATA || (status == ERROR_SUCCESS && data.empty() && size > 0)) {
+            data.resize(size);  // the value grew meanwhile, or this was the size query
+            continue;
+        }
+        if (status != ERROR_SUCCESS) throw errorOf(status, "cannot read the registry value '" + std::string(name) + "'");
+        data.resize(size);
+        break;
+    }
+    RegValue value;
+    value.type = type;
+    value.data = isText(type) ? textFromSystem(data) : std::string(data.begin(), data.end());
+    return value;
+}
+
+void RegKey::write(std::string_view name, uint32_t type, std::string_view data) {
+    checkValueName(name);
+    const HKEY key = hive().key();
+    const std::wstring wide = Wide(name);
+    LSTATUS status;
+    if (isText(type)) {
+        const std::wstring text = Wide(data);
+        status = RegSetValueExW(key, wide.c_str(), 0, type, reinterpret_cast<const BYTE*>(text.data()),
+                                static_cast<DWORD>(text.size() * sizeof(wchar_t)));
+    } else {
+        status = RegSetValueExW(key, wide.c_str(), 0, type, reinterpret_cast<const BYTE*>(data.data()),
+                                static_cast<DWORD>(data.size()));
+    }
+    if (status != ERROR_SUCCESS) throw errorOf(status, "cannot write the registry value '" + std::string(name) + "'");
+    // Durable on return, as the caller is promised.
+    RegFlushKey(key);
+}
+
+bool RegKey::erase(std::string_view name) {
+    checkValueName(name);
+    const LSTATUS status = RegDeleteValueW(hive().key(), Wide(name).c_str());
+    if (status == ERROR_FILE_NOT_FOUND || status == ERROR_KEY_DELETED) return false;
+    if (status != ERROR_SUCCESS) throw errorOf(status, "cannot delete the registry value '" + std::string(name) + "'");
+    RegFlushKey(hive().key());
+    return true;
+}
+
+std::vector<std::string> RegKey::valueNames() const { return enumerate(hive().key(), true); }
+
+std::vector<std::string> RegKey::subkeyNames() const {
+    std::vector<std::string> names = enumerate(hive().key(), false);
+    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) { return foldName(a) < foldName(b); });
+    return names;
+}
+
+std::string RegKey::path() const {
+    // The system keeps no path in a handle: the key's full name comes from the kernel object.
+    const HKEY key = hive().key();
+    std::vector<wchar_t> buffer(1024);
+    ULONG length = 0;
+    using QueryKey = LONG(WINAPI*)(HANDLE, int, PVOID, ULONG, PULONG);
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    auto query = ntdll ? reinterpret_cast<QueryKey>(reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQueryKey"))) : nullptr;
+    constexpr int kKeyNameInformation = 3;
+    if (!query || query(key, kKeyNameInformation, buffer.data(), static_cast<ULONG>(buffer.size() * sizeof(wchar_t)), &length) < 0)
+        throw RegistryError(RegistryError::Code::Failed, "cannot name the registry key");
+    const ULONG bytes = *reinterpret_cast<const ULONG*>(buffer.data());
+    std::wstring full(buffer.data() + sizeof(ULONG) / sizeof(wchar_t), bytes / sizeof(wchar_t));
+    // "\REGISTRY\USER\<sid>\Software\..." or "\REGISTRY\MACHINE\Software\...": the part below the hive.
+    const std::wstring machine = L"\\REGISTRY\\MACHINE", user = L"\\REGISTRY\\USER\\";
+    std::wstring below;
+    if (hive().hive() == Hive::LocalMachine && full.size() >= machine.size()) {
+        below = full.substr(machine.size());
+    } else if (full.size() > user.size()) {
+        const size_t sid = full.find(L'\\', user.size());
+        below = sid == std::wstring::npos ? L"" : full.substr(sid);
+    }
+    if (!below.empty() && below.front() == L'\\') below.erase(0, 1);
+    return Utf8(below);
+}
+
+HiveRepair repairHive(Hive) { return HiveRepair{}; }  // the system keeps its hives sound itself
+
+bool deleteKeyTree(Hive hive, std::string_view path) {
+    const std::vector<std::string> names = splitKeyPath(path);
+    if (names.empty()) throw RegistryError(RegistryError::Code::InvalidName, "the root of a hive cannot be deleted");
+    const std::wstring wide = systemKeyPath(names);
+    LSTATUS status = RegDeleteTreeW(rootOf(hive), wide.c_str());
+    if (status == ERROR_FILE_NOT_FOUND) return false;
+    if (status == ERROR_SUCCESS) status = RegDeleteKeyW(rootOf(hive), wide.c_str());
+    if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
+        throw errorOf(status, "cannot delete the registry key '" + std::string(path) + "'");
+    return true;
+}
+
+fs::path hiveDirectory(Hive) { return {}; }
+
+fs::path hiveFile(Hive hive) { return hiveName(hive); }  // the system's hive, named as the registry names it
+
+}  // namespace platform
