@@ -56,6 +56,11 @@ add_library(folvio_zip STATIC
 target_include_directories(folvio_zip PUBLIC ${PROJECT_SOURCE_DIR})
 target_link_libraries(folvio_zip PUBLIC folvio_platform PRIVATE Threads::Threads)
 
+add_library(folvio_backup STATIC backup/archivenames.cpp backup/backuprun.cpp)
+target_include_directories(folvio_backup PUBLIC ${PROJECT_SOURCE_DIR})
+target_link_libraries(folvio_backup PUBLIC folvio_zip folvio_platform)
+target_compile_options(folvio_backup PRIVATE -Wshadow -Wconversion -Wsign-conversion -Wold-style-cast)
+
 add_library(folvio_components STATIC
   components/kwdreg.cpp
   components/kwkeey.cpp
@@ -104,6 +109,7 @@ set(FOLVIO_WINDOWS_TESTS
   "zip_zipdirectory_test\;tests/zip/zipdirectory_test.cpp\;folvio_zip"
   "zip_bufferedstream_test\;tests/zip/bufferedstream_test.cpp\;folvio_zip"
   "deflate_test\;tests/zip/deflate_test.cpp\;folvio_zip"
+  "archivenames_test\;tests/backup/archivenames_test.cpp\;folvio_backup"
   "kwkeey_test\;tests/components/kwkeey_test.cpp\;folvio_components"
   "kwreg_test\;tests/components/kwreg_test.cpp\;folvio_components"
   "kwregister_test\;tests/components/kwregister_test.cpp\;folvio_components"
@@ -120,7 +126,20 @@ endforeach()
 
 # The Windows behaviour itself: the real registry, attributes, code pages, long paths, the tools.
 folvio_test(NAME win32_test SOURCES tests/platform/win32_test.cpp
-  LIBS folvio_zip folvio_components folvio_registry ${FOLVIO_WINDOWS_ZLIB} CORE LABELS windows)
+  LIBS folvio_backup folvio_zip folvio_components folvio_registry ${FOLVIO_WINDOWS_ZLIB} CORE LABELS windows)
 add_dependencies(win32_test folvio-zip folvio-reg)
 target_compile_definitions(win32_test PRIVATE
   FOLVIO_ZIP_EXE="$<TARGET_FILE_NAME:folvio-zip>" FOLVIO_REG_EXE="$<TARGET_FILE_NAME:folvio-reg>")
+
+# The code page tests once more under OEM code page 850: Wine takes the page from the locale,
+# which localedef compiles into the build folder first.
+find_program(FOLVIO_LOCALEDEF localedef)
+if(FOLVIO_LOCALEDEF)
+  file(MAKE_DIRECTORY ${PROJECT_BINARY_DIR}/locales)
+  add_test(NAME win32_locales COMMAND ${FOLVIO_LOCALEDEF} -i de_DE -f UTF-8 ${PROJECT_BINARY_DIR}/locales/de_DE.UTF-8)
+  set_tests_properties(win32_locales PROPERTIES FIXTURES_SETUP win32_locales LABELS windows)
+  add_test(NAME win32_oem850_test COMMAND win32_test --gtest_filter=Win32CodePage.*)
+  set(sandbox ${PROJECT_BINARY_DIR}/test-sandbox/win32_oem850_test)
+  set_tests_properties(win32_oem850_test PROPERTIES FIXTURES_REQUIRED win32_locales LABELS "core;windows"
+    ENVIRONMENT "LOCPATH=${PROJECT_BINARY_DIR}/locales;LC_ALL=de_DE.UTF-8;MARVANE_REGISTRY_DIR=${sandbox};FOLVIO_NO_SHUTDOWN=1")
+endif()

@@ -296,6 +296,9 @@ int PosixFileSystem::listDirectory(const std::string& path, std::vector<std::str
 int PosixFileSystem::unlink(const std::string& path) { return DeleteFileW(SystemPath(path).c_str()) ? 0 : failure(); }
 
 int PosixFileSystem::rename(const std::string& from, const std::string& to) {
+    // A read-only file is not replaced, as Windows refuses it (Wine would replace it).
+    const DWORD target = GetFileAttributesW(SystemPath(to).c_str());
+    if (target != INVALID_FILE_ATTRIBUTES && (target & FILE_ATTRIBUTE_READONLY)) return -EACCES;
     // Written through: the rename is on the disk when the call returns, as the replacement needs.
     return MoveFileExW(SystemPath(from).c_str(), SystemPath(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
                ? 0

@@ -5,6 +5,11 @@
 #include "platform/widepath_win32.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <mutex>
 #include "platform/winapi_win32.h"
 
 namespace platform {
@@ -30,7 +35,45 @@ private:
 
 namespace {
 
-HKEY rootOf(Hive hive) { return hive == Hive::CurrentUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE; }
+// The key's full kernel name ("\REGISTRY\USER\<sid>\Software\..."), through ntdll's NtQueryKey.
+std::wstring fullName(HKEY key) {
+    std::vector<wchar_t> buffer(2048);
+    ULONG length = 0;
+    using QueryKey = LONG(WINAPI*)(HANDLE, int, PVOID, ULONG, PULONG);
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    auto query = ntdll ? reinterpret_cast<QueryKey>(reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQueryKey"))) : nullptr;
+    constexpr int kKeyNameInformation = 3;
+    if (!query || query(key, kKeyNameInformation, buffer.data(), static_cast<ULONG>(buffer.size() * sizeof(wchar_t)), &length) < 0)
+        throw RegistryError(RegistryError::Code::Failed, "cannot name the registry key");
+    ULONG bytes = 0;
+    std::memcpy(&bytes, buffer.data(), sizeof bytes);
+    return std::wstring(buffer.data() + sizeof(ULONG) / sizeof(wchar_t), bytes / sizeof(wchar_t));
+}
+
+// With MARVANE_REGISTRY_DIR set (the tests set a folder of their own) both hives are stand-ins
+// below HKCU\Software\Marvane\Sandbox, one pair per folder, so that no test sees the user's
+// settings or another test's; without it they are the system's own.
+HKEY sandboxRoot(Hive hive) {
+    const char* dir = std::getenv("MARVANE_REGISTRY_DIR");
+    if (!dir || !*dir) return nullptr;
+    static std::mutex mutex;
+    static std::map<std::string, HKEY> roots;
+    const std::string id = std::to_string(std::hash<std::string>{}(dir)) + (hive == Hive::CurrentUser ? "\\HKCU" : "\\HKLM");
+    std::lock_guard lock(mutex);
+    if (auto found = roots.find(id); found != roots.end()) return found->second;
+    HKEY key = nullptr;
+    const std::wstring path = Wide("Software\\Marvane\\Sandbox\\" + id);
+    const LSTATUS status = RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                           KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    if (status != ERROR_SUCCESS) throw RegistryError(RegistryError::Code::Failed, "cannot create the stand-in hive");
+    roots.emplace(id, key);  // kept open for the process's life
+    return key;
+}
+
+HKEY rootOf(Hive hive) {
+    if (HKEY sandbox = sandboxRoot(hive)) return sandbox;
+    return hive == Hive::CurrentUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+}
 
 RegistryError errorOf(LSTATUS status, const std::string& what) {
     const RegistryError::Code code = status == ERROR_ACCESS_DENIED ? RegistryError::Code::AccessDenied
@@ -177,25 +220,19 @@ std::vector<std::string> RegKey::subkeyNames() const {
 
 std::string RegKey::path() const {
     // The system keeps no path in a handle: the key's full name comes from the kernel object.
-    const HKEY key = hive().key();
-    std::vector<wchar_t> buffer(1024);
-    ULONG length = 0;
-    using QueryKey = LONG(WINAPI*)(HANDLE, int, PVOID, ULONG, PULONG);
-    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    auto query = ntdll ? reinterpret_cast<QueryKey>(reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQueryKey"))) : nullptr;
-    constexpr int kKeyNameInformation = 3;
-    if (!query || query(key, kKeyNameInformation, buffer.data(), static_cast<ULONG>(buffer.size() * sizeof(wchar_t)), &length) < 0)
-        throw RegistryError(RegistryError::Code::Failed, "cannot name the registry key");
-    const ULONG bytes = *reinterpret_cast<const ULONG*>(buffer.data());
-    std::wstring full(buffer.data() + sizeof(ULONG) / sizeof(wchar_t), bytes / sizeof(wchar_t));
-    // "\REGISTRY\USER\<sid>\Software\..." or "\REGISTRY\MACHINE\Software\...": the part below the hive.
-    const std::wstring machine = L"\\REGISTRY\\MACHINE", user = L"\\REGISTRY\\USER\\";
+    const std::wstring full = fullName(hive().key());
     std::wstring below;
-    if (hive().hive() == Hive::LocalMachine && full.size() >= machine.size()) {
-        below = full.substr(machine.size());
-    } else if (full.size() > user.size()) {
-        const size_t sid = full.find(L'\\', user.size());
-        below = sid == std::wstring::npos ? L"" : full.substr(sid);
+    if (HKEY sandbox = sandboxRoot(hive().hive())) {
+        const std::wstring root = fullName(sandbox);
+        if (full.size() >= root.size()) below = full.substr(root.size());
+    } else if (hive().hive() == Hive::LocalMachine) {
+        const std::wstring machine = L"\\REGISTRY\\MACHINE";
+        if (full.size() >= machine.size()) below = full.substr(machine.size());
+    } else {
+        // "\REGISTRY\USER\<sid>\...": the part after the user's SID.
+        const std::wstring user = L"\\REGISTRY\\USER\\";
+        const size_t sid = full.size() > user.size() ? full.find(L'\\', user.size()) : std::wstring::npos;
+        if (sid != std::wstring::npos) below = full.substr(sid);
     }
     if (!below.empty() && below.front() == L'\\') below.erase(0, 1);
     return Utf8(below);

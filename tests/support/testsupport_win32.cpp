@@ -81,7 +81,8 @@ std::vector<uint8_t> randomBytes(size_t n, uint32_t seed) {
 
 CommandResult runCommand(const std::string& commandLine) {
     CommandResult r;
-    std::string cmd = commandLine + " 2>&1";
+    // cmd.exe /c drops the first and the last quote of the line: a pair around it keeps the rest.
+    std::string cmd = "\"" + commandLine + " 2>&1\"";
     FILE* pipe = _popen(cmd.c_str(), "rb");
     if (!pipe) return r;
     std::array<char, 4096> buf;
