@@ -84,23 +84,10 @@ std::string AnsiLowerCase(std::string_view text) {
     }
     // The system's lower-case mapping, character by character (as the C.UTF-8 locale on Linux);
     // U+0130 takes two characters as Unicode's full mapping has it.
-    const std::wstring wide = win32::Wide(text);
-    std::wstring lower;
-    lower.reserve(wide.size());
-    for (size_t i = 0; i < wide.size(); ++i) {
-        const bool pair = i + 1 < wide.size() && IS_HIGH_SURROGATE(wide[i]) && IS_LOW_SURROGATE(wide[i + 1]);
-        wchar_t one[2] = {wide[i], pair ? wide[i + 1] : L'\0'};
-        const int units = pair ? 2 : 1;
-        if (!pair && one[0] == 0x130) {
-            lower += L"i\x0307";
-            continue;
-        }
-        wchar_t mapped[4] = {};
-        const int n = LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_LOWERCASE, one, units, mapped, 4, nullptr, nullptr, 0);
-        if (n > 0) lower.append(mapped, static_cast<size_t>(n));
-        else lower.append(one, static_cast<size_t>(units));
-        if (pair) ++i;
-    }
+    std::wstring lower = win32::Wide(text);
+    for (size_t at = lower.find(L'\x0130'); at != std::wstring::npos; at = lower.find(L'\x0130', at + 2))
+        lower.replace(at, 1, L"i\x0307");
+    if (!lower.empty()) CharLowerBuffW(lower.data(), static_cast<DWORD>(lower.size()));
     return win32::Utf8(lower);
 }
 

@@ -88,23 +88,95 @@ void checkValueName(std::string_view name) {
         throw RegistryError(RegistryError::Code::InvalidName, "invalid registry value name");
 }
 
+// A string value's data and every name, UTF-8 in the core and UTF-16 in the system, so that every
+// other program reads the text. Bytes that are no UTF-8 (a scrambled password) go as the lone surrogates
+// U+DC80 to U+DCFF and come back as the same bytes: every stored byte round-trips exactly.
+std::wstring textToSystem(std::string_view text) {
+    std::wstring wide;
+    wide.reserve(text.size());
+    size_t i = 0;
+    while (i < text.size()) {
+        const auto byte = [&](size_t k) { return static_cast<uint8_t>(text[k]); };
+        const uint8_t b = byte(i);
+        const size_t length = b < 0x80 ? 1 : (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : (b & 0xF8) == 0xF0 ? 4 : 0;
+        if (length == 1) {
+            wide += static_cast<wchar_t>(b);
+            ++i;
+            continue;
+        }
+        char32_t c = length == 2 ? b & 0x1F : length == 3 ? b & 0x0F : b & 0x07;
+        bool ok = length != 0 && i + length <= text.size();
+        for (size_t k = 1; ok && k < length; ++k) {
+            ok = (byte(i + k) & 0xC0) == 0x80;
+            c = (c << 6) | (byte(i + k) & 0x3F);
+        }
+        // Overlong forms, surrogates and values past U+10FFFF are no UTF-8 either.
+        const char32_t least = length == 2 ? 0x80 : length == 3 ? 0x800 : 0x10000;
+        ok = ok && c >= least && c <= 0x10FFFF && (c < 0xD800 || c > 0xDFFF);
+        if (!ok) {
+            wide += static_cast<wchar_t>(0xDC00 | b);
+            ++i;
+            continue;
+        }
+        if (c >= 0x10000) {
+            wide += static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10));
+            wide += static_cast<wchar_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+        } else {
+            wide += static_cast<wchar_t>(c);
+        }
+        i += length;
+    }
+    return wide;
+}
+
+std::string textFromSystem(std::wstring_view wide) {
+    std::string text;
+    text.reserve(wide.size());
+    auto put = [&](char32_t c) {
+        if (c < 0x80) {
+            text += static_cast<char>(c);
+        } else if (c < 0x800) {
+            text += static_cast<char>(0xC0 | (c >> 6));
+            text += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            text += static_cast<char>(0xE0 | (c >> 12));
+            text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            text += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            text += static_cast<char>(0xF0 | (c >> 18));
+            text += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            text += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    };
+    for (size_t i = 0; i < wide.size(); ++i) {
+        const char32_t u = static_cast<char16_t>(wide[i]);
+        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 && wide[i + 1] <= 0xDFFF) {
+            put(0x10000 + ((u - 0xD800) << 10) + (static_cast<char16_t>(wide[i + 1]) - 0xDC00));
+            ++i;
+        } else if (u >= 0xDC80 && u <= 0xDCFF) {
+            text += static_cast<char>(u & 0xFF);  // a byte that was no UTF-8
+        } else {
+            put(u == 0xD800 || (u > 0xD800 && u <= 0xDFFF) ? 0xFFFD : u);
+        }
+    }
+    return text;
+}
+
+std::string textFromSystem(const std::vector<BYTE>& data) {
+    std::wstring wide(data.size() / sizeof(wchar_t), L'\0');
+    std::memcpy(wide.data(), data.data(), wide.size() * sizeof(wchar_t));
+    return textFromSystem(std::wstring_view(wide));
+}
+
 // The key path in the system's form: names joined by "\", without the trailing one.
 std::wstring systemKeyPath(const std::vector<std::string>& names) {
     std::string path;
     for (const std::string& name : names) path += (path.empty() ? "" : "\\") + name;
-    return Wide(path);
+    return textToSystem(path);
 }
 
 bool isText(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ; }
-
-// A string value's data, UTF-8 in the core and UTF-16 in the system: every unit converted,
-// its terminating zero too, so that the stored bytes round-trip exactly.
-std::string textFromSystem(const std::vector<BYTE>& data) {
-    std::wstring wide(data.size() / sizeof(wchar_t), L'\0');
-    std::copy(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(wide.size() * sizeof(wchar_t)),
-              reinterpret_cast<BYTE*>(wide.data()));
-    return Utf8(wide);
-}
 
 std::vector<std::string> enumerate(HKEY key, bool values) {
     std::vector<std::string> names;
@@ -115,7 +187,7 @@ std::vector<std::string> enumerate(HKEY key, bool values) {
                                       : RegEnumKeyExW(key, index, name.data(), &length, nullptr, nullptr, nullptr, nullptr);
         if (status == ERROR_NO_MORE_ITEMS || status == ERROR_KEY_DELETED) break;
         if (status != ERROR_SUCCESS) throw errorOf(status, "cannot list the registry key");
-        names.push_back(Utf8(std::wstring_view(name.data(), length)));
+        names.push_back(textFromSystem(std::wstring_view(name.data(), length)));
     }
     return names;
 }
@@ -162,7 +234,7 @@ SqliteHive& RegKey::hive() {
 std::optional<RegValue> RegKey::read(std::string_view name) const {
     checkValueName(name);
     const HKEY key = hive().key();
-    const std::wstring wide = Wide(name);
+    const std::wstring wide = textToSystem(name);
     std::vector<BYTE> data;
     DWORD type = REG_NONE;
     for (;;) {
@@ -186,10 +258,10 @@ std::optional<RegValue> RegKey::read(std::string_view name) const {
 void RegKey::write(std::string_view name, uint32_t type, std::string_view data) {
     checkValueName(name);
     const HKEY key = hive().key();
-    const std::wstring wide = Wide(name);
+    const std::wstring wide = textToSystem(name);
     LSTATUS status;
     if (isText(type)) {
-        const std::wstring text = Wide(data);
+        const std::wstring text = textToSystem(data);
         status = RegSetValueExW(key, wide.c_str(), 0, type, reinterpret_cast<const BYTE*>(text.data()),
                                 static_cast<DWORD>(text.size() * sizeof(wchar_t)));
     } else {
@@ -203,7 +275,7 @@ void RegKey::write(std::string_view name, uint32_t type, std::string_view data) 
 
 bool RegKey::erase(std::string_view name) {
     checkValueName(name);
-    const LSTATUS status = RegDeleteValueW(hive().key(), Wide(name).c_str());
+    const LSTATUS status = RegDeleteValueW(hive().key(), textToSystem(name).c_str());
     if (status == ERROR_FILE_NOT_FOUND || status == ERROR_KEY_DELETED) return false;
     if (status != ERROR_SUCCESS) throw errorOf(status, "cannot delete the registry value '" + std::string(name) + "'");
     RegFlushKey(hive().key());
@@ -235,7 +307,7 @@ std::string RegKey::path() const {
         if (sid != std::wstring::npos) below = full.substr(sid);
     }
     if (!below.empty() && below.front() == L'\\') below.erase(0, 1);
-    return Utf8(below);
+    return textFromSystem(std::wstring_view(below));
 }
 
 HiveRepair repairHive(Hive) { return HiveRepair{}; }  // the system keeps its hives sound itself

@@ -19,6 +19,7 @@
 #include "platform/environment.h"
 #include "platform/filesystem.h"
 #include "platform/findfile.h"
+#include "platform/regfile.h"
 #include "platform/registry.h"
 #include "platform/securerandom.h"
 #include "platform/shutdown.h"
@@ -165,6 +166,7 @@ TEST_P(Win32Registry, ValuesRoundTripExactlyAndNamesIgnoreCase) {
         {"expandable text", "TempPath", REG_EXPAND_SZ, platform::textData("%TEMP%\\folvio")},
         {"a number", "Count", REG_DWORD, platform::dwordData(0xDEADBEEF)},
         {"bytes with zeros", "Scrambled", REG_BINARY, std::string("\0\x01\xFF\0z", 5)},
+        {"text of bytes that are no UTF-8", "Password", REG_SZ, platform::textData("\xFF\xFE\x80z\xC3(\xED\xA0\x80")},
         {"the default value", "", REG_SZ, platform::textData("default")},
     };
     {
@@ -208,6 +210,35 @@ TEST_P(Win32Registry, ValuesRoundTripExactlyAndNamesIgnoreCase) {
 
 INSTANTIATE_TEST_SUITE_P(StandInAndSystemHives, Win32Registry, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? std::string("System") : std::string("StandIn"); });
+
+// Export and import give back every byte, names that are no UTF-8 included; the system lists
+// the values in an order of its own (Wine sorts them by name), the same after the import.
+TEST(Win32Registry, ExportAndImportThroughTheSystemRegistryAreLossless) {
+    std::string everyByte;
+    for (int b = 1; b < 256; ++b) everyByte += static_cast<char>(b);
+    const std::string path = "Software\\Marvane\\ExportTest";
+    {
+        RegKey key = RegKey::create(Hive::CurrentUser, path);
+        key.write("Password", REG_SZ, platform::textData(everyByte));
+        key.write("name " + everyByte, REG_SZ, platform::textData("\xE9t\xE9"));
+        key.write("no terminator", REG_SZ, "abc");
+        key.write("two zeros", REG_SZ, std::string("a\0b\0", 4));
+        key.write("Binary", REG_BINARY, everyByte);
+        key.write("Short dword", REG_DWORD, "\1\2");
+        key.write("Type 0x1234", 0x1234, "x");
+        RegKey::create(Hive::CurrentUser, path + "\\Sub key [1]");
+    }
+    const std::string exported = platform::formatRegFile(platform::readKeyTree(Hive::CurrentUser, path));
+    ASSERT_TRUE(platform::deleteKeyTree(Hive::CurrentUser, path));
+    platform::applyRegFile(platform::parseRegFile(exported));
+    EXPECT_EQ(platform::formatRegFile(platform::readKeyTree(Hive::CurrentUser, path)), exported);
+    std::optional<RegKey> key = RegKey::open(Hive::CurrentUser, path);
+    ASSERT_TRUE(key);
+    EXPECT_EQ(key->read("name " + everyByte)->data, platform::textData("\xE9t\xE9"));
+    EXPECT_EQ(key->read("password")->data, platform::textData(everyByte));
+    EXPECT_EQ(key->valueNames().size(), 7u);
+    platform::deleteKeyTree(Hive::CurrentUser, path);
+}
 
 TEST(Win32Registry, TheSettingsStoreKeepsItsValuesInTheSystemRegistry) {
     ScopedEnv noSandbox("MARVANE_REGISTRY_DIR", std::nullopt);
@@ -534,6 +565,19 @@ TEST(Win32Platform, ShellFoldersTheProgramAndTheRandomSourceComeFromTheSystem) {
     platform::SecureRandomBytes(a, sizeof a);
     platform::SecureRandomBytes(b, sizeof b);
     EXPECT_NE(std::memcmp(a, b, sizeof a), 0);
+}
+
+TEST(Win32Platform, LowerCaseIsTheSystemsMapping) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"My Docs 2005", "my docs 2005"},
+        {"\xC3\x9C" "BUNG \xC3\x84RA", "\xC3\xBC" "bung \xC3\xA4ra"},
+        {"\xCE\xA3\xCE\x91", "\xCF\x83\xCE\xB1"},                   // Greek
+        {"\xD0\x94\xD0\x9E\xD0\x9C", "\xD0\xB4\xD0\xBE\xD0\xBC"},  // Cyrillic
+        {"\xF0\x90\x90\x80", "\xF0\x90\x90\xA8"},                   // DESERET, a surrogate pair in UTF-16
+        {"\xC4\xB0stanbul", "i\xCC\x87stanbul"},
+        {"AB\xFF\xC3", "ab\xFF\xC3"},                                  // no UTF-8: A to Z only
+    };
+    for (const auto& [text, lower] : cases) EXPECT_EQ(platform::AnsiLowerCase(text), lower) << text;
 }
 
 TEST(Win32Platform, ThePowerOffRequestStaysASwitchedOffLine) {
