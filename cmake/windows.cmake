@@ -1,9 +1,11 @@
-# The Windows core: the Qt-free libraries, folvio-zip, folvio-reg and their tests as static .exe
-# files, cross-built with mingw-w64 (cmake/toolchain-mingw64.cmake) and run under Wine by ctest.
+# The Windows build: the Qt-free libraries, folvio-zip, folvio-reg and their tests as static .exe
+# files, cross-built with mingw-w64 (cmake/toolchain-mingw64.cmake) and run under Wine by ctest;
+# with FOLVIO_WINDOWS_GUI=ON also the windows, for a Windows Qt 6 (README "Windows": untried here).
 # Each platform unit that talks to the system has a *_win32.cpp beside the Linux one, same header.
-# Not built here (see README "Windows"): the windows and the Qt libraries (no Windows Qt on this
-# machine), the web page component (no mingw build of gumbo), the SQLite hives (the registry is
-# the system's), libdeflate's maximum level (no mingw build: level 10 packs at level 9).
+# Not in the core here: the web page component (no mingw build of gumbo on Debian), the SQLite
+# hives (the registry is the system's), and libdeflate's maximum level when no Windows libdeflate
+# is found (level 10 then packs as our level 9).
+option(FOLVIO_WINDOWS_GUI "Also build the windows (needs Qt 6 and gumbo built for Windows)" OFF)
 
 set(FOLVIO_CORE_ONLY ON)
 add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601
@@ -26,6 +28,7 @@ add_library(folvio_platform STATIC
   platform/dirsearch.cpp
   platform/dostime.cpp
   platform/environment_win32.cpp
+  platform/filenamecase_win32.cpp
   platform/filesystem_win32.cpp
   platform/findfile_win32.cpp
   platform/leftout.cpp
@@ -41,10 +44,20 @@ add_library(folvio_registry STATIC platform/regfile.cpp platform/registry.cpp pl
 target_link_libraries(folvio_registry PUBLIC folvio_platform advapi32)
 
 find_package(Threads REQUIRED)
+find_package(PkgConfig QUIET)
+if(PkgConfig_FOUND)
+  pkg_check_modules(LIBDEFLATE QUIET IMPORTED_TARGET libdeflate)
+endif()
+if(LIBDEFLATE_FOUND)
+  set(FOLVIO_MAXDEFLATE zip/maxdeflate.cpp)
+else()
+  message(STATUS "No libdeflate for Windows: the maximum level packs as level 9")
+  set(FOLVIO_MAXDEFLATE zip/maxdeflate_win32.cpp)
+endif()
 add_library(folvio_zip STATIC
   zip/bufferedstream.cpp
   zip/deflate.cpp
-  zip/maxdeflate_win32.cpp
+  ${FOLVIO_MAXDEFLATE}
   zip/sortedzip.cpp
   zip/tradcipher.cpp
   zip/zipreader.cpp
@@ -55,6 +68,9 @@ add_library(folvio_zip STATIC
 )
 target_include_directories(folvio_zip PUBLIC ${PROJECT_SOURCE_DIR})
 target_link_libraries(folvio_zip PUBLIC folvio_platform PRIVATE Threads::Threads)
+if(LIBDEFLATE_FOUND)
+  target_link_libraries(folvio_zip PRIVATE PkgConfig::LIBDEFLATE)
+endif()
 
 add_library(folvio_backup STATIC backup/archivenames.cpp backup/backuprun.cpp)
 target_include_directories(folvio_backup PUBLIC ${PROJECT_SOURCE_DIR})
@@ -77,6 +93,32 @@ add_executable(folvio-zip tools/folvio-zip.cpp)
 target_link_libraries(folvio-zip PRIVATE folvio_zip folvio_buildinfo)
 add_executable(folvio-reg tools/folvio-reg.cpp)
 target_link_libraries(folvio-reg PRIVATE folvio_registry folvio_buildinfo)
+
+# The windows: the Qt libraries, the controls and the program, as on Linux. The power-off request
+# is in folvio_platform here (ExitWindowsEx, no D-Bus).
+if(FOLVIO_WINDOWS_GUI)
+  set(FOLVIO_CORE_ONLY OFF)
+  set(CMAKE_AUTOMOC ON)
+  set(CMAKE_AUTORCC ON)
+  find_package(Qt6 6.4 REQUIRED COMPONENTS Core Gui Widgets PrintSupport)
+  pkg_check_modules(GUMBO REQUIRED IMPORTED_TARGET gumbo)
+  target_sources(folvio_components PRIVATE components/kwhtml.cpp components/kwhtmlfile.cpp)
+  target_link_libraries(folvio_components PRIVATE PkgConfig::GUMBO)
+  add_library(folvio_platform_qt INTERFACE)
+  target_link_libraries(folvio_platform_qt INTERFACE folvio_platform Qt6::Core)
+  add_library(folvio_components_qt STATIC
+    components/kwbrfolder.cpp
+    components/kwdigianz.cpp
+    components/kwgraphics.cpp
+    components/kwhtml_qt.cpp
+    components/kwstatus.cpp
+    components/kwstore_qt.cpp
+  )
+  target_link_libraries(folvio_components_qt PUBLIC folvio_components Qt6::Gui Qt6::Widgets)
+  add_subdirectory(controls)
+  add_subdirectory(app)
+  set_target_properties(folvio PROPERTIES WIN32_EXECUTABLE ON)
+endif()
 
 if(NOT FOLVIO_BUILD_TESTS)
   return()
@@ -127,6 +169,7 @@ endforeach()
 # The cases of those tests that fit Linux only, left out here through GoogleTest's filter:
 #   codepage: Python decodes the table (a Linux program); Linux's OEM page is UTF-8; the lower-case
 #     table is the system's own, and Wine's lacks KELVIN SIGN (win32_test checks the rest).
+#   sortedzip: names that differ in case only are two keys, as Linux names are (win32_test: one).
 #   ziprecords: names CP437 holds go as UTF-8 where the OEM page is UTF-8 (win32_test: OEM pages).
 #   kwreg: a registry made unwritable through its folder, a damaged hive file: the system's
 #     registry has neither; the XDG folders and a program name without ".exe".
@@ -137,6 +180,7 @@ endforeach()
 set(FOLVIO_WINDOWS_FILTERS
   "platform_codepage_test\;-Codepage.EveryOemByteDecodesAsPythonsCp437Codec:Codepage.OnLinux*:Codepage.LowerCaseMapsEveryCharacterWhateverTheProcessLocale"
   "zip_ziprecords_test\;-ZipRecords.StoredNamesAndTheirEncoding"
+  "zip_sortedzip_test\;-SortedZip.NamesDifferingOnlyInCaseAreDifferentKeys"
   "kwreg_test\;-KwRegTest.AFailedWriteRaisesFailedToSetData:KwRegTest.ADamagedHive*:KwRegTest.EnvironmentHelpers"
   "regfile_test\;-RegFile.ExportAndImportThroughTheRegistryAreLossless"
   "kwparser_test\;-KwParser.UsesTheLocaleDecimalSeparatorUnlessOverwritten:KwParser.ConvertAllColonsAndDotsTakesBothAsTheDecimalSymbol"

@@ -18,14 +18,18 @@
 #include "platform/codepage.h"
 #include "platform/environment.h"
 #include "platform/filesystem.h"
+#include "platform/filenamecase.h"
 #include "platform/findfile.h"
 #include "platform/regfile.h"
 #include "platform/registry.h"
 #include "platform/securerandom.h"
 #include "platform/shutdown.h"
+#include "platform/wildcard.h"
 #include "platform/widepath_win32.h"
 #include "platform/winapi_win32.h"
 #include "testsupport.h"
+#include "zip/sortedzip.h"
+#include "zip/ziperrors.h"
 #include "zip/zipwriter.h"
 
 namespace fs = std::filesystem;
@@ -546,6 +550,67 @@ TEST(Win32CodePage, ArchiveNamesCarryTheUtf8FlagOnlyOutsideTheOemPage) {
         ASSERT_NE(found, stored.end()) << c.name;
         EXPECT_EQ((found->flag & 0x800) != 0, c.utf8) << c.name;
     }
+}
+
+// --- Names compare ignoring case, as the file system takes them ---------------------------------
+
+TEST(Win32FileNames, CompareIgnoringCaseAsTheFileSystemDoes) {
+    struct Case {
+        const char* what;
+        std::string a, b;
+        bool same;
+    };
+    const Case cases[] = {
+        {"ASCII", "Docs/Readme.TXT", "docs/readme.txt", true},
+        {"Latin letters", "\xC3\x89T\xC3\x89.txt", "\xC3\xA9t\xC3\xA9.txt", true},
+        {"Cyrillic", "\xD0\x94\xD0\x9E\xD0\x9C", "\xD0\xB4\xD0\xBE\xD0\xBC", true},
+        {"other letters", "a.txt", "b.txt", false},
+        {"a prefix is not the name", "a.txt", "a.txt.bak", false},
+        {"bytes that are no UTF-8 compare as bytes", "caf\xE9", "caf\xC9", false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(platform::SameFileName(c.a, c.b), c.same) << c.what;
+        EXPECT_EQ(platform::FoldFileName(c.a) == platform::FoldFileName(c.b), c.same) << c.what;
+        EXPECT_EQ(platform::CompareFileNames(c.a, c.b), -platform::CompareFileNames(c.b, c.a)) << c.what;
+    }
+    EXPECT_TRUE(platform::FileNameStartsWith("C:/Data/My Docs/a.txt", "c:/data/"));
+    EXPECT_TRUE(IsMatch("\xC3\x89*.TXT", "\xC3\xA9t\xC3\xA9.txt")) << "wildcards fold every letter";
+}
+
+TEST(Win32FileNames, TheArchiveTheRootAndTheIndexIgnoreCase) {
+    TempDir dir;
+    const std::string base = corePath(dir.path());
+    writeCoreFile(base + "/Data/a.txt", "a");
+    writeCoreFile(base + "/Data/Sub/b.txt", "b");
+    // The archive inside the folder it packs, named in other letter case: it is not packed itself.
+    const std::string archive = base + "/Data/Self.zip";
+    {
+        TZipWriter writer;
+        writer.SetRootDir(base + "/DATA/");  // the root in other case still cuts the paths
+        writer.SetRelativePaths(true);
+        writer.AddDirEntriesOnRecurse = false;
+        writer.SetZipName(archive);
+        writer.FilesList = {">" + base + "/Data/*.*", base + "/data/A.TXT"};  // the same file twice
+        std::vector<std::string> skipped;
+        writer.OnSkippingFile = [&](TZipReader*, TSkipReason, const std::string& name, int, bool&) { skipped.push_back(name); };
+        EXPECT_EQ(writer.Zip(), 2);
+        EXPECT_EQ(skipped.size(), 1u) << "the second a.txt is the same entry";
+    }
+    // Self.zip is not in it; a.txt is in it once, under the name of whichever spec came first.
+    const std::set<std::string> packed = namesIn(archive);
+    ASSERT_EQ(packed.size(), 2u);
+    ASSERT_TRUE(packed.erase("Sub/b.txt"));
+    EXPECT_TRUE(platform::SameFileName(*packed.begin(), "a.txt")) << *packed.begin();
+    TSortedZip names(TZipSortMode::ByName);
+    auto entry = [](const char* folder, const char* name) {
+        auto h = std::make_unique<TZipHeaderInfo>();
+        h->Setdirectory(folder);
+        h->Setfilename(name);
+        return h;
+    };
+    names.Add(entry("Docs/", "Readme.txt"));
+    EXPECT_THROW(names.Add(entry("DOCS/", "README.TXT")), EListError);
+    EXPECT_EQ(names.Count(), 1u);
 }
 
 // --- The rest of the platform -----------------------------------------------------------------
