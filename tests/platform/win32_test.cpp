@@ -597,7 +597,7 @@ TEST(Win32FileNames, TheArchiveTheRootAndTheIndexIgnoreCase) {
         EXPECT_EQ(skipped.size(), 1u) << "the second a.txt is the same entry";
     }
     // Self.zip is not in it; a.txt is in it once, under the name of whichever spec came first.
-    const std::set<std::string> packed = namesIn(archive);
+    std::set<std::string> packed = namesIn(archive);
     ASSERT_EQ(packed.size(), 2u);
     ASSERT_TRUE(packed.erase("Sub/b.txt"));
     EXPECT_TRUE(platform::SameFileName(*packed.begin(), "a.txt")) << *packed.begin();
