@@ -13,7 +13,9 @@ add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WIN
 # The POSIX open flags that the core passes and the C runtime lacks.
 add_compile_options(-include ${PROJECT_SOURCE_DIR}/platform/posixflags_win32.h)
 # One file per program: no runtime DLLs beside it, so Wine and a bare Windows run it as it is.
-add_link_options(-static -static-libgcc -static-libstdc++)
+if(MINGW)
+  add_link_options(-static -static-libgcc -static-libstdc++)
+endif()
 # GCC 12 reports false -Wrestrict warnings on std::string assignments at -O2 (GCC bug 105329).
 add_compile_options(-Wno-restrict)
 
@@ -125,11 +127,15 @@ if(NOT FOLVIO_BUILD_TESTS)
 endif()
 enable_testing()
 
-# GoogleTest from Debian's sources, built with the same compiler.
+# GoogleTest from Debian's sources, built with the same compiler; elsewhere an installed one.
 set(FOLVIO_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest's sources")
-set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
-set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
-add_subdirectory(${FOLVIO_GTEST_SOURCE} ${PROJECT_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+if(EXISTS ${FOLVIO_GTEST_SOURCE}/CMakeLists.txt)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
+  add_subdirectory(${FOLVIO_GTEST_SOURCE} ${PROJECT_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+else()
+  find_package(GTest REQUIRED)
+endif()
 
 add_library(folvio_testsupport STATIC tests/support/testsupport_win32.cpp)
 target_include_directories(folvio_testsupport PUBLIC ${PROJECT_SOURCE_DIR}/tests/support)
