@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "backup/backuprun.h"
+#include "components/kwdreg.h"
 #include "components/kwreg.h"
 #include "platform/codepage.h"
 #include "platform/environment.h"
@@ -258,6 +259,25 @@ TEST(Win32Registry, TheSettingsStoreKeepsItsValuesInTheSystemRegistry) {
     EXPECT_EQ(RegGetValueW(HKEY_CURRENT_USER, Wide(path).c_str(), L"DESTDIR", RRF_RT_REG_SZ, nullptr, text, &size), ERROR_SUCCESS);
     EXPECT_EQ(std::wstring(text), L"C:\\Backups\\Gr\u00FC\u00DFe\\");
     platform::deleteKeyTree(Hive::CurrentUser, path);
+}
+
+// The start-up entry is a value of the machine's Run key holding the program's full path
+// (in the tests' stand-in machine hive).
+TEST(Win32Registry, TheStartUpEntryIsAValueOfTheRunKey) {
+    TKwDReg store;
+    const std::string name = "Folvio test";
+    EXPECT_FALSE(store.GetSystemStartup(name));
+    store.SetSystemStartup(true, name);
+    EXPECT_TRUE(store.GetSystemStartup(name));
+    std::optional<RegKey> run = RegKey::open(Hive::LocalMachine, "Software\\Microsoft\\Windows\\CurrentVersion\\Run");
+    ASSERT_TRUE(run);
+    std::string program = platform::executablePath();
+    std::replace(program.begin(), program.end(), '/', '\\');
+    EXPECT_EQ(run->read(name)->text(), program);
+    EXPECT_EQ(run->read(name)->type, REG_SZ);
+    store.SetSystemStartup(false, name);
+    EXPECT_FALSE(store.GetSystemStartup(name));
+    store.SetSystemStartup(false, name);  // nothing to remove: no error
 }
 
 TEST(Win32Registry, AValueWrittenByFolvioRegIsReadByTheSystemsRegQuery) {
