@@ -37,7 +37,7 @@ public:
         if (n > room_ - written_) throw NoGain{};
         std::memcpy(output_ + written_, buffer, n);
         written_ += n;
-        return count;
+        return n;
     }
     size_t written() const { return written_; }
 
