@@ -7,6 +7,8 @@
 #   FOLVIO_SKIP_SANITIZE=1 skips the sanitizer build (local iteration only; CI runs it)
 #   FOLVIO_SKIP_WINDOWS=1 skips the Windows core under Wine (local iteration only; CI runs it)
 #   FOLVIO_PACKAGE_CHECK=1 also builds the Debian packages and runs lintian on them (about a minute)
+#   FOLVIO_BIG_TESTS=1   also runs the tests of the label "big" (files of 4 GiB and more; about half
+#                        an hour on two cores) when the temporary folder has 24 GiB free
 set -euo pipefail
 cd "$(dirname "$0")"
 root=$(pwd)
@@ -20,7 +22,18 @@ export FOLVIO_NO_SHUTDOWN=1
 echo "== Release build and tests"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DFOLVIO_WERROR=ON >/dev/null
 cmake --build build -j"$jobs"
-ctest --test-dir build --output-on-failure -j"$jobs"
+ctest --test-dir build --output-on-failure -j"$jobs" -LE big
+
+if [ "${FOLVIO_BIG_TESTS:-0}" = 1 ]; then
+  tmp=${TMPDIR:-/tmp}
+  free_kib=$(df -Pk "$tmp" | awk 'NR == 2 { print $4 }')
+  if [ "$free_kib" -ge $((24 * 1024 * 1024)) ]; then
+    echo "== Tests with files of 4 GiB and more (label big)"
+    ctest --test-dir build --output-on-failure -L big
+  else
+    echo "== Tests of the label big left out: $tmp has less than 24 GiB free"
+  fi
+fi
 
 if [ "${FOLVIO_PACKAGE_CHECK:-0}" = 1 ]; then
   echo "== Debian packages and lintian"

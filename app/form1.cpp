@@ -11,6 +11,7 @@
 #include "controls/gradientprogressbar.h"
 #include "platform/filesystem.h"
 #include "platform/shutdown.h"
+#include "zip/aescipher.h"
 
 #include <QAction>
 #include <QApplication>
@@ -40,6 +41,9 @@ constexpr char kConfirmation[] = "Confirmation";
 // The stored "PackLevel" texts: level 9, and the maximum level. Any other text is level 9.
 constexpr char kDefaultPackLevel[] = "9";
 constexpr char kMaximumPackLevel[] = "10";
+// The stored "Encryption" texts: AES-256, and the traditional ZIP cipher (also when none is stored).
+constexpr char kEncryptionAes[] = "aes";
+constexpr char kEncryptionTraditional[] = "zip";
 
 QFrame* panel(QWidget* parent, const char* name, int height) {
     auto* frame = new QFrame(parent);
@@ -173,7 +177,7 @@ TForm1::TForm1(const QStringList& arguments, QWidget* parent) : QMainWindow(pare
 
     AppDir = folderlist::ProgramDir();
     ZipWriter1.OnTotalPercentDone = [this](TZipReader*, int Percent) { ZipWriter1TotalPercentDone(Percent); };
-    ZipWriter1.OnZipComplete = [this](TZipReader*, int FileCount) { ZipWriter1ZipComplete(FileCount); };
+    ZipWriter1.OnZipComplete = [this](TZipReader*, int64_t FileCount) { ZipWriter1ZipComplete(FileCount); };
     ZipWriter1.ProcessMessages = [this] { ProcessMessages(); };
     KwKeey1.SetProgrammID(11);
     KwKeey1.Schluessel = "vantorel";
@@ -182,6 +186,11 @@ TForm1::TForm1(const QStringList& arguments, QWidget* parent) : QMainWindow(pare
     MainMenu1->setObjectName("MainMenu1");
     File1 = MainMenu1->addMenu("File");
     File1->setObjectName("File1");
+    VerifyArchives1 = File1->addAction("Verify Archives After Writing");
+    VerifyArchives1->setObjectName("VerifyArchives1");
+    VerifyArchives1->setCheckable(true);
+    VerifyArchives1->setChecked(true);
+    File1->addSeparator();
     Exit1 = File1->addAction("Exit");
     Exit1->setObjectName("Exit1");
 
@@ -388,6 +397,7 @@ void TForm1::connectHandlers() {
     on(CheckBox3, &QCheckBox::toggled, &TForm1::CheckBox3Click);
     on(CheckBox4, &QCheckBox::toggled, &TForm1::CheckBox4Click);
     on(CheckBox5, &QCheckBox::toggled, &TForm1::CheckBox5Click);
+    on(VerifyArchives1, &QAction::toggled, &TForm1::VerifyArchives1Click);
     on(Exit1, &QAction::triggered, &TForm1::Exit1Click);
     on(AutoStartTimer, &QTimer::timeout, &TForm1::AutoStartTimerTimer);
     Label6->installEventFilter(this);
@@ -531,12 +541,25 @@ void TForm1::CheckBox2Click() {
         return;
     }
     if (!Form2) throw std::logic_error("The password dialog is missing");
+    // The choice made last time; a new one starts with the strong cipher.
+    Form2->SetStrongEncryption(KwReg1.Pop("Encryption") != kEncryptionTraditional);
     Form2->exec();
+    // Whatever the dialog's end, the plain password goes from memory once it is dealt with (it
+    // is stored scrambled).
+    struct Forget {
+        TForm2& dialog;
+        ~Forget() {
+            aescipher::WipeText(dialog.NewPassword);
+            dialog.Edit1->clear();
+            dialog.Edit2->clear();
+        }
+    } forget{*Form2};
     if (Form2->PasswordCancelled || Form2->NewPassword.empty()) {
         KwReg1.Push("Password", "");
         CheckBox2->setChecked(false);
         return;
     }
+    KwReg1.Push("Encryption", Form2->StrongEncryption() ? kEncryptionAes : kEncryptionTraditional);
     KwReg1.Push("Password", KwKeey1.Encode(Form2->NewPassword));
 }
 
@@ -553,6 +576,11 @@ void TForm1::CheckBox4Click() {
 void TForm1::CheckBox5Click() {
     if (Loading) return;
     KwReg1.Push("PackLevel", CheckBox5->isChecked() ? kMaximumPackLevel : kDefaultPackLevel);
+}
+
+void TForm1::VerifyArchives1Click() {
+    if (Loading) return;
+    KwReg1.Push("VerifyArchives", VerifyArchives1->isChecked() ? "1" : "0");
 }
 
 int TForm1::PackLevel() const { return CheckBox5->isChecked() ? maxdeflate::kLevel : 9; }
@@ -582,6 +610,7 @@ void TForm1::FormShow() {
         CheckBox3->setChecked(KwReg1.Pop("AutoShutdown") == "1");
         CheckBox4->setChecked(KwReg1.Pop("AutoName") == "1");
         CheckBox5->setChecked(KwReg1.Pop("PackLevel") == kMaximumPackLevel);
+        VerifyArchives1->setChecked(KwReg1.Pop("VerifyArchives") != "0");
     });
     Loading = false;
     if (AutoStart) AutoStartTimer->start();
@@ -638,7 +667,10 @@ backup::RunEnd TForm1::backupRun() {
     // A store that cannot be read (a damaged hive) fails the run by its own error, not by the
     // empty settings it left in the window.
     KwReg1.Pop("DestDir");
-    const backup::RunEnd end = BackupRun.Execute({Destination(), CheckBox1->isChecked(), CheckBox4->isChecked(), PackLevel()});
+    // The cipher is the stored choice; none stored (settings of before the choice) is the traditional one.
+    const bool aes = KwReg1.Pop("Encryption") == kEncryptionAes;
+    const backup::RunEnd end = BackupRun.Execute({Destination(), CheckBox1->isChecked(), CheckBox4->isChecked(),
+                                                  PackLevel(), VerifyArchives1->isChecked(), aes});
     if (end != backup::RunEnd::Completed) return end;
     if (KwReg1.Pop("AutoShutdown") == "1" && Form3) {
         Form3->SecondsLeft = 60;
@@ -707,7 +739,7 @@ void TForm1::ZipWriter1TotalPercentDone(int Percent) {
     ProgressBar2->SetTextColor(Percent > 50 ? QColor(Qt::white) : BarTextColor());
 }
 
-void TForm1::ZipWriter1ZipComplete(int FileCount) {
+void TForm1::ZipWriter1ZipComplete(int64_t FileCount) {
     static_cast<void>(FileCount);
     ProgressBar1->SetTextColor(BarTextColor());
     ProgressBar2->SetTextColor(BarTextColor());

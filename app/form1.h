@@ -121,6 +121,8 @@ public:
     TKwStatus* KwStatus1;
     QMenuBar* MainMenu1;
     QMenu* File1;
+    // "Verify Archives After Writing": "VerifyArchives" ("1"/"0"; on unless "0" is stored).
+    QAction* VerifyArchives1;
     QAction* Exit1;
     QTimer* AutoStartTimer;
 
@@ -138,6 +140,7 @@ public:
     void FormShow();
     void FormCloseQuery(bool& CanClose);
     void Exit1Click();
+    void VerifyArchives1Click();
     void Panel4Resize();
     void Label6Click();
     void SpeedButton1Click();
@@ -154,7 +157,7 @@ public:
     void SpeedButton5Click();
     void SpeedButton3Click();
     void ZipWriter1TotalPercentDone(int Percent);
-    void ZipWriter1ZipComplete(int FileCount);
+    void ZipWriter1ZipComplete(int64_t FileCount);
     // The writer's process-messages step: runs the event loop (throttled, see ProcessMessagesInterval).
     void ProcessMessages();
     // Asks the system to switch the machine off; nothing happens unless the right is granted.

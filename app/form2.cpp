@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QProxyStyle>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QShowEvent>
 
 namespace {
@@ -23,6 +24,9 @@ public:
     }
 };
 
+// The dialog's height: the two fields, the choice of cipher with its note, the buttons.
+constexpr int kHeight = 220;
+
 }  // namespace
 
 TForm2::TForm2(QWidget* parent) : QDialog(parent) {
@@ -31,7 +35,7 @@ TForm2::TForm2(QWidget* parent) : QDialog(parent) {
     QFont uiFont = QApplication::font();
     uiFont.setPointSize(9);
     setFont(uiFont);
-    setFixedSize(318, 150);  // a dialog frame: no resizing
+    setFixedSize(318, kHeight);  // a dialog frame: no resizing
 
     Image1 = new QLabel(this);
     Image1->setObjectName("Image1");
@@ -60,19 +64,32 @@ TForm2::TForm2(QWidget* parent) : QDialog(parent) {
     Edit1->setGeometry(editLeft, 14, 318 - 10 - editLeft, 24);
     Edit2->setGeometry(editLeft, 48, 318 - 10 - editLeft, 24);
 
+    RadioButton1 = new QRadioButton("Strong (AES-256)", this);
+    RadioButton1->setObjectName("RadioButton1");
+    RadioButton1->setGeometry(10, 82, 298, 22);
+    RadioButton2 = new QRadioButton("Compatible (traditional ZIP encryption, weak)", this);
+    RadioButton2->setObjectName("RadioButton2");
+    RadioButton2->setGeometry(10, 104, 298, 22);
+    RadioButton1->setChecked(true);
+    Label3 = new QLabel("AES archives need a reader that supports AES.", this);
+    Label3->setObjectName("Label3");
+    Label3->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    Label3->setWordWrap(true);  // a second line where a larger font needs one
+    Label3->setGeometry(10, 128, 298, 30);
+
     Bevel1 = new QFrame(this);
     Bevel1->setObjectName("Bevel1");
     Bevel1->setFrameStyle(QFrame::HLine | QFrame::Sunken);
-    Bevel1->setGeometry(10, 92, 298, 2);
+    Bevel1->setGeometry(10, 162, 298, 2);
 
     Button2 = new QPushButton("&Ok", this);
     Button2->setObjectName("Button2");
     Button2->setDefault(true);
-    Button2->setGeometry(318 - 10 - 84 - 6 - 84, 108, 84, 28);
+    Button2->setGeometry(318 - 10 - 84 - 6 - 84, 178, 84, 28);
     Button1 = new QPushButton("&Cancel", this);
     Button1->setObjectName("Button1");
     Button1->setAutoDefault(false);
-    Button1->setGeometry(318 - 10 - 84, 108, 84, 28);
+    Button1->setGeometry(318 - 10 - 84, 178, 84, 28);
 
     connect(Button2, &QPushButton::clicked, this, [this] { msgbox::Guarded([this] { Button2Click(); }); });
     connect(Button1, &QPushButton::clicked, this, [this] { msgbox::Guarded([this] { Button1Click(); }); });
@@ -82,6 +99,10 @@ void TForm2::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     if (!event->spontaneous()) msgbox::Guarded([this] { FormShow(); });
 }
+
+bool TForm2::StrongEncryption() const { return RadioButton1->isChecked(); }
+
+void TForm2::SetStrongEncryption(bool strong) { (strong ? RadioButton1 : RadioButton2)->setChecked(true); }
 
 void TForm2::FormShow() {
     NewPassword.clear();

@@ -32,6 +32,13 @@ std::string DatedArchiveName(const std::string& folder, const std::string& desti
     return candidate;
 }
 
+std::string FreeArchiveName(const std::string& name, const std::set<std::string>& taken) {
+    const std::string base = name.substr(0, name.size() - 4);  // without ".zip"
+    std::string candidate = name;
+    for (long long k = 2; taken.count(candidate); ++k) candidate = base + "_" + ZeroPad(k, 2) + ".zip";
+    return candidate;
+}
+
 std::string TodayText() {
     const std::time_t now = std::time(nullptr);
     std::tm local{};

@@ -1,6 +1,7 @@
 // The names of the run's archives: the folder's last part in lower case, plain or after the date with a free number.
 #pragma once
 
+#include <set>
 #include <string>
 
 // The decimal text of k with "0" put in front until it is at least width characters long.
@@ -14,6 +15,11 @@ std::string PlainArchiveName(const std::string& folder);
 // already lies in destination, the first free name with "_02", "_03", ... before ".zip". Folders of
 // that name do not count. The result is a file name without its folder.
 std::string DatedArchiveName(const std::string& folder, const std::string& destination, const std::string& today);
+
+// name ("docs.zip") when taken does not hold it, else the first of "docs_02.zip", "docs_03.zip",
+// ... that taken does not hold: a later folder of a run whose plain name is already one of the
+// run's archives.
+std::string FreeArchiveName(const std::string& name, const std::set<std::string>& taken);
 
 // Today's local date as "yyyy_mm_dd".
 std::string TodayText();

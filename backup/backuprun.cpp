@@ -1,17 +1,25 @@
 #include "backup/backuprun.h"
 
 #include "backup/archivenames.h"
+#include "platform/filelock.h"
 #include "platform/findfile.h"
 #include "platform/leftout.h"
+#include "zip/archivereader.h"
+#include "zip/aescipher.h"
 #include "zip/zipwriter.h"
 
 #include <algorithm>
+#include <map>
+#include <set>
 #include <stdexcept>
 #include <utility>
 
 namespace backup {
 
 namespace {
+
+// The start of the hidden names the new archives are written under ("." + name: hidden).
+constexpr const char* kTemporaryStem = ".folvio-";
 
 std::string withSlash(std::string path) {
     if (!path.empty() && path.back() != '/') path += '/';
@@ -69,6 +77,11 @@ Run::Run(TZipWriter& writer, Host& host) : Today(TodayText), writer_(writer), ho
         leftOut_.push_back(FName);
         host_.Report("left out " + FName + ": " + platform::LeftOutReason(FName));
     };
+    // Its entry holds what was read, which the backup cannot vouch for.
+    writer_.OnFileChanged = [this](TZipReader*, const std::string& FName) {
+        leftOut_.push_back(FName);
+        host_.Report(FName + " changed while it was packed");
+    };
 }
 
 RunEnd Run::Execute(const Options& options) {
@@ -82,6 +95,8 @@ RunEnd Run::Execute(const Options& options) {
     if (checkedCount < 1) return RunEnd::NotStarted;
 
     packLevel_ = options.packLevel;
+    verifyArchives_ = options.verifyArchives;
+    aes_ = options.aes;
     // Without a destination the archives would land wherever the process happens to be.
     const std::string destination = options.destination;
     if (destination.empty()) throw std::runtime_error("Please choose a destination folder with \"Browse ...\" first");
@@ -97,12 +112,21 @@ RunEnd Run::Execute(const Options& options) {
     host_.RunStarted(checkedCount);
 
     int done = 0;
+    std::map<std::string, std::string> written;  // this run's archives (name -> folder)
+    std::set<std::string> names;
     for (int m = 0; m < host_.FolderCount(); ++m) {
         if (!host_.FolderChecked(m)) continue;
         done = std::min(done + 1, checkedCount);
         const std::string folder = host_.FolderText(m);
-        const std::string name =
-            options.datedNames ? DatedArchiveName(folder, destination, Today()) : PlainArchiveName(folder);
+        std::string name = options.datedNames ? DatedArchiveName(folder, destination, Today()) : PlainArchiveName(folder);
+        // Folders of the same last part would otherwise share one archive, the later replacing
+        // the earlier; in list order, so that every run gives each folder the same name.
+        if (const std::string free = FreeArchiveName(name, names); free != name) {
+            host_.Report(folder + " is packed into " + free + ", as " + name + " holds " + written[name] + " in this run");
+            name = free;
+        }
+        names.insert(name);
+        written[name] = folder;
         host_.FolderStarted(done, name);
         FolderResult result = packFolder(m, folder, destination, name);
         // A Cancel the writer did not see ends the run here; this folder keeps its check mark.
@@ -154,7 +178,9 @@ FolderResult Run::packFolder(int index, const std::string& folder, const std::st
 
     // The new archive is written under a hidden name beside the old one and takes its place only
     // once it is complete: a failed or cancelled run leaves the earlier archive as it was.
-    RemoveOnExit temporary{platform::CreateTemporaryFile(destination, ".folvio-")};
+    // Runs killed while they wrote left theirs behind: those of processes that are gone go first.
+    platform::RemoveStaleTemporaries(destination, kTemporaryStem);
+    RemoveOnExit temporary{platform::CreateTemporaryFile(destination, platform::TemporaryPrefix(kTemporaryStem))};
     platform::DeleteFile(temporary.path);  // the name stays reserved by its random part; the writer makes it anew
 
     platform::FileStatus replaced;
@@ -163,14 +189,28 @@ FolderResult Run::packFolder(int index, const std::string& folder, const std::st
         replacedArchive_ = replaced;
     leftOut_.clear();
 
-    writer_.Password = host_.Password();
+    // The unscrambled password lives in the writer for this folder only and is wiped after it.
+    std::string password = host_.Password();
+    writer_.Password = password;
+    aescipher::WipeText(password);
+    struct WipeOnExit {
+        std::string& text;
+        ~WipeOnExit() { aescipher::WipeText(text); }
+    } wipePassword{writer_.Password};
+    writer_.Encryption = aes_ ? TZipEncryption::zeAes256 : TZipEncryption::zeTraditional;
     writer_.SetZipName(temporary.path);
     writer_.Recurse = true;
     writer_.SetStorePaths(true);
     writer_.SetRelativePaths(true);
     writer_.SetRootDir(rootDirOf(folder));
     writer_.SetPackLevel(packLevel_);
-    writer_.Zip();
+    // The test is part of the writer's job (and of its progress): a failed one removes the new archive.
+    writer_.TestAfterWriting = verifyArchives_;
+    try {
+        writer_.Zip();
+    } catch (const ETestFailed& e) {
+        throw ETestFailed(archivePath, e.Entry(), e.Detail());  // named as the user knows it, not by the hidden name
+    }
 
     if (const int error = platform::fileSystem().rename(temporary.path, archivePath); error < 0)
         throw platform::EFileError("Cannot put the archive \"" + archivePath + "\" in place. " + platform::errorText(error),

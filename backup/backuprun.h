@@ -28,6 +28,10 @@ struct Options {
     bool deleteFirst = false;  // empty the destination first, after the deletion question
     bool datedNames = false;   // name the archives after the date, with a free number
     int packLevel = 9;         // the writer's PackLevel for every folder: 9, or 10 for the maximum level
+    // test each new archive before it takes the earlier one's place; a failed test is an error
+    // of the run (ETestFailed naming the archive and the entry) and the earlier archive stays
+    bool verifyArchives = true;
+    bool aes = false;          // with a password: AES-256 entries; else the traditional ZIP cipher
 };
 
 // What became of one checked folder that was packed.
@@ -35,7 +39,7 @@ struct FolderResult {
     int index = 0;                     // the folder's item in the host's list
     std::string folder;                // the item's text
     std::string archivePath;           // where its archive now lies
-    std::vector<std::string> leftOut;  // files left out of the archive, as reported
+    std::vector<std::string> leftOut;  // files left out of the archive or changed while packed, as reported
 };
 
 // What the run asks of its host (the main window) and tells it. Every call comes from inside
@@ -74,8 +78,8 @@ public:
 // folder being packed then keeps its check mark and the host stays in its running state.
 class Run {
 public:
-    // Installs the run's handlers of the writer's OnStartZip and OnSkippingFile events; the
-    // writer's other events and its process-messages step stay the host's.
+    // Installs the run's handlers of the writer's OnStartZip, OnSkippingFile and OnFileChanged
+    // events; the writer's other events and its process-messages step stay the host's.
     Run(TZipWriter& writer, Host& host);
     Run(const Run&) = delete;
     Run& operator=(const Run&) = delete;
@@ -108,6 +112,8 @@ private:
     bool active_ = false;
     bool cancelled_ = false;
     int packLevel_ = 9;  // the run's level, taken from its options when it starts
+    bool verifyArchives_ = true;  // the run's test after writing, from its options
+    bool aes_ = false;   // the run's cipher, taken from its options when it starts
     std::vector<FolderResult> results_;
     // The archive the folder being packed will replace; the writer leaves it out should the folder hold it.
     std::optional<platform::FileStatus> replacedArchive_;

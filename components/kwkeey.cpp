@@ -11,7 +11,7 @@ int32_t TKwKeey::GetGeneratedKey() {
 
 int32_t TKwKeey::MakeKey(const std::string& key) {
     int64_t sum = 0;
-    for (unsigned char c : key) sum += c;
+    for (const char c : key) sum += static_cast<unsigned char>(c);
     if (key.empty()) return 0;
     const int64_t divisor = key.size() == 1 ? 1 : static_cast<int64_t>(key.size()) - 1;
     return static_cast<int32_t>(sum / divisor);

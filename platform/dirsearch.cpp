@@ -3,6 +3,9 @@
 #include "platform/filesystem.h"
 #include "platform/wildcard.h"
 
+#include <cerrno>
+#include <utility>
+
 TSearchData::TSearchData(const std::string& folder, const std::string& mask)
     : Path(folder), Mask(mask), listing_(folder) {
     if (!Path.empty() && Path.back() != '/') Path += '/';
@@ -38,6 +41,11 @@ TDirSearch::TDirSearch(const std::string& folder, const std::string& mask, bool 
             if (slash > from) patterns_.push_back(rest.substr(from, slash - from));
     }
     push(start);
+    const int error = stack_.back()->ListError();
+    if (error != 0 && error != -ENOENT && error != -ENOTDIR) {
+        unlistedStart_ = start.empty() ? "./" : start;
+        stack_.clear();
+    }
 }
 
 void TDirSearch::push(const std::string& folder) {
@@ -46,6 +54,12 @@ void TDirSearch::push(const std::string& folder) {
 }
 
 std::string TDirSearch::NextFile(platform::FindRecord& rec) {
+    if (!unlistedStart_.empty()) {
+        rec = platform::FindRecord{};
+        rec.kind = platform::FileKind::Other;
+        rec.attributes = platform::faDirectory;
+        return std::exchange(unlistedStart_, std::string());
+    }
     while (!stack_.empty()) {
         TSearchData& top = *stack_.back();
         if (top.FindResult != 0) {
@@ -58,8 +72,18 @@ std::string TDirSearch::NextFile(platform::FindRecord& rec) {
         size_t level = stack_.size() - 1;
         if (level < patterns_.size()) {
             // Pattern levels only lead deeper; their folders are never returned.
-            if (IsChildDir(entry) && IsMatch(patterns_[level], entry.name)) push(top.Path + entry.name);
-            else top.Next();
+            if (IsChildDir(entry) && IsMatch(patterns_[level], entry.name)) {
+                const std::string path = top.Path + entry.name;
+                push(path);
+                if (stack_.back()->ListError() == 0) continue;
+                // A folder on the way down that cannot be listed hides what the pattern would find.
+                stack_.pop_back();
+                rec = entry;
+                rec.kind = platform::FileKind::Other;
+                top.Next();
+                return path + "/";
+            }
+            top.Next();
             continue;
         }
         if (IsDir(entry)) {
@@ -67,6 +91,11 @@ std::string TDirSearch::NextFile(platform::FindRecord& rec) {
                 std::string path = top.Path + entry.name + "/";
                 rec = entry;
                 push(path);  // the parent stays on this entry until the subfolder is finished
+                if (stack_.back()->ListError() != 0) {
+                    stack_.pop_back();
+                    top.Next();
+                    rec.kind = platform::FileKind::Other;
+                }
                 return path;
             }
             top.Next();

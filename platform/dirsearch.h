@@ -19,6 +19,8 @@ public:
     std::string Mask;
     platform::FindRecord Rec;  // the current entry
     int FindResult;            // 0 while an entry is current
+    // 0 when the folder could be listed, else the negated errno of the failure.
+    int ListError() const { return listing_.error(); }
 
 private:
     platform::DirectoryListing listing_;
@@ -29,7 +31,8 @@ bool IsChildDir(const platform::FindRecord& entry);
 
 // A depth-first walk in pre-order: each subfolder is returned before its contents. Folders come
 // back with a trailing "/". Links to folders are not entered (they come back as files, which the
-// writer then leaves out); the walk has no depth limit.
+// writer then leaves out); the walk has no depth limit. A folder that cannot be listed (the start
+// folder included, unless it is missing) comes back with kind Other and nothing below it.
 class TDirSearch {
 public:
     TDirSearch(const std::string& folder, const std::string& mask, bool recurse);
@@ -43,4 +46,5 @@ private:
     std::string mask_;
     bool recurse_;
     std::vector<std::string> patterns_;  // folder-name patterns of a start folder with wildcards
+    std::string unlistedStart_;  // the start folder when it is there but cannot be listed, until returned
 };

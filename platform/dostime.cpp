@@ -24,7 +24,12 @@ bool FileTimeToDosDateTime(int64_t unixTime, uint32_t& dos) {
 
 uint32_t DosDateTimeOfFile(int64_t unixTime) {
     uint32_t dos;
-    return FileTimeToDosDateTime(unixTime, dos) ? dos : 0xFFFFFFFF;
+    if (FileTimeToDosDateTime(unixTime, dos)) return dos;
+    // A time too far out even for a broken-down year is on the side its sign gives.
+    std::time_t t = static_cast<std::time_t>(unixTime);
+    std::tm local{};
+    const bool early = localtime_r(&t, &local) ? local.tm_year + 1900 < 1980 : unixTime < 0;
+    return early ? kFirstDosDateTime : kLastDosDateTime;
 }
 
 uint32_t DateTimeToDosDateTime(std::time_t moment) {

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -197,6 +198,15 @@ std::string TemporaryFolder() {
     if (folder.back() != '/') folder += '/';
     return folder;
 }
+
+int PosixFileSystem::lock(int fd, bool wait) {
+    int r;
+    do r = ::flock(fd, LOCK_EX | (wait ? 0 : LOCK_NB));
+    while (r < 0 && errno == EINTR);
+    return r < 0 ? failure() : 0;
+}
+
+int PosixFileSystem::mayWrite(const std::string& path) { return ::access(path.c_str(), W_OK) < 0 ? failure() : 0; }
 
 std::string CreateTemporaryFile(const std::string& folder, const std::string& prefix) {
     std::string path = folder;

@@ -51,6 +51,11 @@ public:
     virtual int rename(const std::string& from, const std::string& to) = 0;
     // Creates a new empty file from a template ending in "XXXXXX" (replaced in place); returns its fd.
     virtual int makeTemporary(std::string& pathTemplate) = 0;
+    // Takes the exclusive advisory lock of an open file (flock), waiting for another holder when
+    // wait is set; -EWOULDBLOCK when it is held elsewhere and wait is not set.
+    virtual int lock(int fd, bool wait) = 0;
+    // Whether the calling user may write the file (access W_OK, links followed): 0 or a negated errno.
+    virtual int mayWrite(const std::string& path) = 0;
 };
 
 class PosixFileSystem : public FileSystem {
@@ -71,6 +76,8 @@ public:
     int unlink(const std::string& path) override;
     int rename(const std::string& from, const std::string& to) override;
     int makeTemporary(std::string& pathTemplate) override;
+    int lock(int fd, bool wait) override;
+    int mayWrite(const std::string& path) override;
 };
 
 // The file system in use.

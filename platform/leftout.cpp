@@ -3,6 +3,7 @@
 #include "platform/filesystem.h"
 
 #include <cerrno>
+#include <vector>
 
 namespace platform {
 
@@ -18,7 +19,9 @@ std::string LeftOutReason(const std::string& path) {
     if (r != 0) return link.kind == FileKind::Symlink ? "it is a link that leads nowhere" : errorText(r);
     switch (target.kind) {
     case FileKind::Directory:
-        return link.kind == FileKind::Symlink ? "it is a link to a folder, which is not followed" : "it is a folder";
+        if (link.kind == FileKind::Symlink) return "it is a link to a folder, which is not followed";
+        if (std::vector<std::string> names; files.listDirectory(path, names) < 0) return "it cannot be read";
+        return "it is a folder";
     case FileKind::Fifo: return "it is a named pipe";
     case FileKind::Socket: return "it is a socket";
     case FileKind::CharDevice:

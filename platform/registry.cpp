@@ -41,13 +41,13 @@ std::string textData(std::string_view text) {
 
 std::string dwordData(uint32_t value) {
     std::string data(4, '\0');
-    for (int i = 0; i < 4; ++i) data[i] = static_cast<char>((value >> (8 * i)) & 0xff);
+    for (size_t i = 0; i < 4; ++i) data[i] = static_cast<char>((value >> (8 * i)) & 0xff);
     return data;
 }
 
 uint32_t dwordOf(std::string_view data) {
     uint32_t value = 0;
-    for (int i = 3; i >= 0; --i) value = (value << 8) | static_cast<unsigned char>(data[i]);
+    for (int i = 3; i >= 0; --i) value = (value << 8) | static_cast<unsigned char>(data[static_cast<size_t>(i)]);
     return value;
 }
 
@@ -55,8 +55,8 @@ std::string foldName(std::string_view name) { return AsciiLower(name); }
 
 bool isValidKeyName(std::string_view name) {
     if (name.empty() || name.size() > kMaxKeyNameLength) return false;
-    for (unsigned char c : name)
-        if (c == '\\' || c < 0x20 || c == 0x7f) return false;
+    for (char ch : name)
+        if (const auto c = static_cast<unsigned char>(ch); c == '\\' || c < 0x20 || c == 0x7f) return false;
     return true;
 }
 

@@ -8,6 +8,9 @@ packages=(
   build-essential cmake pkg-config g++ clang libclang-rt-14-dev
   # libraries
   libgtest-dev libgmock-dev libsqlite3-dev libgumbo-dev zlib1g-dev
+  # OpenSSL's libcrypto: AES, PBKDF2 and HMAC of the strong entry encryption, and SHA-256 for the
+  # test that pins archives byte for byte
+  libssl-dev
   # the near-optimal Deflate parser of the maximum compression level
   libdeflate-dev
   # Qt 6 widgets, tests, D-Bus and the designer plugin interface; Qt SVG writes the scalable icon

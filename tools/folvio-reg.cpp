@@ -237,8 +237,8 @@ std::string shownData(const RegValue& v) {
         return buf;
     }
     std::string hex;
-    for (unsigned char b : v.data) {
-        std::snprintf(buf, sizeof buf, "%02X", b);
+    for (const char b : v.data) {
+        std::snprintf(buf, sizeof buf, "%02X", static_cast<unsigned char>(b));
         hex += buf;
     }
     return hex;

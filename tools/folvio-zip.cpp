@@ -1,9 +1,11 @@
 // folvio-zip: packs files and folders into a ZIP archive, updates one or removes entries from it.
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <exception>
 #include <fcntl.h>
+#include <map>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -18,6 +20,8 @@
 #include "platform/filesystem.h"
 #include "platform/leftout.h"
 #include "platform/wildcard.h"
+#include "zip/archivereader.h"
+#include "zip/aescipher.h"
 #include "zip/maxdeflate.h"
 #include "zip/ziperrors.h"
 #include "zip/zipwriter.h"
@@ -28,6 +32,9 @@ namespace {
 constexpr int kExitOk = 0;
 constexpr int kExitWarning = 1;    // the archive is complete, some files were left out
 constexpr int kExitFailed = 2;     // the job failed
+constexpr int kExitNothingToPack = 3;    // no specification led to a file: no archive was written
+constexpr int kExitNothingToRemove = 4;  // no pattern matched an entry: the archive is unchanged
+constexpr int kExitTestFailed = 5;       // the test after writing (-T) found a bad entry
 constexpr int kExitUsage = 7;      // bad command line
 constexpr int kExitCancelled = 255;
 
@@ -40,21 +47,33 @@ made beside the old one and put in its place in one step, so that ARCHIVE always
 names a complete archive. Each SPEC is a file, a folder or a wildcard
 specification such as '/data/docs/*.*' (quote it so that the shell leaves it
 alone). A folder is packed with everything below it, folders as entries of their
-own, as the backup application packs it.
+own, as the backup application packs it. Two jobs on one archive at the same
+time take turns: the second waits until the first has put its archive in place.
+An archive you may not write is not updated; the new one keeps the old one's
+permissions, and an update that adds, replaces and removes nothing leaves the
+file as it was, its time included.
 Wildcards: * any text, ? one character, <a-z> one of a class, <!a-z> one outside it;
 letters A to Z match either case; "*.*" matches every name.
 
 Options:
   -u          update (the default): an entry is replaced only by a newer file
+              (times before 1980 and after 2107 are stored as the first and
+              last time an entry holds)
   -f          freshen: like -u, but files without an entry are not added
   --replace   every file replaces the entry of its name
   -d          delete the entries matching the PATTERNs: a pattern with wildcards
               is matched against the file name, or against the whole stored name
-              when it holds "/"; any other pattern names one entry (docs/a.txt)
-  -P PASSWORD encrypt the files with PASSWORD (traditional ZIP encryption). A
-              password on the command line can be seen by other users of this
-              computer (in the process list); prefer -e
+              when it holds "/"; any other pattern names one entry (docs/a.txt).
+              An archive with entries leading outside its folder ('../../x') is
+              refused by every other job; -d may remove them, named as stored
+  -P PASSWORD encrypt the files with PASSWORD (traditional ZIP encryption unless
+              --aes). A password on the command line can be seen by other users
+              of this computer (in the process list); prefer -e
   -e          encrypt: ask for the password twice on the terminal, without echo
+  --aes       encrypt with AES-256 (with -P or -e): strong, but the archive then
+              needs a reader that supports AES (7-Zip, bsdtar and most current
+              archivers do; Info-ZIP unzip does not). Entries an update copies
+              keep the cipher they have
   -r          also search the subfolders of wildcard specifications
   -0 ... -9   pack level: 0 stores, 1 to 9 compress with Deflate (default 6;
               9 packs smaller)
@@ -70,7 +89,15 @@ Options:
   -n PATTERN  store files whose names match PATTERN without compressing them
               (repeatable)
   --root DIR  store paths relative to the folder DIR (implies -r)
+  -T          test the archive after writing it, before it is put in place:
+              every entry is read back, inflated by zlib and its CRC and sizes
+              checked. When the test fails, the message names the first bad
+              entry and what is wrong with it, the new archive is removed and an
+              existing one stays as it was (exit code 3). Entries carried over
+              under another password than -P's get the checks that need none
   -q          quiet: no progress bar and no summary
+  --no-wait   fail at once when another process is writing ARCHIVE (by default
+              the job waits until that one has put its archive in place)
   -h, --help  show this text
   --version   show the version
 
@@ -80,14 +107,22 @@ new archive is removed, an existing archive stays as it was.
 
 Exit codes:
   0    every file was packed
-  1    the archive is complete, but some files were left out (each is named)
+  1    the archive is complete, but some files were left out, or changed while
+       they were packed, or some SPECs or PATTERNs found nothing (each is named)
   2    the job failed (the reason is shown); no new archive was left behind and
        an existing one is unchanged
-  7    bad command line
+  3    nothing to pack: no SPEC led to a file (a wildcard that matches nothing,
+       a file or folder that is not there); no archive was written and an
+       existing one is unchanged. An empty folder is packed as such.
+  4    nothing to remove: with -d, no PATTERN matched an entry; the archive is
+       unchanged
+  5    the test after writing (-T) found a bad entry (named); no new archive
+       was left behind and an existing one is unchanged
+  7    bad command line (an empty ARCHIVE name included)
   255  cancelled; no new archive was left behind and an existing one is unchanged
 
 The traditional ZIP encryption is weak: it keeps out the casual reader, not a
-determined one.
+determined one. Use --aes for data that must stay secret.
 )";
 
 volatile std::sig_atomic_t interrupted = 0;
@@ -101,11 +136,14 @@ struct Options {
     bool junkPaths = false;
     bool quiet = false;
     bool remove = false;
+    bool test = false;
     TZipAction action = TZipAction::zaUpdate;
     std::string password;
     bool hasPassword = false;
     bool askPassword = false;
+    bool aes = false;
     bool version = false;
+    bool noWait = false;
     std::string root;
     bool hasRoot = false;
     std::vector<std::string> exclude, noCompress, positional;
@@ -131,10 +169,14 @@ Options parse(int argc, char** argv, bool& help) {
             optionsDone = true;
         } else if (arg == "--help") {
             help = true;
+        } else if (arg == "--aes") {
+            o.aes = true;
         } else if (arg == "--max") {
             o.level = maxdeflate::kLevel;
         } else if (arg == "--version") {
             o.version = true;
+        } else if (arg == "--no-wait") {
+            o.noWait = true;
         } else if (arg == "--replace") {
             o.action = TZipAction::zaReplace;
         } else if (arg == "--root" || arg.rfind("--root=", 0) == 0) {
@@ -154,6 +196,7 @@ Options parse(int argc, char** argv, bool& help) {
                 else if (c == 'u') o.action = TZipAction::zaUpdate;
                 else if (c == 'f') o.action = TZipAction::zaFreshen;
                 else if (c == 'd') o.remove = true;
+                else if (c == 'T') o.test = true;
                 else if (c == 'e') o.askPassword = true;
                 else if (c == 'P') {
                     o.password = k + 1 < arg.size() ? arg.substr(k + 1) : value("-P");
@@ -275,8 +318,17 @@ std::string askPassword() {
     bool ok = readLine(tty, "Enter password: ", first) && readLine(tty, "Verify password: ", second);
     if (restore) tcsetattr(tty, TCSANOW, &saved);
     close(tty);
-    if (!ok) throw UsageError("no password was entered");
-    if (first != second) throw UsageError("the two passwords differ");
+    if (!ok) {
+        aescipher::WipeText(first);
+        aescipher::WipeText(second);
+        throw UsageError("no password was entered");
+    }
+    const bool same = first == second;
+    aescipher::WipeText(second);
+    if (!same) {
+        aescipher::WipeText(first);
+        throw UsageError("the two passwords differ");
+    }
     return first;
 }
 #endif
@@ -290,8 +342,8 @@ public:
         shown_ = percent;
         constexpr int width = 40;
         int filled = percent * width / 100;
-        std::fprintf(stderr, "\r[%s%s] %3d%%", std::string(filled, '#').c_str(),
-                     std::string(width - filled, '.').c_str(), percent);
+        std::fprintf(stderr, "\r[%s%s] %3d%%", std::string(static_cast<size_t>(filled), '#').c_str(),
+                     std::string(static_cast<size_t>(width - filled), '.').c_str(), percent);
         std::fflush(stderr);
     }
     // Takes the bar off the line so that a message can be printed there.
@@ -321,10 +373,13 @@ int run(int argc, char** argv) {
         if (o.positional.size() < 2)
             throw UsageError(o.remove ? "an archive and at least one pattern are needed"
                                       : "an archive and at least one file specification are needed");
+        // An unset variable in a script gives an empty name, which would name no archive at all.
+        if (o.positional[0].find_first_not_of(" \t\n") == std::string::npos) throw UsageError("the archive name is empty");
         if (o.hasRoot && !platform::DirectoryExists(o.root)) throw UsageError("--root " + o.root + " is not a folder");
         if (o.remove && !platform::FileExists(o.positional[0])) throw UsageError("there is no archive " + o.positional[0]);
         if (o.askPassword && !o.remove) o.password = askPassword(), o.hasPassword = true;
         if (o.hasPassword && o.password.empty()) throw UsageError("an empty password encrypts nothing");
+        if (o.aes && !o.remove && !o.hasPassword) throw UsageError("--aes needs a password (-P or -e)");
     } catch (const UsageError& e) {
         std::fprintf(stderr, "folvio-zip: %s\nTry 'folvio-zip --help'.\n", e.what());
         return kExitUsage;
@@ -348,27 +403,45 @@ int run(int argc, char** argv) {
     writer.NoCompressList = o.noCompress;
     writer.SetZipName(archive);
     writer.ZipAction = o.action;
+    writer.WaitForArchiveLock = !o.noWait;
     if (!o.remove) writer.Password = o.password;
+    writer.TestAfterWriting = o.test;
+    aescipher::WipeText(o.password);
+    if (o.aes) writer.Encryption = TZipEncryption::zeAes256;
+    // The password is wiped on every way out.
+    struct Wipe {
+        std::string& text;
+        ~Wipe() { aescipher::WipeText(text); }
+    } wipePassword{writer.Password};
     bool existed = platform::FileExists(archive);
 
     bool leftOut = false;
+    // Specifications (or patterns) that led to nothing; a folder is never one of them, even empty.
+    size_t unmatched = 0;
+    std::vector<std::string> folderSpecs;
+    std::map<std::string, std::string> given;  // a specification as the writer has it -> as it was given
     for (size_t i = 1; i < o.positional.size() && o.remove; ++i) writer.FilesList.push_back(o.positional[i]);
     for (size_t i = 1; i < o.positional.size() && !o.remove; ++i) {
         std::string spec = o.positional[i];
         if (namesMissingFolder(spec)) {
             std::fprintf(stderr, "folvio-zip: left out %s: no such folder\n", spec.c_str());
             leftOut = true;
+            ++unmatched;
             continue;
         }
         if (platform::DirectoryExists(spec)) {
             // A folder is packed as the application packs one: everything below it, recursively.
             std::string folder = o.hasRoot ? absolutePath(spec) : spec;
             spec = recursiveSpec(folder);
+            folderSpecs.push_back(spec);
         } else if (o.hasRoot) {
             spec = absolutePath(spec);
         }
+        given.emplace(spec, o.positional[i]);
         writer.FilesList.push_back(spec);
     }
+    // An archive of nothing is made only for a folder that is empty.
+    writer.MakeEmptyArchive = !folderSpecs.empty();
 
     ProgressBar bar(!o.quiet && isatty(STDERR_FILENO));
     writer.ProcessMessages = [&] {
@@ -382,21 +455,41 @@ int run(int argc, char** argv) {
         std::fprintf(stderr, "folvio-zip: left out %s: %s\n", name.c_str(), why.c_str());
         leftOut = true;
     };
+    writer.OnFileChanged = [&](TZipReader*, const std::string& name) {
+        bar.clear();
+        std::fprintf(stderr, "folvio-zip: %s changed while it was packed\n", name.c_str());
+        leftOut = true;
+    };
     writer.OnNoSuchFile = [&](TZipReader*, const std::string& name) {
         bar.clear();
         std::fprintf(stderr, "folvio-zip: left out %s: no such file\n", name.c_str());
         leftOut = true;
+        ++unmatched;
+    };
+    writer.OnNothingMatched = [&](TZipReader*, const std::string& spec) {
+        if (std::find(folderSpecs.begin(), folderSpecs.end(), spec) != folderSpecs.end()) return;  // an empty folder
+        bar.clear();
+        const auto it = given.find(spec);
+        std::fprintf(stderr, o.remove ? "folvio-zip: no entry matches %s\n" : "folvio-zip: nothing matches %s\n",
+                     (it == given.end() ? spec : it->second).c_str());
+        leftOut = true;
+        ++unmatched;
     };
 
     const char* const cancelled = existed ? "folvio-zip: cancelled; the archive is unchanged\n"
                                           : "folvio-zip: cancelled; no archive was written\n";
-    int count;
+    int64_t count;
     try {
         count = o.remove ? writer.DeleteEntries() : writer.Zip();
     } catch (const EUserCanceled&) {
         bar.clear();
         std::fputs(cancelled, stderr);
         return kExitCancelled;
+    } catch (const ETestFailed& e) {
+        bar.clear();
+        std::fprintf(stderr, "folvio-zip: %s; %s\n", e.what(),
+                     existed ? "the archive is unchanged" : "no archive was written");
+        return kExitTestFailed;
     } catch (const EIncompleteZip& e) {
         bar.clear();
         std::fprintf(stderr, "folvio-zip: %s: %s (%s); it is unchanged\n", archive.c_str(), e.what(), e.Detail().c_str());
@@ -411,6 +504,17 @@ int run(int argc, char** argv) {
         return kExitFailed;
     }
     bar.clear();
+    const size_t specs = o.positional.size() - 1;
+    if (unmatched == specs && o.remove) {
+        std::fprintf(stderr, "folvio-zip: nothing to remove; %s is unchanged\n", archive.c_str());
+        return kExitNothingToRemove;
+    }
+    if (unmatched == specs && !o.remove) {
+        std::fprintf(stderr, existed ? "folvio-zip: nothing to pack; %s is unchanged\n"
+                                     : "folvio-zip: nothing to pack; no archive was written\n",
+                     archive.c_str());
+        return kExitNothingToPack;
+    }
     if (interrupted && !existed) {
         // Cancelled after the last yield: the new archive is complete, but it was not wanted.
         platform::DeleteFile(archive);
@@ -419,8 +523,8 @@ int run(int argc, char** argv) {
     }
     if (!o.quiet) {
         const char* const entries = count == 1 ? "entry" : "entries";
-        if (o.remove) std::fprintf(stderr, "folvio-zip: %d %s removed from %s\n", count, entries, archive.c_str());
-        else std::fprintf(stderr, "folvio-zip: %d %s written to %s\n", count, entries, archive.c_str());
+        if (o.remove) std::fprintf(stderr, "folvio-zip: %lld %s removed from %s\n", static_cast<long long>(count), entries, archive.c_str());
+        else std::fprintf(stderr, "folvio-zip: %lld %s written to %s\n", static_cast<long long>(count), entries, archive.c_str());
     }
     return leftOut ? kExitWarning : kExitOk;
 }

@@ -113,7 +113,7 @@ inline unsigned match_length(const uint8_t* scan, const uint8_t* match) {
 
 static_assert(std::endian::native == std::endian::little, "the word compare counts equal bytes from the low end");
 
-unsigned bi_reverse(unsigned code, int len) {
+constexpr unsigned bi_reverse(unsigned code, int len) {
     unsigned res = 0;
     do {
         res |= code & 1;
@@ -160,50 +160,81 @@ void TDeflater::BitWriter::windup() {
 
 // ---- fixed tables ----
 
-TDeflater::TDeflater() : tables_ready_(false) {
-    std::memset(static_ltree_, 0, sizeof static_ltree_);
-    std::memset(static_dtree_, 0, sizeof static_dtree_);
-    std::memset(length_code_, 0, sizeof length_code_);
-    std::memset(dist_code_, 0, sizeof dist_code_);
-    std::memset(base_length_, 0, sizeof base_length_);
-    std::memset(base_dist_, 0, sizeof base_dist_);
-    std::memset(bl_count_, 0, sizeof bl_count_);
-}
+namespace {
 
-void TDeflater::init_tables() {
+// The fixed literal/length and distance codes and the maps from lengths and distances to their codes.
+struct FixedTables {
+    TDeflater::ct_data ltree[288] = {};
+    TDeflater::ct_data dtree[30] = {};
+    uint8_t length_code[256] = {};
+    uint8_t dist_code[512] = {};
+    uint16_t base_length[29] = {};
+    uint16_t base_dist[30] = {};
+};
+
+constexpr FixedTables makeFixedTables() {
+    FixedTables t;
     unsigned length = 0;
     int code = 0;
     for (; code < 28; code++) {
-        base_length_[code] = static_cast<uint16_t>(length);
-        for (unsigned n = 0; n < (1u << kExtraLBits[code]); n++) length_code_[length++] = static_cast<uint8_t>(code);
+        t.base_length[code] = static_cast<uint16_t>(length);
+        for (unsigned n = 0; n < (1u << kExtraLBits[code]); n++) t.length_code[length++] = static_cast<uint8_t>(code);
     }
     // Length 258 has its own code (285) rather than code 284 with all extra bits set.
-    base_length_[28] = 255;
-    length_code_[255] = 28;
+    t.base_length[28] = 255;
+    t.length_code[255] = 28;
 
     unsigned dist = 0;
     for (code = 0; code < 16; code++) {
-        base_dist_[code] = static_cast<uint16_t>(dist);
-        for (unsigned n = 0; n < (1u << kExtraDBits[code]); n++) dist_code_[dist++] = static_cast<uint8_t>(code);
+        t.base_dist[code] = static_cast<uint16_t>(dist);
+        for (unsigned n = 0; n < (1u << kExtraDBits[code]); n++) t.dist_code[dist++] = static_cast<uint8_t>(code);
     }
     dist >>= 7;  // from here on the map is indexed by distance / 128
-    for (; code < kDCodes; code++) {
-        base_dist_[code] = static_cast<uint16_t>(dist << 7);
-        for (unsigned n = 0; n < (1u << (kExtraDBits[code] - 7)); n++) dist_code_[256 + dist++] = static_cast<uint8_t>(code);
+    for (; code < 30; code++) {
+        t.base_dist[code] = static_cast<uint16_t>(dist << 7);
+        for (unsigned n = 0; n < (1u << (kExtraDBits[code] - 7)); n++) t.dist_code[256 + dist++] = static_cast<uint8_t>(code);
     }
 
-    std::fill(std::begin(bl_count_), std::end(bl_count_), 0);
+    // Code lengths 8, 9, 7, 8 by literal/length range, then the canonical codes for them.
+    uint16_t bl_count[kMaxBits + 1] = {};
     int n = 0;
-    while (n <= 143) static_ltree_[n++].dl = 8, bl_count_[8]++;
-    while (n <= 255) static_ltree_[n++].dl = 9, bl_count_[9]++;
-    while (n <= 279) static_ltree_[n++].dl = 7, bl_count_[7]++;
-    while (n <= 287) static_ltree_[n++].dl = 8, bl_count_[8]++;
-    gen_codes(static_ltree_, 287);
-    for (n = 0; n < kDCodes; n++) {
-        static_dtree_[n].dl = 5;
-        static_dtree_[n].fc = static_cast<uint16_t>(bi_reverse(static_cast<unsigned>(n), 5));
+    while (n <= 143) t.ltree[n++].dl = 8, bl_count[8]++;
+    while (n <= 255) t.ltree[n++].dl = 9, bl_count[9]++;
+    while (n <= 279) t.ltree[n++].dl = 7, bl_count[7]++;
+    while (n <= 287) t.ltree[n++].dl = 8, bl_count[8]++;
+    uint16_t next_code[kMaxBits + 1] = {};
+    unsigned next = 0;
+    for (int bits = 1; bits <= kMaxBits; bits++) {
+        next = (next + bl_count[bits - 1]) << 1;
+        next_code[bits] = static_cast<uint16_t>(next);
     }
-    tables_ready_ = true;
+    for (n = 0; n <= 287; n++) {
+        const int len = t.ltree[n].dl;
+        t.ltree[n].fc = static_cast<uint16_t>(bi_reverse(next_code[len]++, len));
+    }
+    for (n = 0; n < 30; n++) {
+        t.dtree[n].dl = 5;
+        t.dtree[n].fc = static_cast<uint16_t>(bi_reverse(static_cast<unsigned>(n), 5));
+    }
+    return t;
+}
+
+constexpr FixedTables kFixed = makeFixedTables();
+
+// Spot checks against the fixed codes as Deflate defines them (bit-reversed for LSB-first output).
+static_assert(kFixed.ltree[0].dl == 8 && kFixed.ltree[0].fc == bi_reverse(0x30, 8));
+static_assert(kFixed.ltree[144].dl == 9 && kFixed.ltree[144].fc == bi_reverse(0x190, 9));
+static_assert(kFixed.ltree[256].dl == 7 && kFixed.ltree[256].fc == 0);
+static_assert(kFixed.ltree[280].dl == 8 && kFixed.ltree[280].fc == bi_reverse(0xC0, 8));
+static_assert(kFixed.length_code[255] == 28 && kFixed.dist_code[256 + (32767 >> 7)] == 29);
+
+// The distance code of a match distance less one.
+inline unsigned d_code(unsigned dist) { return dist < 256 ? kFixed.dist_code[dist] : kFixed.dist_code[256 + (dist >> 7)]; }
+
+}  // namespace
+
+TDeflater::TDeflater() {
+    std::memset(bl_count_, 0, sizeof bl_count_);
 }
 
 // ---- the call ----
@@ -211,8 +242,8 @@ void TDeflater::init_tables() {
 int64_t TDeflater::Deflate(TDeflateBuffers& work, int level, TDeflateHost& host, TDeflateEntryFields entry) {
     level = std::clamp(level, 1, 9);
 
-    l_desc_ = {dyn_ltree_, static_ltree_, kExtraLBits, kLiterals + 1, kLCodes, kMaxBits, 0};
-    d_desc_ = {dyn_dtree_, static_dtree_, kExtraDBits, 0, kDCodes, kMaxBits, 0};
+    l_desc_ = {dyn_ltree_, kFixed.ltree, kExtraLBits, kLiterals + 1, kLCodes, kMaxBits, 0};
+    d_desc_ = {dyn_dtree_, kFixed.dtree, kExtraDBits, 0, kDCodes, kMaxBits, 0};
     bl_desc_ = {bl_tree_, nullptr, kExtraBLBits, 0, kBLCodes, kMaxBLBits, 0};
 
     out_.acc = 0;
@@ -221,8 +252,6 @@ int64_t TDeflater::Deflate(TDeflateBuffers& work, int level, TDeflateHost& host,
     out_.written = 0;
     out_.host = &host;
     host_ = &host;
-
-    if (!tables_ready_) init_tables();
 
     work_ = &work;
     window_ = work.window;
@@ -493,7 +522,7 @@ int64_t TDeflater::deflate_greedy() {
             } else {
                 strstart_ += match_length;
                 match_length = 0;
-                ins_h_ = ((window_[strstart_] << 5) ^ window_[strstart_ + 1]) & kHashMask;
+                ins_h_ = ((static_cast<unsigned>(window_[strstart_]) << 5) ^ window_[strstart_ + 1]) & kHashMask;
             }
         } else {
             flush = ct_tally(0, window_[strstart_]);
@@ -579,7 +608,7 @@ bool TDeflater::ct_tally(unsigned dist, unsigned lc) {
     } else {
         FOLVIO_ASSERT(dist <= kMaxDist && lc <= kMaxMatch - kMinMatch);
         dist--;
-        dyn_ltree_[length_code_[lc] + kLiterals + 1].fc++;
+        dyn_ltree_[kFixed.length_code[lc] + kLiterals + 1].fc++;
         dyn_dtree_[d_code(dist)].fc++;
         d_buf_[last_dist_++] = static_cast<uint16_t>(dist);
         flags_ |= flag_bit_;
@@ -641,7 +670,7 @@ int64_t TDeflater::flush_block(bool eof) {
         copy_block(buf, static_cast<unsigned>(stored_len), true);
     } else if (static_lenb == opt_lenb) {
         out_.put((1u << 1) + (eof ? 1u : 0u), 3);  // block type 1: fixed codes
-        compress_block(static_ltree_, static_dtree_);
+        compress_block(kFixed.ltree, kFixed.dtree);
         compressed_len_ += 3 + static_cast<uint64_t>(static_len_);
     } else {
         out_.put((2u << 1) + (eof ? 1u : 0u), 3);  // block type 2: dynamic codes
@@ -879,12 +908,12 @@ void TDeflater::compress_block(const ct_data* ltree, const ct_data* dtree) {
                 out_.put(ltree[lc].fc, ltree[lc].dl);
             } else {
                 // Length code and its extra bits in one put, distance code and its extra in another.
-                unsigned code = length_code_[lc];
+                unsigned code = kFixed.length_code[lc];
                 const ct_data& l = ltree[code + kLiterals + 1];
-                out_.put(l.fc | (lc - base_length_[code]) << l.dl, l.dl + kExtraLBits[code]);
+                out_.put(l.fc | (lc - kFixed.base_length[code]) << l.dl, l.dl + kExtraLBits[code]);
                 const unsigned dist = d_buf_[dx++];
                 code = d_code(dist);
-                out_.put(dtree[code].fc | (dist - base_dist_[code]) << dtree[code].dl, dtree[code].dl + kExtraDBits[code]);
+                out_.put(dtree[code].fc | (dist - kFixed.base_dist[code]) << dtree[code].dl, dtree[code].dl + kExtraDBits[code]);
             }
             flag >>= 1;
         } while (lx < last_lit_);

@@ -62,11 +62,10 @@ struct TDeflateEntryFields {
     uint16_t& compression_method;    // 8 on entry; set to 0 on the stored fallback
 };
 
-// Per-writer state: the fixed code tables (computed on the first call, kept) and the per-call
-// scratch (trees, heap, staging buffer) so that a call allocates nothing.
+// Per-writer state: the per-call scratch (trees, heap, staging buffer) so that a call allocates nothing.
 class TDeflater {
 public:
-    TDeflater();  // StaticInit: clears the tables
+    TDeflater();  // StaticInit: clears the bit-length counts
 
     // Compresses one entry at level 1..9 (other values are clamped into that range) and returns the
     // number of bytes handed to zfwrite. Errors thrown by the host leave at once.
@@ -115,16 +114,7 @@ private:
         void windup();  // flushes to a byte boundary and hands the staging buffer over
     };
 
-    // Fixed tables (computed once per writer).
-    void init_tables();
-    bool tables_ready_;
-    ct_data static_ltree_[288];
-    ct_data static_dtree_[kDCodes];
-    uint8_t length_code_[256];
-    uint8_t dist_code_[512];
-    uint16_t base_length_[29];
-    uint16_t base_dist_[kDCodes];
-    uint16_t bl_count_[16];
+    uint16_t bl_count_[16];  // codes per bit length while a tree is built
 
     // Input side and matcher.
     void fill_window();
@@ -169,7 +159,6 @@ private:
     void send_all_trees(int lcodes, int dcodes, int blcodes);
     void compress_block(const ct_data* ltree, const ct_data* dtree);
     void copy_block(const uint8_t* data, unsigned length, bool header);
-    unsigned d_code(unsigned dist) const { return dist < 256 ? dist_code_[dist] : dist_code_[256 + (dist >> 7)]; }
 
     // Per-call state.
     TDeflateHost* host_ = nullptr;

@@ -46,6 +46,12 @@ private:
     std::string detail_;
 };
 
+// Another process is writing the archive and the writer was told not to wait for it.
+class EZipBusy : public EZipError {
+public:
+    using EZipError::EZipError;
+};
+
 // A sorted list refused an object whose key it already holds.
 class EListError : public std::runtime_error {
 public:

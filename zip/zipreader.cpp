@@ -39,20 +39,22 @@ void TZipReader::RememberZipStatus(const platform::FileStatus& status) {
     FZipDateNsec = status.mtimeNsec;
     FZipSize = status.size;
     FHaveDirectory = true;
+    FParentParts = false;
 }
 
-void TZipReader::OpenZip() {
+void TZipReader::OpenZip(bool allowParentParts) {
     FZipStream.reset();
     FZipStream = std::make_unique<TBufferedFileStream>(FZipName, TFileMode::fmOpenRead);
     platform::FileStatus status;
     if (!FZipStream->Status(status)) throw EIncompleteZip("the status of the archive cannot be read");
     if (status.kind != platform::FileKind::Regular)
         throw EZipError("\"" + FZipName + "\" is not a regular file and cannot be rewritten as an archive");
-    if (FHaveDirectory && status.mtime == FZipDate && status.mtimeNsec == FZipDateNsec && status.size == FZipSize)
+    if (FHaveDirectory && status.mtime == FZipDate && status.mtimeNsec == FZipDateNsec && status.size == FZipSize &&
+        (allowParentParts || !FParentParts))
         return;
     FHaveDirectory = false;
     try {
-        ReadZipDirectory(*FZipStream, OEMConvert, *FZipContents, FEndCentral);
+        ReadZipDirectory(*FZipStream, OEMConvert, *FZipContents, FEndCentral, allowParentParts);
     } catch (const EListError& e) {
         FZipContents->Clear();
         FEndCentral.Clear();
@@ -63,4 +65,6 @@ void TZipReader::OpenZip() {
         throw;
     }
     RememberZipStatus(status);
+    for (size_t i = 0; allowParentParts && i < FZipContents->Count() && !FParentParts; ++i)
+        FParentParts = HasParentPart(FZipContents->Items(i)->StoredName());
 }

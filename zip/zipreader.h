@@ -58,8 +58,9 @@ public:
     // reads its directory, unless the in-memory directory was made from the file as it is now
     // (same last-write time and size). Raises EIncompleteZip and the other errors of
     // ReadZipDirectory for an archive it cannot read, the platform's file error when it cannot
-    // be opened; the in-memory directory is then empty.
-    void OpenZip();
+    // be opened; the in-memory directory is then empty. With allowParentParts, entries named with
+    // a ".." part are read too (for a job that removes them); without it such a directory is refused.
+    void OpenZip(bool allowParentParts = false);
 
 protected:
     // Drops the in-memory directory, the end record and the open archive stream.
@@ -77,5 +78,6 @@ protected:
     int64_t FZipDateNsec = 0;
     uint64_t FZipSize = 0;
     bool FHaveDirectory = false;  // the in-memory directory belongs to the file ZipName
+    bool FParentParts = false;    // and holds names with a ".." part
     std::unique_ptr<TBufferedFileStream> FZipStream;  // the existing archive while it is open
 };

@@ -1,5 +1,7 @@
 #include "zip/ziprecords.h"
 
+#include <algorithm>
+
 #include "platform/assert.h"
 #include "platform/codepage.h"
 #include "platform/dostime.h"
@@ -29,7 +31,19 @@ constexpr std::array<std::array<uint32_t, 256>, 8> makeSlices() {
 
 constexpr auto kSlices = makeSlices();
 
-// Little-endian fields written into a fixed buffer, one after the other.
+// A whole value stored in a 16-bit field of a record (0xFFFF when it does not fit), and one stored
+// in all of its 64 bits.
+template <typename T> struct Narrow16 {
+    T& v;
+};
+template <typename T> Narrow16(T&) -> Narrow16<T>;
+template <typename T> struct Wide64 {
+    T& v;
+};
+template <typename T> Wide64(T&) -> Wide64<T>;
+
+// Little-endian fields written into a fixed buffer, one after the other. A 64-bit value goes into
+// a 32-bit field, as 0xFFFFFFFF when it does not fit.
 class Packer {
 public:
     explicit Packer(uint8_t* out) : out_(out) {}
@@ -40,6 +54,14 @@ public:
     void operator()(uint32_t v) {
         (*this)(static_cast<uint16_t>(v));
         (*this)(static_cast<uint16_t>(v >> 16));
+    }
+    void operator()(uint64_t v) { (*this)(static_cast<uint32_t>(std::min<uint64_t>(v, kZip64Mark32))); }
+    template <typename T> void operator()(Narrow16<T> f) {
+        (*this)(static_cast<uint16_t>(std::min<uint64_t>(f.v, kZip64Mark16)));
+    }
+    template <typename T> void operator()(Wide64<T> f) {
+        (*this)(static_cast<uint32_t>(f.v));
+        (*this)(static_cast<uint32_t>(uint64_t{f.v} >> 32));
     }
     size_t size() const { return n_; }
 
@@ -62,9 +84,24 @@ public:
         (*this)(high);
         v = low | uint32_t{high} << 16;
     }
+    void operator()(uint64_t& v) { v = u32(); }
+    void operator()(Narrow16<uint64_t> f) {
+        uint16_t v;
+        (*this)(v);
+        f.v = v;
+    }
+    void operator()(Wide64<uint64_t> f) {
+        const uint64_t low = u32();
+        f.v = low | uint64_t{u32()} << 32;
+    }
     uint32_t u32() {
         uint32_t v;
         (*this)(v);
+        return v;
+    }
+    uint64_t u64() {
+        uint64_t v;
+        (*this)(Wide64{v});
         return v;
     }
     size_t size() const { return n_; }
@@ -92,9 +129,18 @@ template <typename Header, typename Field> void centralLayout(Header& h, Field&&
 
 // The end record keeps its signature as a field of its own.
 template <typename End, typename Field> void endLayout(End& e, Field&& field) {
-    field(e.signature), field(e.this_disk), field(e.central_disk), field(e.entries_this_disk);
-    field(e.total_entries), field(e.central_size), field(e.central_offset), field(e.zip_comment_length);
+    field(e.signature), field(e.this_disk), field(e.central_disk), field(Narrow16{e.entries_this_disk});
+    field(Narrow16{e.total_entries}), field(e.central_size), field(e.central_offset), field(e.zip_comment_length);
 }
+// The 64-bit end record after its signature and its own size, with this writer's versions.
+template <typename End, typename Field> void zip64EndLayout(End& e, uint16_t& madeBy, uint16_t& needed, uint32_t& thisDisk,
+                                                            uint32_t& centralDisk, Field&& field) {
+    field(madeBy), field(needed), field(thisDisk), field(centralDisk);
+    field(Wide64{e.entries_this_disk}), field(Wide64{e.total_entries}), field(Wide64{e.central_size});
+    field(Wide64{e.central_offset});
+}
+// What follows the signature and size of a 64-bit end record: the fixed part less those 12 bytes.
+constexpr uint64_t kZip64EndRest = kZip64EndSize - 12;
 
 void writeAll(TStream& stream, const void* data, size_t count) {
     if (count && stream.Write(data, count) != count) throw ENotEnoughRoom();
@@ -117,6 +163,21 @@ std::optional<std::string_view> FindExtraBlock(std::string_view extra, uint16_t 
         extra.remove_prefix(kBlockHead + size);
     }
     return std::nullopt;
+}
+
+std::string WithoutExtraBlock(std::string_view extra, uint16_t id) {
+    constexpr size_t kBlockHead = 4;
+    std::string out;
+    while (extra.size() >= kBlockHead) {
+        uint16_t blockId, size;
+        Unpacker head(reinterpret_cast<const uint8_t*>(extra.data()));
+        head(blockId), head(size);
+        if (kBlockHead + size > extra.size()) break;
+        if (blockId != id) out.append(extra.substr(0, kBlockHead + size));
+        extra.remove_prefix(kBlockHead + size);
+    }
+    out.append(extra);
+    return out;
 }
 
 uint32_t Update_CRC_buff(uint32_t crc, const uint8_t* buffer, size_t length) {
@@ -152,9 +213,11 @@ void TZipHeaderInfo::Clear() {
     local_header_offset = 0;
     central_header_offset = 0;
     filecomment.reset();
+    written_extra.clear();
     decrypt_flag = 0;
     integrity_status = kIntegrityUnknown;
     selected = 0;
+    local_zip64 = false;
     oem_flag_ = false;
     filename_.clear();
     directory_.clear();
@@ -196,13 +259,13 @@ void TZipHeaderInfo::updateStoredName() {
     for (char c : joined) nonAscii |= static_cast<uint8_t>(c) >= 0x80;
     if (oem_flag_ && platform::AnsiToOem(joined, oem)) {
         stored_ = std::move(oem);
-        general_purpose_flag &= ~kLanguageEncodingFlag;
+        general_purpose_flag &= static_cast<uint16_t>(~kLanguageEncodingFlag);
     } else {
         // Names CP437 cannot hold (or every name, without the OEM flag) are stored as they are;
         // well-formed UTF-8 outside ASCII is marked as such so that readers do not garble it.
         stored_ = std::move(joined);
         if (nonAscii && platform::IsUtf8(stored_)) general_purpose_flag |= kLanguageEncodingFlag;
-        else general_purpose_flag &= ~kLanguageEncodingFlag;
+        else general_purpose_flag &= static_cast<uint16_t>(~kLanguageEncodingFlag);
     }
     // Info-ZIP's unzip reads the names of entries made on FAT as CP437 even with bit 11 set;
     // NTFS as the system of origin keeps the same attribute bits and lets every reader see UTF-8.
@@ -231,14 +294,58 @@ void TZipHeaderInfo::LoadStoredName(const std::string& stored) {
 void TZipHeaderInfo::SetDateTime(std::time_t moment) { last_mod_datetime = platform::DateTimeToDosDateTime(moment); }
 
 void TZipHeaderInfo::SaveLocalToStream(TStream& stream) {
-    local_header_offset = static_cast<uint32_t>(stream.Position());
+    local_header_offset = static_cast<uint64_t>(stream.Position());
     uint8_t fixed[LocalFixedSize];
     Packer p(fixed);
     p(LOCSIG);
-    localLayout(*this, p);
+    if (local_zip64) {
+        // Both sizes move to the block, whatever their values.
+        TZipHeaderInfo marked = *this;
+        marked.compressed_size = marked.uncompressed_size = kZip64Mark32;
+        localLayout(marked, p);
+    } else {
+        localLayout(*this, p);
+    }
     FOLVIO_ASSERT(p.size() == LocalFixedSize);
     writeAll(stream, fixed, LocalFixedSize);
     writeAll(stream, stored_.data(), filename_length);
+    if (local_zip64) {
+        FOLVIO_ASSERT(local_extra_length >= kZip64LocalExtraSize);
+        uint8_t block[kZip64LocalExtraSize];
+        Packer b(block);
+        b(kZip64ExtraId), b(static_cast<uint16_t>(kZip64LocalExtraSize - 4));
+        b(Wide64{uncompressed_size}), b(Wide64{compressed_size});
+        writeAll(stream, block, sizeof block);
+    }
+    FOLVIO_ASSERT(local_extra_length == (local_zip64 ? kZip64LocalExtraSize : 0) + written_extra.size());
+    writeAll(stream, written_extra.data(), written_extra.size());
+}
+
+uint16_t TZipHeaderInfo::GetCentralZip64Size() const {
+    uint16_t size = 0;
+    for (uint64_t v : {uncompressed_size, compressed_size, local_header_offset})
+        if (v >= kZip64Mark32) size += 8;
+    return size ? static_cast<uint16_t>(size + 4) : 0;
+}
+
+bool TZipHeaderInfo::LoadZip64FromCentralExtra(std::string_view extra) {
+    // Without the block the fields hold their values themselves, as in archives older than the extensions.
+    const std::optional<std::string_view> block = FindExtraBlock(extra, kZip64ExtraId);
+    if (!block) return true;
+    const auto* data = reinterpret_cast<const uint8_t*>(block->data());
+    size_t left = block->size();
+    for (uint64_t* v : {&uncompressed_size, &compressed_size, &local_header_offset}) {
+        if (*v != kZip64Mark32) continue;
+        if (left < 8) return false;
+        Unpacker u(data);
+        *v = u.u64();
+        data += 8, left -= 8;
+    }
+    if (disk_number_start == kZip64Mark16) {
+        if (left < 4) return false;
+        disk_number_start = Unpacker(data).u32() == 0 ? 0 : 1;  // only the first disk matters: others are refused
+    }
+    return true;
 }
 
 void TZipHeaderInfo::SaveCentralToStream(TStream& stream, std::string_view extra) const {
@@ -249,7 +356,17 @@ void TZipHeaderInfo::SaveCentralToStream(TStream& stream, std::string_view extra
     FOLVIO_ASSERT(p.size() == CentralFixedSize);
     writeAll(stream, fixed, CentralFixedSize);
     writeAll(stream, stored_.data(), filename_length);
-    FOLVIO_ASSERT(extra.size() == central_extra_length);
+    const uint16_t zip64 = GetCentralZip64Size();
+    FOLVIO_ASSERT(zip64 + extra.size() == central_extra_length);
+    if (zip64) {
+        // Only the values that do not fit their fields, in the format's order.
+        uint8_t block[4 + 24];
+        Packer b(block);
+        b(kZip64ExtraId), b(static_cast<uint16_t>(zip64 - 4));
+        for (uint64_t v : {uncompressed_size, compressed_size, local_header_offset})
+            if (v >= kZip64Mark32) b(Wide64{v});
+        writeAll(stream, block, zip64);
+    }
     writeAll(stream, extra.data(), extra.size());
     if (file_comment_length) {
         std::string comment = filecomment ? filecomment->substr(0, file_comment_length) : std::string();
@@ -274,11 +391,24 @@ bool TZipHeaderInfo::LoadCentralFromBuffer(const uint8_t* fixed) {
     return true;
 }
 
-size_t TZipHeaderInfo::DataDescriptorSize(const uint8_t* first8) const {
-    Unpacker u(first8);
-    const uint32_t first = u.u32(), second = u.u32();
-    if (first == kDataDescriptorSig && second == crc32) return 4 + kDataDescriptorSize;
-    return first == crc32 ? kDataDescriptorSize : 0;
+size_t TZipHeaderInfo::DataDescriptorSize(const uint8_t* bytes, size_t available, bool zip64First) const {
+    // The signature is optional: the CRC then comes first. Each form counts only when its sizes match too.
+    auto matches = [&](size_t sig, bool wide) {
+        const size_t size = sig + (wide ? kDataDescriptor64Size : kDataDescriptorSize);
+        if (available < size) return false;
+        Unpacker u(bytes + sig);
+        const uint32_t crc = u.u32();
+        const uint64_t compressed = wide ? u.u64() : u.u32();
+        const uint64_t uncompressed = wide ? u.u64() : u.u32();
+        return crc == crc32 && compressed == compressed_size && uncompressed == uncompressed_size;
+    };
+    const bool signature = available >= 4 && Unpacker(bytes).u32() == kDataDescriptorSig;
+    for (size_t sig : {size_t{4}, size_t{0}}) {
+        if (sig && !signature) continue;
+        for (bool wide : {zip64First, !zip64First})
+            if (matches(sig, wide)) return sig + (wide ? kDataDescriptor64Size : kDataDescriptorSize);
+    }
+    return 0;
 }
 
 void TEndCentral::Clear() {
@@ -308,7 +438,27 @@ void TEndCentral::SetNewZipComment(const std::string& text) {
     zip_comment = std::move(comment);
 }
 
+bool TEndCentral::NeedsZip64() const {
+    return total_entries > kZip64Mark16 || entries_this_disk > kZip64Mark16 || central_size >= kZip64Mark32 ||
+           central_offset >= kZip64Mark32;
+}
+
 void TEndCentral::SaveToStream(TStream& stream) const {
+    if (NeedsZip64()) {
+        const uint64_t at = static_cast<uint64_t>(stream.Position());
+        uint8_t record[kZip64EndSize + kZip64LocatorSize];
+        Packer p(record);
+        uint16_t madeBy = kZipVersion45, needed = kZipVersion45;
+        uint32_t disk = 0, centralDisk = 0;
+        uint64_t rest = kZip64EndRest;
+        p(kZip64EndSig), p(Wide64{rest});
+        zip64EndLayout(*this, madeBy, needed, disk, centralDisk, p);
+        FOLVIO_ASSERT(p.size() == kZip64EndSize);
+        uint32_t diskOfRecord = 0, disks = 1;
+        p(kZip64LocatorSig), p(diskOfRecord), p(Wide64{at}), p(disks);
+        FOLVIO_ASSERT(p.size() == sizeof record);
+        writeAll(stream, record, sizeof record);
+    }
     uint8_t fixed[FixedSize];
     Packer p(fixed);
     endLayout(*this, p);
@@ -326,4 +476,22 @@ bool TEndCentral::LoadFromBuffer(const uint8_t* fixed) {
     endLayout(*this, u);
     FOLVIO_ASSERT(u.size() == FixedSize);
     return signature == ENDSIG;
+}
+
+std::optional<uint64_t> TEndCentral::Zip64EndOffset(const uint8_t* locator) {
+    Unpacker u(locator);
+    if (u.u32() != kZip64LocatorSig) return std::nullopt;
+    u.u32();  // the disk of the 64-bit end record; the record itself names its disks
+    return u.u64();
+}
+
+bool TEndCentral::LoadZip64FromBuffer(const uint8_t* fixed) {
+    Unpacker u(fixed);
+    if (u.u32() != kZip64EndSig) return false;
+    u.u64();  // the record's size: what lies past its fixed part is not used
+    uint16_t madeBy, needed;
+    uint32_t disk, centralDisk;
+    zip64EndLayout(*this, madeBy, needed, disk, centralDisk, u);
+    FOLVIO_ASSERT(u.size() == kZip64EndSize);
+    return disk == 0 && centralDisk == 0;
 }

@@ -1,4 +1,5 @@
-// The ZIP records (local header, central header, end record), their in-memory forms and CRC-32.
+// The ZIP records (local header, central header, end record and their 64-bit extensions), their
+// in-memory forms and CRC-32.
 #pragma once
 
 #include <array>
@@ -20,6 +21,15 @@ constexpr uint32_t ENDSIG = 0x06054B50;
 constexpr uint32_t kDataDescriptorSig = 0x08074B50;
 constexpr uint32_t kZip64LocatorSig = 0x07064B50;
 constexpr size_t kZip64LocatorSize = 20;
+// The 64-bit end record (its fixed part), which the locator points at.
+constexpr uint32_t kZip64EndSig = 0x06064B50;
+constexpr size_t kZip64EndSize = 56;
+// The extra block of the 64-bit extensions, and the values that mark a field as held there.
+constexpr uint16_t kZip64ExtraId = 0x0001;
+constexpr uint32_t kZip64Mark32 = 0xFFFFFFFF;
+constexpr uint16_t kZip64Mark16 = 0xFFFF;
+// The 64-bit extra block of a local header: both sizes, as the format asks there.
+constexpr uint16_t kZip64LocalExtraSize = 4 + 16;
 
 // Whether the four bytes at p are the signature.
 bool HasSignature(const uint8_t* p, uint32_t signature);
@@ -36,8 +46,10 @@ constexpr uint16_t kFlagDeflateOptions = kFlagDeflateMaximum | kFlagDeflateFast;
 constexpr uint16_t kFlagDataDescriptor = 0x0008;  // CRC and sizes follow the data
 constexpr uint16_t kLanguageEncodingFlag = 0x0800;  // the stored name is UTF-8
 
-// Format version 2.0, the one every record the writer makes needs and claims.
+// Format version 2.0, the one every record the writer makes needs and claims, and 4.5, which the
+// records with the 64-bit extensions need.
 constexpr uint16_t kZipVersion20 = 20;
+constexpr uint16_t kZipVersion45 = 45;
 // Systems of origin (upper byte of "version made by"), both with MS-DOS attribute bits.
 constexpr uint8_t kHostFat = 0;
 constexpr uint8_t kHostNtfs = 11;
@@ -52,12 +64,16 @@ constexpr uint8_t kIntegrityUnknown = 0;
 constexpr uint8_t kIntegrityGood = 1;
 constexpr uint8_t kIntegrityBad = 2;
 
-// A data descriptor: the CRC and both sizes (12 bytes), with or without the signature in front.
+// A data descriptor: the CRC and both sizes (12 bytes, or 20 with 64-bit sizes), with or without
+// the signature in front.
 constexpr size_t kDataDescriptorSize = 12;
+constexpr size_t kDataDescriptor64Size = 20;
 
 // Extra fields are blocks of a 16-bit id, a 16-bit size and that many bytes. The data of the first
 // block with that id; nothing when there is none, or when the blocks before it do not fit the field.
 std::optional<std::string_view> FindExtraBlock(std::string_view extra, uint16_t id);
+// The extra field without its blocks of that id (blocks that do not fit the field stay as they are).
+std::string WithoutExtraBlock(std::string_view extra, uint16_t id);
 
 // The CRC-32 table of the ZIP format (reflected polynomial 0xEDB88320).
 extern const std::array<uint32_t, 256> CRC_32_TAB;
@@ -80,9 +96,10 @@ public:
     uint16_t compression_method;
     uint32_t last_mod_datetime;  // DOS time in the low 16 bits, date in the high 16 bits
     uint32_t crc32;
-    // Sizes and offsets are unsigned so that every value below 4 GiB is representable.
-    uint32_t compressed_size;
-    uint32_t uncompressed_size;
+    // Sizes and offsets hold their whole values; the records store 0xFFFFFFFF for those that do
+    // not fit 32 bits and the values themselves in the 64-bit extra block.
+    uint64_t compressed_size;
+    uint64_t uncompressed_size;
     uint16_t filename_length;
     uint16_t central_extra_length;
     uint16_t local_extra_length;
@@ -90,12 +107,18 @@ public:
     uint16_t disk_number_start;
     uint16_t internal_attributes;
     uint32_t external_attributes;
-    uint32_t local_header_offset;
-    uint32_t central_header_offset;
+    uint64_t local_header_offset;
+    uint64_t central_header_offset;
     std::optional<std::string> filecomment;
+    // The extra field of an entry written by this job, in both its headers (the local header
+    // writes it after the name); empty for a copied entry, whose extra fields stay in its old archive.
+    std::string written_extra;
     uint8_t decrypt_flag;
     uint8_t integrity_status;  // 0 unknown, 1 good, 2 bad
     uint8_t selected;
+    // The local header carries the 64-bit extra block with both sizes (0xFFFFFFFF in its own
+    // fields); local_extra_length counts the block.
+    bool local_zip64;
 
     TZipHeaderInfo() { Clear(); }
     void Clear();
@@ -130,16 +153,23 @@ public:
         return static_cast<uint32_t>(CentralFixedSize + filename_length + central_extra_length + file_comment_length);
     }
     // Where the extra field of the central header this record was read from lies in its archive.
-    uint64_t GetCentralExtraPosition() const {
-        return uint64_t{central_header_offset} + CentralFixedSize + filename_length;
-    }
+    uint64_t GetCentralExtraPosition() const { return central_header_offset + CentralFixedSize + filename_length; }
+    // The length of the 64-bit extra block the central header needs: 4 plus 8 for each of the
+    // uncompressed size, compressed size and local header offset that reaches 0xFFFFFFFF; 0 when none does.
+    uint16_t GetCentralZip64Size() const;
+    // Takes the values the central header marks as held in its 64-bit block out of its extra field
+    // (in the format's order: uncompressed size, compressed size, offset, disk). False when a marked
+    // value is missing: no block, or one shorter than the fields it must hold.
+    bool LoadZip64FromCentralExtra(std::string_view extra);
 
-    // Sets local_header_offset to the stream position, then writes the local header and name.
+    // Sets local_header_offset to the stream position, then writes the local header and name, and
+    // with local_zip64 the 64-bit extra block (the other bytes of the extra field are the caller's).
     // Raises ENotEnoughRoom when the stream takes fewer bytes.
     void SaveLocalToStream(TStream& stream);
-    // Writes the central header, the name, the extra field (a copied entry's old bytes, exactly
-    // central_extra_length of them) and the comment (zero bytes when not loaded, so that the length
-    // field and the bytes agree). Raises ENotEnoughRoom when the stream takes fewer bytes.
+    // Writes the central header, the name, the extra field (the 64-bit block when a value needs it,
+    // then the other blocks: a copied entry's old bytes without their 64-bit block; central_extra_length
+    // counts both) and the comment (zero bytes when not loaded, so that the length field and the
+    // bytes agree). Raises ENotEnoughRoom when the stream takes fewer bytes.
     void SaveCentralToStream(TStream& stream, std::string_view extra = {}) const;
 
     // Take the fields of a stored header's fixed part (LocalFixedSize or CentralFixedSize bytes);
@@ -147,9 +177,11 @@ public:
     // until LoadStoredName takes the name; the names, the comment and the record's own flags stay.
     bool LoadLocalFromBuffer(const uint8_t* fixed);
     bool LoadCentralFromBuffer(const uint8_t* fixed);
-    // The length of the data descriptor that starts with these eight bytes when it belongs to
-    // this entry (its CRC matches): 16 with its signature, 12 without; 0 when it is none of this entry's.
-    size_t DataDescriptorSize(const uint8_t* first8) const;
+    // The length of the data descriptor that starts with these bytes (up to 24 of them, available
+    // of them readable) when it belongs to this entry: its CRC and sizes match, with 32-bit sizes
+    // (16 with its signature, 12 without) or with 64-bit ones (24 or 20), those first with zip64First
+    // (a local header with the 64-bit block announces them); 0 when it is none of this entry's.
+    size_t DataDescriptorSize(const uint8_t* bytes, size_t available, bool zip64First = false) const;
 
 private:
     void updateStoredName();
@@ -168,13 +200,15 @@ public:
     uint32_t signature;
     uint16_t this_disk;
     uint16_t central_disk;
-    uint16_t entries_this_disk;
-    uint16_t total_entries;
-    uint32_t central_size;
-    uint32_t central_offset;
+    // The whole counts, size and offset; the end record stores 0xFFFF or 0xFFFFFFFF for those that
+    // do not fit it, and the 64-bit end record before it holds them all.
+    uint64_t entries_this_disk;
+    uint64_t total_entries;
+    uint64_t central_size;
+    uint64_t central_offset;
     uint16_t zip_comment_length;
     std::optional<std::string> zip_comment;
-    int32_t comment_position;
+    int64_t comment_position;
     bool modified;
 
     TEndCentral() { Clear(); }
@@ -183,9 +217,19 @@ public:
     // Takes a private copy of the comment (up to a zero byte, at most 65535 bytes).
     void SetNewZipComment(const std::string& text);
     uint32_t GetEndCentralSize() const { return FixedSize + zip_comment_length; }
-    // Writes the 22 bytes and then the comment; raises ENotEnoughRoom on a short write.
+    // Whether the counts, the size or the offset need the 64-bit end record: more than 65535
+    // entries, or a size or offset that reaches 0xFFFFFFFF.
+    bool NeedsZip64() const;
+    // Writes, when NeedsZip64, the 64-bit end record and its locator at the stream position, then
+    // the 22 bytes and the comment; raises ENotEnoughRoom on a short write.
     void SaveToStream(TStream& stream) const;
     // Takes the 22 bytes of a stored end record, signature included (the comment stays); false
     // when they do not begin with ENDSIG.
     bool LoadFromBuffer(const uint8_t* fixed);
+    // The offset of the 64-bit end record the 20 bytes of a locator point at; nothing when they
+    // are not a locator.
+    static std::optional<uint64_t> Zip64EndOffset(const uint8_t* locator);
+    // Takes the counts, size and offset of the fixed part of a 64-bit end record (kZip64EndSize
+    // bytes); false when it has no signature or names another disk than the first.
+    bool LoadZip64FromBuffer(const uint8_t* fixed);
 };

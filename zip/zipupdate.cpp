@@ -8,6 +8,7 @@
 
 #include "platform/codepage.h"
 #include "platform/dostime.h"
+#include "platform/filelock.h"
 #include "platform/findfile.h"
 #include "platform/wildcard.h"
 #include "zip/zipdirectory.h"
@@ -27,7 +28,7 @@ bool sameStatus(const platform::FileStatus& a, const platform::FileStatus& b) {
 
 }  // namespace
 
-int TZipWriter::DeleteEntries() {
+int64_t TZipWriter::DeleteEntries() {
     for (size_t i = 0; i < FZipContents->Count(); ++i)
         if (FZipContents->Items(i)->selected) {
             FilesList.clear();
@@ -35,7 +36,7 @@ int TZipWriter::DeleteEntries() {
         }
     FDeleteMode = true;
     try {
-        int removed = ProcessFiles();
+        const int64_t removed = ProcessFiles();
         FDeleteMode = false;
         return removed;
     } catch (...) {
@@ -49,7 +50,7 @@ uint32_t TZipWriter::FileDate(const std::string& path, uint64_t* size) {
     std::string name = path.size() > 1 && path.back() == '/' ? path.substr(0, path.size() - 1) : path;
     const bool found = platform::FindFile(name, rec);
     if (size) *size = found ? rec.size : 0;
-    return GoodTimeStamp(found ? platform::DosDateTimeOfFile(rec.time) : 0xFFFFFFFF);
+    return GoodTimeStamp(found ? platform::DosDateTimeOfFile(rec.time) : platform::kInvalidDosDateTime);
 }
 
 void TZipWriter::MergeExisting() {
@@ -60,9 +61,11 @@ void TZipWriter::MergeExisting() {
     for (size_t j = 0; j < FilesList.size(); ++j) {
         if (FDeleteMode && IsWildCard(FilesList[j]))
             patterns.emplace_back(j, OEMConvert ? platform::OemFilter(FilesList[j]) : FilesList[j]);
+        else if (FDeleteMode && HasParentPart(FilesList[j]))  // names an entry leading outside, as it is stored
+            exact.emplace(OEMConvert ? platform::OemFilter(FilesList[j]) : FilesList[j], j);
         else exact.emplace(StoredNameOf(FilesList[j]), j);
     }
-    std::vector<bool> used(FilesList.size(), false);
+    std::vector<bool> used(FilesList.size(), false), hit(FilesList.size(), false);
     auto firstMatch = [&](const TZipHeaderInfo& entry, const std::string& name) {
         size_t best = std::string::npos;
         if (auto it = exact.find(name); it != exact.end() && !used[it->second]) best = it->second;
@@ -83,7 +86,10 @@ void TZipWriter::MergeExisting() {
     for (size_t i = 0; i < count; ++i) {
         TZipHeaderInfo& entry = *FZipContents->Items(i);
         const uint64_t limit = i + 1 < count ? FZipContents->Items(i + 1)->local_header_offset : FEndCentral.central_offset;
-        if (entry.integrity_status == kIntegrityBad) continue;  // dropped
+        if (entry.integrity_status == kIntegrityBad) {
+            FDroppedEntries = true;
+            continue;
+        }
         const std::string name = entry.directory() + entry.filename();
         bool matched = false;
         uint64_t fileSize = 0;
@@ -92,14 +98,16 @@ void TZipWriter::MergeExisting() {
             if (removed(name)) continue;
         } else if (size_t j = firstMatch(entry, name); j != std::string::npos) {
             matched = true;
+            hit[j] = true;
             const std::string spec = FilesList[j];
             if (FDeleteMode) {
                 // A wildcard pattern goes on matching further entries, also after a Skip.
                 if (!IsWildCard(spec)) used[j] = true;
                 if (removed(name)) continue;
-            } else if (ZipAction != TZipAction::zaReplace &&
+            } else if (ZipAction != TZipAction::zaReplace && entry.last_mod_datetime != platform::kInvalidDosDateTime &&
                        GoodTimeStamp(entry.last_mod_datetime) >= FileDate(spec, &fileSize)) {
-                // The entry is at least as new as the file: it stays, and the file is done.
+                // The entry is at least as new as the file (one with the invalid stamp never is): it
+                // stays, and the file is done.
                 used[j] = true;
                 FTotalBytes -= static_cast<double>(fileSize);
                 if (Dispose) FDisposeList.push_back(spec);
@@ -117,14 +125,20 @@ void TZipWriter::MergeExisting() {
                 FZipHeader.reset();
             }
         }
+        if (FDeleteMode && HasParentPart(name))
+            throw EIncompleteZip("the entry \"" + name + "\" has a name with a \"..\" part, which only removing it mends");
         if (matched && OnUpdate) OnUpdate(this, TUpdateAction::uaKeeping, static_cast<int>(i));
         auto copy = std::make_unique<TZipHeaderInfo>(entry);
         copy->selected = 0;
+        copy->written_extra.clear();  // its extra fields are copied from the old archive
         MoveFile(*copy, limit);
         addRecord(std::move(copy), std::string(), false);
     }
 
     flushRun();
+    if (FDeleteMode && OnNothingMatched)
+        for (size_t j = 0; j < FilesList.size(); ++j)
+            if (!hit[j]) OnNothingMatched(this, FilesList[j]);
     std::vector<std::string> left;
     for (size_t j = 0; j < FilesList.size(); ++j)
         if (!used[j]) left.push_back(std::move(FilesList[j]));
@@ -135,25 +149,41 @@ void TZipWriter::MoveFile(TZipHeaderInfo& record, uint64_t limit) {
     const std::string& name = record.StoredName();
     uint8_t local[TZipHeaderInfo::LocalFixedSize];
     TZipHeaderInfo stored;  // the fields of the old local header
-    const int64_t at = record.local_header_offset;
+    const int64_t at = static_cast<int64_t>(record.local_header_offset);
     if (FZipStream->Seek(at, TSeekOrigin::soBeginning) != at || FZipStream->Read(local, sizeof local) != sizeof local ||
         !stored.LoadLocalFromBuffer(local))
         throw EIncompleteZip("the local header of \"" + name + "\" is missing");
     const uint16_t nameLength = stored.filename_length, extraLength = stored.local_extra_length;
-    const uint64_t dataEnd = at + stored.GetLocalSize() + record.compressed_size;
+    const uint64_t dataEnd = static_cast<uint64_t>(at) + stored.GetLocalSize() + record.compressed_size;
+    if (dataEnd < record.compressed_size) throw EIncompleteZip("the data of \"" + name + "\" run past the archive");
+    // The old header's name and extra field: the header is compared with a new one by its name.
+    std::string old(TZipHeaderInfo::LocalFixedSize + nameLength + extraLength, '\0');
+    std::copy(local, local + sizeof local, old.begin());
+    if (FZipStream->Read(old.data() + sizeof local, nameLength + extraLength) != size_t{nameLength} + extraLength)
+        throw EIncompleteZip("the local header of \"" + name + "\" is cut short");
+    const bool localZip64 =
+        FindExtraBlock(std::string_view(old).substr(TZipHeaderInfo::LocalFixedSize + nameLength), kZip64ExtraId).has_value();
+    old.resize(TZipHeaderInfo::LocalFixedSize + nameLength);
 
+    // The old extra field is copied as it is, 64-bit block and all: no block of the record's own.
+    record.local_zip64 = false;
     TZipHeaderInfo header = record;
     uint64_t descriptor = 0;
     if (record.GetHasDescriptor()) {
-        // The data descriptor after the data (with or without its signature) comes along, and
-        // the local header keeps the values it had, as a reader of such an entry expects them.
-        uint8_t d[8];
-        if (dataEnd + kDataDescriptorSize > limit ||
+        // The data descriptor after the data (with or without its signature, with 32- or 64-bit
+        // sizes) comes along.
+        uint8_t d[4 + kDataDescriptor64Size];
+        const size_t readable = static_cast<size_t>(std::min<uint64_t>(sizeof d, limit > dataEnd ? limit - dataEnd : 0));
+        if (readable < kDataDescriptorSize ||
             FZipStream->Seek(static_cast<int64_t>(dataEnd), TSeekOrigin::soBeginning) != static_cast<int64_t>(dataEnd) ||
-            FZipStream->Read(d, sizeof d) != sizeof d)
+            FZipStream->Read(d, readable) != readable)
             throw EIncompleteZip("the data descriptor of \"" + name + "\" is missing");
-        descriptor = record.DataDescriptorSize(d);
+        descriptor = record.DataDescriptorSize(d, readable, localZip64);
         if (descriptor == 0) throw EIncompleteZip("the data descriptor of \"" + name + "\" does not match its entry");
+    }
+    if (record.GetHasDescriptor() || localZip64) {
+        // The local header keeps the values it had, as a reader of such an entry expects them:
+        // those a descriptor follows, or the marks of sizes held in its 64-bit block.
         header.crc32 = stored.crc32;
         header.compressed_size = stored.compressed_size;
         header.uncompressed_size = stored.uncompressed_size;
@@ -161,32 +191,27 @@ void TZipWriter::MoveFile(TZipHeaderInfo& record, uint64_t limit) {
     if (dataEnd + descriptor > limit) throw EIncompleteZip("the data of \"" + name + "\" run into what follows them");
 
     record.local_extra_length = header.local_extra_length = extraLength;
-    checkEntryLimits(name, record, record.compressed_size + descriptor);
     // A local header that comes out as it was lets the entry join the run of entries copied as
     // they are; any other gets its new header and its bytes are copied after it.
-    std::string old(TZipHeaderInfo::LocalFixedSize + nameLength, '\0');
-    std::copy(local, local + sizeof local, old.begin());
-    if (FZipStream->Read(old.data() + sizeof local, nameLength) != nameLength)
-        throw EIncompleteZip("the local header of \"" + name + "\" is cut short");
     TMemoryStream fresh;
     header.SaveLocalToStream(fresh);
-    const uint64_t newOffset = outputPosition();
+    const uint64_t newOffset = static_cast<uint64_t>(outputPosition());
     if (old.size() == fresh.Data().size() && std::memcmp(old.data(), fresh.Data().data(), old.size()) == 0) {
         if (FRun.to != static_cast<uint64_t>(at)) {
             flushRun();
             FRun.from = static_cast<uint64_t>(at);
         }
         FRun.to = dataEnd + descriptor;
-        record.local_header_offset = static_cast<uint32_t>(newOffset);
+        record.local_header_offset = newOffset;
         return;
     }
     flushRun();
     header.SaveLocalToStream(*FOutStream);
     record.local_header_offset = header.local_header_offset;
-    const int64_t from = at + TZipHeaderInfo::LocalFixedSize + nameLength;
+    const int64_t from = at + static_cast<int64_t>(TZipHeaderInfo::LocalFixedSize) + nameLength;
     if (FZipStream->Seek(from, TSeekOrigin::soBeginning) != from)
         throw EIncompleteZip("the data of \"" + name + "\" cannot be reached");
-    copyFromArchive(extraLength + uint64_t{record.compressed_size} + descriptor, name);
+    copyFromArchive(extraLength + record.compressed_size + descriptor, name);
 }
 
 int64_t TZipWriter::outputPosition() { return FOutStream->Position() + static_cast<int64_t>(FRun.to - FRun.from); }
@@ -206,7 +231,6 @@ void TZipWriter::copyFromArchive(uint64_t count, const std::string& entryName) {
     while (count > 0) {
         // Inside the kernel where the system can, a megabyte a step; else through the buffer.
         size_t n = static_cast<size_t>(std::min<uint64_t>(count, FKernelCopy ? kKernelCopyChunk : kCopyChunk));
-        checkArchiveRoom(n);
         size_t done = FKernelCopy ? FOutStream->CopyFrom(*FZipStream, n) : 0;
         if (done == 0) {
             if (FOutStream->LastError()) throw ENotEnoughRoom();
@@ -228,7 +252,9 @@ std::string TZipWriter::TemporaryPath() const {
 }
 
 std::string TZipWriter::TempFileName(const std::string& folder) const {
-    return platform::CreateTemporaryFile(folder, "FVZ");
+    // Each writer in a folder clears what writers killed while writing left there.
+    platform::RemoveStaleTemporaries(folder, kTempStem);
+    return platform::CreateTemporaryFile(folder, platform::TemporaryPrefix(kTempStem));
 }
 
 void TZipWriter::openTemporaryOutput(const std::string& archive, const platform::FileStatus& existing) {
@@ -252,6 +278,7 @@ void TZipWriter::openTemporaryOutput(const std::string& archive, const platform:
     }
     FOutCreated = true;
     FOutStream = std::make_unique<TBufferedFileStream>(FOutFileName, TFileMode::fmCreate);
+    FOutputLock.Acquire(FOutFileName, false);  // tells later writers it is not left over
     FOutStream->SetPermissions(existing.mode);  // the new archive keeps the old one's permissions
 }
 

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
+#include <thread>
 
 #include "platform/codepage.h"
 #include "platform/dirsearch.h"
@@ -10,6 +12,7 @@
 #include "platform/filenamecase.h"
 #include "platform/findfile.h"
 #include "platform/wildcard.h"
+#include "zip/archivereader.h"
 #include "zip/ziperrors.h"
 
 namespace {
@@ -84,8 +87,8 @@ void TZipWriter::SetStoreVolumes(bool value) {
 
 void TZipWriter::SetPackLevel(int value) { FPackLevel = std::clamp(value, 0, maxdeflate::kLevel); }
 
-int TZipWriter::Zip() {
-    int count = ProcessFiles();
+int64_t TZipWriter::Zip() {
+    const int64_t count = ProcessFiles();
     if (OnZipComplete) OnZipComplete(this, count);
     return count;
 }
@@ -117,7 +120,7 @@ std::unique_ptr<TZipHeaderInfo> TZipWriter::CreateNewZipHeader() const {
     return header;
 }
 
-int TZipWriter::ProcessFiles() {
+int64_t TZipWriter::ProcessFiles() {
     if (trimmed(ZipName()).empty()) return 0;
     const SavedSettings saved = startJob();
     // Whatever way the job ends: settings back, the name list gone, FilesList empty.
@@ -143,19 +146,23 @@ TZipWriter::SavedSettings TZipWriter::startJob() {
     FPositionList = std::make_unique<TSortedZip>(TZipSortMode::ByNone);
     FNewEndCentral.Clear();
     FEntriesCount = 0;
-    FCentralBytes = 0;
+    FAddedOffsets.clear();
     FBytesWritten = 0;
     FOutCreated = false;
     FOutFileName.clear();
     FTotalBytes = FBytesDone = 0;
     FKernelCopy = true;
+    FDroppedEntries = FArchiveKept = false;
     FRun = {};
     return saved;
 }
 
 void TZipWriter::endJob(const SavedSettings& saved) {
+    FOutputLock.Release();
+    FArchiveLock.Release();
     KeepZipOpen = saved.keepZipOpen;
     SetSortMode(saved.sortMode);
+    FKeySupply.reset();
     FNameList.reset();
     FZipHeader.reset();
     FilesList.clear();
@@ -169,50 +176,165 @@ void TZipWriter::writeJob() {
     // An existing archive is read first: freshening looks its names up while expanding, and
     // an archive that cannot be read fails the job before anything is walked or written.
     platform::FileStatus existing;
-    FUpdateMode = platform::fileSystem().stat(ZipName(), existing) == 0;
-    if (FUpdateMode) {
-        OpenZip();
-        if (!FZipStream->Status(FArchiveStatus)) throw EIncompleteZip("the status of the archive cannot be read");
-    }
+    FUpdateMode = lockExistingArchive(existing);
+    if (FUpdateMode) readExistingArchive();
 
     if (!FDeleteMode && !FilesList.empty()) ExpandFilesList();
+    if (!FUpdateMode && !FDeleteMode && !MakeEmptyArchive &&
+        std::none_of(FilesList.begin(), FilesList.end(), [](const std::string& f) { return f.back() != '/'; }))
+        return;  // no archive is made for nothing
+    if (!FDeleteMode && Encryption == TZipEncryption::zeAes256 && !Password.empty() && !FilesList.empty())
+        FKeySupply = std::make_unique<aescipher::TKeySupply>(Password, FilesList.size(),
+                                                             aescipher::TKeySupply::DefaultThreads());
 
     FCopyBuffer = std::make_unique<uint8_t[]>(kCopyChunk);
     if (FPackLevel > 0 && !FDeleteMode) FDeflateBuffers = std::make_unique<TDeflateBuffers>();
+    if (!FUpdateMode && !createNewArchive()) {
+        // Another job made the archive after it was looked for: this one updates what that one wrote.
+        if (!lockExistingArchive(existing)) throw EZipError("The archive \"" + ZipName() + "\" vanished while it was made");
+        FUpdateMode = true;
+        readExistingArchive();
+    }
     if (FUpdateMode) {
         openTemporaryOutput(ZipName(), existing);
         FNewEndCentral = FEndCentral;  // the comment comes along as it is stored
         FNewEndCentral.entries_this_disk = FNewEndCentral.total_entries = 0;
         MergeExisting();
-    } else {
-        FOutFileName = ZipName();
-        FOutStream = std::make_unique<TBufferedFileStream>(FOutFileName, TFileMode::fmCreateNew);
-        FOutCreated = true;
     }
 
     if (!FDeleteMode && !FilesList.empty()) {
         bool stopNow = false;
-        if (OnStartZipInfo) OnStartZipInfo(this, static_cast<int>(FilesList.size()), FTotalBytes, FNewEndCentral, stopNow);
+        if (OnStartZipInfo) OnStartZipInfo(this, static_cast<int64_t>(FilesList.size()), FTotalBytes, FNewEndCentral, stopNow);
         if (stopNow) throw EUserCanceled(kUserCanceledZip);
         for (size_t i = 0; i < FilesList.size(); ++i) {
             FZipHeader = CreateNewZipHeader();
             if (AddFileToZip(FilesList[i])) addRecord(std::move(FZipHeader), FilesList[i], true);
             FZipHeader.reset();
+            std::string().swap(FilesList[i]);  // done with: the memory goes to the next entries' records
         }
     }
 
     writeCentralDirectory();
 }
 
+bool TZipWriter::lockExistingArchive(platform::FileStatus& existing) {
+    platform::FileSystem& files = platform::fileSystem();
+    // The wait is a poll, so that the host's handlers run and a cancel is seen meanwhile.
+    for (int emptyLooks = 0;;) {
+        if (files.stat(ZipName(), existing) != 0) return false;
+        const int error = FArchiveLock.Acquire(ZipName(), false);
+        if (error == -EWOULDBLOCK) {
+            if (!WaitForArchiveLock)
+                throw EZipBusy("The archive \"" + ZipName() + "\" is being written by another process; try again later");
+            CheckForCancel();
+            std::this_thread::sleep_for(std::chrono::milliseconds(kLockPollWait));
+            continue;
+        }
+        if (error != 0) return true;  // not to be opened: reading it fails with the reason
+        // Another job may have put its archive in place meanwhile: that one is the archive now.
+        // A new archive is locked by its maker just after it was made: an empty one may be in that moment.
+        if (!FArchiveLock.Names(ZipName()) || (FArchiveLock.Size() == 0 && emptyLooks++ < kEmptyArchiveLooks)) {
+            FArchiveLock.Release();
+            std::this_thread::sleep_for(std::chrono::milliseconds(kLockPollWait));
+            continue;
+        }
+        return files.stat(ZipName(), existing) == 0;
+    }
+}
+
+void TZipWriter::readExistingArchive() {
+    // Its replacement would take the place of a file the user may not change (read-only, or
+    // another user's in a folder that is open to this one).
+    if (const int error = platform::fileSystem().mayWrite(ZipName()); error < 0)
+        throw EZipError("The archive \"" + ZipName() + "\" cannot be updated: " + platform::errorText(error));
+    // Entries named with a ".." part are refused, but a delete job may take them out.
+    OpenZip(FDeleteMode);
+    if (!FZipStream->Status(FArchiveStatus)) throw EIncompleteZip("the status of the archive cannot be read");
+}
+
+bool TZipWriter::createNewArchive() {
+    FOutFileName = ZipName();
+    try {
+        FOutStream = std::make_unique<TBufferedFileStream>(FOutFileName, TFileMode::fmCreateNew);
+    } catch (const platform::EFileError& e) {
+        if (e.errorCode() == EEXIST) return false;
+        throw;
+    }
+    FOutCreated = true;
+    FArchiveLock.Acquire(FOutFileName, true);  // best effort: the new archive is complete without it
+    return true;
+}
+
 void TZipWriter::commitJob() {
     FCopyBuffer.reset();
     FDeflateBuffers.reset();
     FMaxCompressor.reset();
+    if (!FOutStream) {
+        FArchiveKept = true;  // no new archive was made
+        return;
+    }
+    if (FUpdateMode && FEntriesCount == 0 && !FDroppedEntries) {
+        // Nothing was added, replaced or removed: the archive stays untouched, its time included.
+        FOutStream.reset();
+        platform::DeleteFile(FOutFileName);
+        FOutCreated = false;
+        FArchiveKept = true;
+        return;
+    }
     // A replacement must be on the disk before it takes the old archive's place.
     bool closed = FOutStream->Close(FlushFilesOnClose || FUpdateMode);
     FOutStream.reset();
     if (!closed) throw ENotEnoughRoom();
+    if (TestAfterWriting) testOutput();
     if (FUpdateMode) MoveTempFile();
+}
+
+namespace {
+constexpr int kWritingShare = 90;  // percent of the total progress the writing takes when a test follows
+}
+
+int TZipWriter::writingPercent() const {
+    const int percent = CBigRate(FBytesDone, FTotalBytes);
+    return TestAfterWriting ? percent * kWritingShare / 100 : percent;
+}
+
+void TZipWriter::testOutput() {
+    try {
+        testEntries();
+    } catch (const EArchiveFault& e) {
+        throw ETestFailed(ZipName(), e.Entry(), e.Detail());
+    } catch (const EIncompleteZip& e) {
+        throw ETestFailed(ZipName(), "", "its directory cannot be read: " + e.Detail());
+    }
+}
+
+void TZipWriter::testEntries() {
+    TBufferedFileStream stream(FOutFileName, TFileMode::fmOpenRead);
+    TArchiveReader reader(stream);
+    const double total = static_cast<double>(std::max<uint64_t>(reader.ArchiveSize(), 1));
+    uint64_t done = 0;
+    int shown = -1;
+    reader.OnChunk = [&](uint64_t bytes) {
+        done += bytes;
+        const int percent = kWritingShare + static_cast<int>(static_cast<double>(done) / total * (100 - kWritingShare));
+        if (OnTotalPercentDone && percent != shown) OnTotalPercentDone(this, shown = std::min(percent, 100));
+        CheckForCancel();
+    };
+    for (const TArchiveEntry& entry : reader.Entries()) {
+        // A carried-over entry may be under a password this job does not know: its headers are checked.
+        const bool added = FAddedOffsets.count(entry.localHeaderOffset) != 0;
+        if (entry.IsEncrypted() && !added) {
+            try {
+                reader.Test(entry, Password);
+            } catch (const EArchiveFault& e) {
+                if (e.Fault() != TEntryFault::Password && e.Fault() != TEntryFault::NoPassword) throw;
+                reader.CheckHeaders(entry);
+            }
+        } else {
+            reader.Test(entry, Password);
+        }
+        CheckForCancel();
+    }
 }
 
 void TZipWriter::finishSucceededJob() {
@@ -222,9 +344,13 @@ void TZipWriter::finishSucceededJob() {
         if (!skip) platform::DeleteFile(path);
     }
     FZipStream.reset();
-    FZipContents->TakeFrom(*FPositionList);
+    if (FArchiveKept) {
+        FNameList.reset();  // the view goes before the records it points at
+    } else {
+        FZipContents->TakeFrom(*FPositionList);
+        FEndCentral = FNewEndCentral;
+    }
     FPositionList.reset();
-    FEndCentral = FNewEndCentral;
     platform::FileStatus archive;
     if (platform::fileSystem().stat(ZipName(), archive) == 0) RememberZipStatus(archive);
     else FHaveDirectory = false;
@@ -233,33 +359,41 @@ void TZipWriter::finishSucceededJob() {
 
 void TZipWriter::addRecord(std::unique_ptr<TZipHeaderInfo> record, const std::string& path, bool added) {
     if (added) ++FEntriesCount;
+    if (added) FAddedOffsets.insert(record->local_header_offset);
     ++FNewEndCentral.entries_this_disk;
     ++FNewEndCentral.total_entries;
-    FCentralBytes += record->GetCentralSize();
     FNameList->Add(FPositionList->Add(std::move(record)));  // the position list owns the record
     if (added && Dispose) FDisposeList.push_back(path);
 }
 
 void TZipWriter::writeCentralDirectory() {
-    // Compressed data can come out a little longer than the files they were given room for.
-    checkArchiveRoom(FCentralBytes + FNewEndCentral.GetEndCentralSize());
-    FNewEndCentral.central_offset = static_cast<uint32_t>(FOutStream->Position());
+    FNewEndCentral.central_offset = static_cast<uint64_t>(FOutStream->Position());
     FNewEndCentral.central_disk = 0;
     std::string extra;
     for (size_t i = 0; i < FPositionList->Count(); ++i) {
         TZipHeaderInfo& record = *FPositionList->Items(i);
-        // A copied entry's central extra field comes from its old central header.
+        // A copied entry's central extra field comes from its old central header, without the
+        // 64-bit block, which is made anew for the entry's new place.
         extra.resize(record.central_extra_length);
-        if (!extra.empty()) {
+        if (!record.written_extra.empty()) {
+            extra = record.written_extra;
+        } else if (!extra.empty()) {
             const auto at = static_cast<int64_t>(record.GetCentralExtraPosition());
             if (!FZipStream || FZipStream->Seek(at, TSeekOrigin::soBeginning) != at ||
                 FZipStream->Read(extra.data(), extra.size()) != extra.size())
                 throw EIncompleteZip("cannot read the extra field of \"" + record.StoredName() + "\"");
+            if (FindExtraBlock(extra, kZip64ExtraId)) extra = WithoutExtraBlock(extra, kZip64ExtraId);
         }
-        record.central_header_offset = static_cast<uint32_t>(FOutStream->Position());
+        const uint16_t zip64 = record.GetCentralZip64Size();
+        if (zip64 + extra.size() > 0xFFFF)
+            throw EZipLimit("The extra field of \"" + record.StoredName() +
+                            "\" has no room for the 64-bit sizes and offset its new place needs");
+        if (zip64) record.version_needed = std::max(record.version_needed, kZipVersion45);
+        record.central_extra_length = static_cast<uint16_t>(zip64 + extra.size());
+        record.central_header_offset = static_cast<uint64_t>(FOutStream->Position());
         record.SaveCentralToStream(*FOutStream, extra);
     }
-    FNewEndCentral.central_size = static_cast<uint32_t>(FOutStream->Position() - FNewEndCentral.central_offset);
+    FNewEndCentral.central_size = static_cast<uint64_t>(FOutStream->Position()) - FNewEndCentral.central_offset;
     FNewEndCentral.this_disk = 0;
     FNewEndCentral.SaveToStream(*FOutStream);
     // An entry taken a second time may have left the file longer than the archive.
@@ -271,6 +405,9 @@ void TZipWriter::finishFailedJob() {
     FDeflateBuffers.reset();
     FMaxCompressor.reset();
     FInStream.reset();
+    FAesCipher.Abandon();
+    FAesEntry = false;
+    FKeySupply.reset();  // its threads stop
     FOutStream.reset();  // closes quietly; the file goes next
     FNameList.reset();  // the view goes before the records it points at
     FPositionList.reset();
@@ -319,7 +456,8 @@ void TZipWriter::ExpandFilesList() {
     }
     FilesList = std::move(kept);
 
-    for (std::string spec : wildcards) {
+    for (const std::string& original : wildcards) {
+        std::string spec = original;
         bool recursion = Recurse;
         if (spec[0] == '|' || spec[0] == '>') {
             recursion = spec[0] == '>';
@@ -331,24 +469,38 @@ void TZipWriter::ExpandFilesList() {
         if (folder.empty()) folder = RootDir();
         std::string mask = slash == std::string::npos ? spec : spec.substr(slash + 1);
         if (mask == "*.*") mask = "*";
-        if (!folder.empty() && !IsWildCard(folder) && !platform::DirectoryExists(folder)) continue;
+        if (!folder.empty() && !IsWildCard(folder) && !platform::DirectoryExists(folder)) {
+            if (OnNothingMatched) OnNothingMatched(this, original);
+            continue;
+        }
 
         TDirSearch search(folder, mask, recursion);
         platform::FindRecord rec;
+        size_t found = 0;  // files the specification leads to, before freshening and the archive bit choose
         for (std::string path; !(path = search.NextFile(rec)).empty();) {
             if (OnRecursingFile) OnRecursingFile(this, path);
             if (path.back() == '/') {
+                if (rec.kind == platform::FileKind::Other) {
+                    // A folder that cannot be listed would come out as an empty entry, its files silently missing.
+                    path.pop_back();
+                    if (IsInExcludeList(path)) continue;
+                    bool retry = false;
+                    if (OnSkippingFile) OnSkippingFile(this, TSkipReason::srFileOpenError, path, -1, retry);
+                    continue;
+                }
                 if (recursion && AddDirEntriesOnRecurse) FilesList.push_back(path);
                 continue;
             }
             if (IsInExcludeList(path)) continue;
             CheckForCancel();
             if (isArchive(path, rec.size)) continue;
+            ++found;
             if (SkipIfArchiveBitNotSet && !(rec.attributes & platform::faArchive)) continue;
             if (ZipAction == TZipAction::zaFreshen && !inDirectory(path)) continue;
             FilesList.push_back(path);
             FTotalBytes += static_cast<double>(rec.size);
         }
+        if (found == 0 && OnNothingMatched) OnNothingMatched(this, original);
     }
 }
 
@@ -395,7 +547,6 @@ TZipWriter::InputKind TZipWriter::examineInput(const std::string& path) {
 bool TZipWriter::openInput(const std::string& path, platform::FileStatus& status) {
     for (;;) {
         const InputKind kind = examineInput(path);
-        if (kind == InputKind::Gone) return false;  // no file of that path: no event
         if (kind == InputKind::Regular) {
             try {
                 FInStream = std::make_unique<TBufferedFileStream>(path, TFileMode::fmOpenRead);
@@ -412,22 +563,10 @@ bool TZipWriter::openInput(const std::string& path, platform::FileStatus& status
     }
 }
 
-void TZipWriter::checkArchiveRoom(uint64_t count) {
-    if (static_cast<uint64_t>(FOutStream->Position()) + count > kZipMaxArchiveSize)
-        throw EZipLimit("The archive \"" + ZipName() + "\" would reach 4 GiB: a ZIP archive holds at most " +
-                        std::to_string(kZipMaxArchiveSize) + " bytes");
-}
-
-void TZipWriter::checkEntryLimits(const std::string& path, const TZipHeaderInfo& header, uint64_t dataBytes) {
-    if (FNewEndCentral.total_entries >= kZipMaxEntries)
-        throw EZipLimit("Too many entries for a ZIP archive: at most " + std::to_string(kZipMaxEntries) +
-                        " fit, and \"" + path + "\" would be one more");
-    // Room for this entry, the central directory with it, and the end record.
-    uint64_t end = static_cast<uint64_t>(outputPosition()) + header.GetLocalSize() + dataBytes + FCentralBytes +
-                   header.GetCentralSize() + FNewEndCentral.GetEndCentralSize();
-    if (end > kZipMaxArchiveSize)
-        throw EZipLimit("The archive \"" + ZipName() + "\" would reach 4 GiB with \"" + path +
-                        "\": a ZIP archive holds at most " + std::to_string(kZipMaxArchiveSize) + " bytes");
+void TZipWriter::checkNameLength(const std::string& path, const std::string& folder, const std::string& file) const {
+    if (folder.size() + file.size() > 0xFFFF)
+        throw EZipLimit("The name of \"" + path + "\" is too long for a ZIP archive: it would have " +
+                        std::to_string(folder.size() + file.size()) + " bytes, and an entry's name holds at most 65535");
 }
 
 bool TZipWriter::AddFileToZip(const std::string& entry) {
@@ -442,14 +581,18 @@ bool TZipWriter::AddFileToZip(const std::string& entry) {
 
     TZipHeaderInfo& header = *FZipHeader;
     const bool encrypt = !isFolder && !Password.empty();
-    writeFirstHeader(path, isFolder, encrypt);
+    FAesEntry = encrypt && Encryption == TZipEncryption::zeAes256;
+    Finally endAes([this] { FAesEntry = false; });
+    writeFirstHeader(isFolder, !isFolder && header.uncompressed_size >= Zip64ReserveFrom);
     if (isFolder) {
         if (OnEndZip) OnEndZip(this, path, 0, 0, 0);
         return true;
     }
-    packWithRetry(encrypt);
-    const uint32_t archiveSize = patchHeader(encrypt);
+    packEntry(encrypt);
+    const uint64_t archiveSize = patchHeader(encrypt);
+    const bool changed = inputChanged();
     FInStream.reset();
+    if (changed && OnFileChanged) OnFileChanged(this, path);
     if (OnEndZip) OnEndZip(this, path, header.uncompressed_size, header.compressed_size, archiveSize);
     return true;
 }
@@ -470,27 +613,34 @@ void TZipWriter::describeFolder(const std::string& path) {
     header.internal_attributes = kInternalBinary;
 }
 
+bool TZipWriter::inputChanged() const {
+    platform::FileStatus now;
+    if (FFileBytesRead != FFileReadLimit || !FInStream || !FInStream->Status(now)) return true;
+    return now.size != FInputStatus.size || now.mtime != FInputStatus.mtime || now.mtimeNsec != FInputStatus.mtimeNsec;
+}
+
 bool TZipWriter::openFile(const std::string& path) {
     TZipHeaderInfo& header = *FZipHeader;
     platform::FileStatus status;
     if (!openInput(path, status)) return false;
+    FInputStatus = status;
     header.external_attributes = platform::AttributesOf(status, afterLastSlash(path));
     header.last_mod_datetime = platform::DosDateTimeOfFile(status.mtime);
-    if (status.size > kZipMaxFileSize)
-        throw EZipLimit("The file \"" + path + "\" is too large for a ZIP archive: it has " + std::to_string(status.size) +
-                        " bytes, and an entry holds at most " + std::to_string(kZipMaxFileSize));
-    header.uncompressed_size = static_cast<uint32_t>(status.size);
+    header.uncompressed_size = status.size;
     FFileReadLimit = status.size;
     return true;
 }
 
 bool TZipWriter::nameEntry(const std::string& path, bool isFolder) {
     TZipHeaderInfo& header = *FZipHeader;
-    header.Setfilename(isFolder ? std::string() : afterLastSlash(path));
-    header.local_header_offset = static_cast<uint32_t>(FOutStream->Position());
+    const std::string file = isFolder ? std::string() : afterLastSlash(path);
+    const std::string folder = FStorePaths ? StoredFolderPart(path) : std::string();
+    checkNameLength(path, folder, file);
+    header.Setfilename(file);
+    header.local_header_offset = static_cast<uint64_t>(FOutStream->Position());
     if (!isFolder) header.internal_attributes = kInternalUnknown;
     header.disk_number_start = 0;
-    if (FStorePaths) header.Setdirectory(StoredFolderPart(path));
+    if (FStorePaths) header.Setdirectory(folder);
     // A folder entry without a folder part (no paths stored, or the root folder itself) would
     // have an empty name, which no reader can place: it is left out.
     if (isFolder && header.filename_length == 0) return false;
@@ -498,33 +648,44 @@ bool TZipWriter::nameEntry(const std::string& path, bool isFolder) {
     if (FNameList->Find(header)) {
         bool retry = false;
         if (OnSkippingFile) OnSkippingFile(this, TSkipReason::srNoOverwrite, path, -1, retry);
-        if (!isFolder) FTotalBytes -= header.uncompressed_size;
+        if (!isFolder) FTotalBytes -= static_cast<double>(header.uncompressed_size);
         return false;
     }
     bool skip = false;
     if (OnStartZip) OnStartZip(this, path, header, skip);
     if (skip) {
-        if (!isFolder) FTotalBytes -= header.uncompressed_size;
+        if (!isFolder) FTotalBytes -= static_cast<double>(header.uncompressed_size);
         return false;
     }
     return true;
 }
 
-void TZipWriter::writeFirstHeader(const std::string& path, bool isFolder, bool encrypt) {
+void TZipWriter::writeFirstHeader(bool isFolder, bool zip64) {
     TZipHeaderInfo& header = *FZipHeader;
-    // An added entry has no extra field, whatever OnStartZip set: no bytes would follow the lengths.
-    header.local_extra_length = header.central_extra_length = 0;
-    checkEntryLimits(path, header, isFolder ? 0 : header.uncompressed_size + (encrypt ? kCryptHeadSize : 0));
+    // An added entry has no extra field but the 64-bit block and, for an AES entry, the AES block
+    // (its real method filled in when the data are written), whatever OnStartZip set.
+    header.local_zip64 = zip64;
+    header.written_extra.clear();
+    if (FAesEntry) {
+        uint8_t block[aescipher::kExtraSize];
+        aescipher::MakeExtra(kMethodDeflated, block);
+        header.written_extra.assign(reinterpret_cast<const char*>(block), sizeof block);
+    }
+    header.central_extra_length = static_cast<uint16_t>(header.written_extra.size());
+    header.local_extra_length = static_cast<uint16_t>((zip64 ? kZip64LocalExtraSize : 0) + header.written_extra.size());
+    if (zip64 || static_cast<uint64_t>(FOutStream->Position()) >= kZip64Mark32)
+        header.version_needed = std::max(header.version_needed, kZipVersion45);
     if (!isFolder) {
         header.crc32 = 0xFFFFFFFF;
         header.compressed_size = 0;
         header.compression_method = kMethodDeflated;
-        header.general_purpose_flag &= ~kFlagEncrypted;  // not yet
+        header.general_purpose_flag &= static_cast<uint16_t>(~kFlagEncrypted);  // not yet
     }
     header.SaveLocalToStream(*FOutStream);
 }
 
 void TZipWriter::packWithRetry(bool encrypt) {
+    if (FAesEntry) return packAes();
     TZipHeaderInfo& header = *FZipHeader;
     // With a password the whole file is read once first for its CRC, which the encryption
     // header checks. A file that changed between the two reads would leave the header checking
@@ -547,32 +708,79 @@ void TZipWriter::packWithRetry(bool encrypt) {
         FOutStream->Seek(dataStart, TSeekOrigin::soBeginning);
         header.compression_method = kMethodDeflated;
         header.internal_attributes = kInternalUnknown;
-        header.general_purpose_flag &= ~kFlagDeflateOptions;
+        header.general_purpose_flag &= static_cast<uint16_t>(~kFlagDeflateOptions);
     }
 }
 
-uint32_t TZipWriter::patchHeader(bool encrypt) {
+void TZipWriter::packEntry(bool encrypt) {
+    TZipHeaderInfo& header = *FZipHeader;
+    packWithRetry(encrypt);
+    const uint64_t overhead = FAesEntry ? aescipher::kOverhead : encrypt ? kCryptHeadSize : 0;
+    if (header.local_zip64 || (FFileBytesRead < kZip64Mark32 && header.compressed_size + overhead < kZip64Mark32))
+        return;
+    // The data came out too long for the local header written without the 64-bit block: the
+    // entry is written again from its header, with the block.
+    FBytesDone -= static_cast<double>(FFileBytesRead);
+    FFileBytesRead = 0;
+    rewindInput();
+    FOutStream->Seek(static_cast<int64_t>(header.local_header_offset), TSeekOrigin::soBeginning);
+    header.internal_attributes = kInternalUnknown;
+    header.general_purpose_flag = static_cast<uint16_t>(header.general_purpose_flag & ~kFlagDeflateOptions);
+    writeFirstHeader(false, true);
+    packWithRetry(encrypt);
+}
+
+void TZipWriter::packAes() {
+    // No CRC pre-pass: an AE-2 entry stores no CRC, its code authenticates the data.
+    uint8_t head[aescipher::kHeaderSize];
+    if (FKeySupply) FAesCipher.StartEncryptFrom(*FKeySupply, head);
+    else FAesCipher.StartEncrypt(Password, head);
+    writeRaw(head, sizeof head);
+    FCrc = 0xFFFFFFFF;
+    packFile();
+    uint8_t code[aescipher::kCodeSize];
+    FAesCipher.Finish(code);
+    writeRaw(code, sizeof code);
+}
+
+void TZipWriter::writeRaw(const uint8_t* buffer, size_t count) {
+    if (FOutStream->Write(buffer, count) != count) throw ENotEnoughRoom();
+}
+
+uint64_t TZipWriter::patchHeader(bool encrypt) {
     TZipHeaderInfo& header = *FZipHeader;
     // The entry describes the bytes actually read, also when the file shrank while it was read
     // (reads never go past the size it had when opened).
-    header.uncompressed_size = static_cast<uint32_t>(FFileBytesRead);
+    header.uncompressed_size = FFileBytesRead;
     header.crc32 = ~FCrc;
-    if (encrypt) {
+    if (FAesEntry) {
+        // The real method goes into the AES block; the headers name the AES method, need
+        // version 5.1 and store no CRC.
+        uint8_t block[aescipher::kExtraSize];
+        aescipher::MakeExtra(header.compression_method, block);
+        header.written_extra.assign(reinterpret_cast<const char*>(block), sizeof block);
+        header.compression_method = aescipher::kMethodAes;
+        header.version_needed = aescipher::kVersionNeeded;
+        header.version_made_by = static_cast<uint16_t>((header.version_made_by & 0xFF00) | aescipher::kVersionNeeded);
+        header.crc32 = 0;
+        header.general_purpose_flag |= kFlagEncrypted;
+        header.compressed_size += aescipher::kOverhead;
+    } else if (encrypt) {
         header.general_purpose_flag |= kFlagEncrypted;
         header.compressed_size += kCryptHeadSize;
     }
     const int64_t resume = FOutStream->Position();
-    FOutStream->Seek(header.local_header_offset, TSeekOrigin::soBeginning);
+    FOutStream->Seek(static_cast<int64_t>(header.local_header_offset), TSeekOrigin::soBeginning);
     header.SaveLocalToStream(*FOutStream);
     FOutStream->Seek(resume, TSeekOrigin::soBeginning);
-    return static_cast<uint32_t>(resume);
+    return static_cast<uint64_t>(resume);
 }
 
 void TZipWriter::packFile() {
     TZipHeaderInfo& header = *FZipHeader;
     if (FPackLevel == 0 || IsInNoCompressList(header.filename())) storeFile();
     else if (FPackLevel == maxdeflate::kLevel && FFileReadLimit <= MaximumLevelLimit) packMaximum();
-    else header.compressed_size = static_cast<uint32_t>(Deflate());
+    else header.compressed_size = static_cast<uint64_t>(Deflate());
 }
 
 uint32_t TZipWriter::crcPrePass() {
@@ -642,7 +850,7 @@ void TZipWriter::packMaximum() {
         zfwrite(out + done, 1, step);
         done += step;
     }
-    header.compressed_size = static_cast<uint32_t>(count);
+    header.compressed_size = count;
 }
 
 maxdeflate::Result TZipWriter::compressMaximum(size_t size) {
@@ -664,7 +872,7 @@ void TZipWriter::storeFile() {
     uint8_t* buffer = FCopyBuffer.get();
     uint64_t start = FBytesWritten;
     for (uint16_t n; (n = file_read(buffer, kCopyChunk)) != 0;) zfwrite(buffer, 1, n);
-    header.compressed_size = static_cast<uint32_t>(FBytesWritten - start);
+    header.compressed_size = FBytesWritten - start;
     header.compression_method = kMethodStored;
     header.internal_attributes = kInternalBinary;
 }
@@ -678,9 +886,9 @@ uint16_t TZipWriter::file_read(uint8_t* buffer, uint16_t count) {
     if (n == 0) return 0;
     FFileBytesRead += n;
     if (OnFilePercentDone)
-        OnFilePercentDone(this, CRate(FZipHeader->uncompressed_size, static_cast<int64_t>(FFileBytesRead)));
+        OnFilePercentDone(this, CRate(static_cast<int64_t>(FZipHeader->uncompressed_size), static_cast<int64_t>(FFileBytesRead)));
     FBytesDone += static_cast<double>(n);
-    if (OnTotalPercentDone) OnTotalPercentDone(this, CBigRate(FBytesDone, FTotalBytes));
+    if (OnTotalPercentDone) OnTotalPercentDone(this, writingPercent());
     FCrc = Update_CRC_buff(FCrc, buffer, n);
     // Highly compressible input can take long between two blocks of output: the host gets its
     // turn after every read too, so that a Cancel is seen within one read.
@@ -691,11 +899,11 @@ uint16_t TZipWriter::file_read(uint8_t* buffer, uint16_t count) {
 size_t TZipWriter::zfwrite(uint8_t* buffer, size_t size, size_t count) {
     size_t n = size * count;
     // With a password the block is encrypted here, in place, before it is written.
-    if (!Password.empty()) {
+    if (FAesEntry) FAesCipher.Encrypt(buffer, n);
+    else if (!Password.empty()) {
         if (OnEncrypt) OnEncrypt(this, buffer, n, Password);
         else FCipher.encrypt_buff(buffer, n);
     }
-    checkArchiveRoom(n);
     if (FOutStream->Write(buffer, n) != n) throw ENotEnoughRoom();
     FBytesWritten += n;
     CheckForCancel();

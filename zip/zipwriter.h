@@ -5,10 +5,13 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "platform/filelock.h"
 #include "platform/filesystem.h"
+#include "zip/aescipher.h"
 #include "zip/bufferedstream.h"
 #include "zip/deflate.h"
 #include "zip/maxdeflate.h"
@@ -21,6 +24,9 @@ enum class TZipAction { zaUpdate, zaReplace, zaFreshen };
 enum class TSkipReason { srBadPassword, srNoOverwrite, srFileOpenError, srCreateError };
 enum class TUpdateAction { uaReplacing, uaKeeping };
 enum class TMultiMode { mmNone, mmSpan, mmBlocks };
+// The cipher of the entries written with a password: the traditional ZIP cipher (readable
+// everywhere, weak) or AES-256 (method 99, extra field 0x9901, AE-2).
+enum class TZipEncryption { zeTraditional, zeAes256 };
 
 struct TMultiZipInfo {
     TMultiMode MultiMode = TMultiMode::mmNone;
@@ -31,17 +37,23 @@ struct TMultiZipInfo {
 int CRate(int64_t total, int64_t part);
 int CBigRate(double part, double total);
 
-// The largest file and the largest archive the ZIP format holds without its 64-bit extensions
-// (0xFFFFFFFF itself marks those extensions), and the most entries.
-constexpr uint64_t kZipMaxFileSize = 0xFFFFFFFEull;
-constexpr uint64_t kZipMaxArchiveSize = 0xFFFFFFFFull;
-constexpr uint32_t kZipMaxEntries = 0xFFFF;
+// The 64-bit extensions of the format go only where a value needs them: the extra block of a
+// central header holds the sizes and the offset that reach 0xFFFFFFFF, and the 64-bit end record
+// with its locator comes before the end record when the archive has more than 65535 entries or
+// its central directory's size or offset reaches 0xFFFFFFFF. The local header is written before
+// the data, when the compressed size is not known yet: a file of at least Zip64ReserveFrom bytes
+// (kZip64ReserveFrom, 256 MiB below the limit, far more than Deflate and the encryption header can
+// add) gets the 64-bit block with both sizes in its local header, filled in once they are known;
+// a smaller file whose data still reach 0xFFFFFFFF bytes is packed once more from its start with
+// the block (its progress then starts over). Entries with that block and entries above 4 GiB in
+// the archive need version 4.5.
+constexpr uint64_t kZip64ReserveFrom = 0xF0000000ull;
 
 class TZipWriter : public TZipReader, private TDeflateHost {
 public:
     using TOnRecursingFile = std::function<void(TZipReader* Sender, const std::string& FName)>;
     using TNoSuchFileEvent = std::function<void(TZipReader* Sender, const std::string& FName)>;
-    using TStartZipInfo = std::function<void(TZipReader* Sender, int NumFiles, double TotalBytes,
+    using TStartZipInfo = std::function<void(TZipReader* Sender, int64_t NumFiles, double TotalBytes,
                                              TEndCentral& EndCentralRecord, bool& StopNow)>;
     using TStartZipEvent =
         std::function<void(TZipReader* Sender, const std::string& FName, TZipHeaderInfo& ZipHeader, bool& Skip)>;
@@ -49,22 +61,22 @@ public:
                                              int FileIndex, bool& Retry)>;
     using TEncryptEvent =
         std::function<void(TZipReader* Sender, uint8_t* buffer, size_t length, const std::string& Password)>;
-    using TEndZipFileEvent = std::function<void(TZipReader* Sender, const std::string& FName, uint32_t UncompressedSize,
-                                                uint32_t CompressedSize, uint32_t CurrentZipSize)>;
+    using TEndZipFileEvent = std::function<void(TZipReader* Sender, const std::string& FName, uint64_t UncompressedSize,
+                                                uint64_t CompressedSize, uint64_t CurrentZipSize)>;
     using TUpdateEvent = std::function<void(TZipReader* Sender, TUpdateAction UDAction, int FileIndex)>;
     using TDeleteEvent = std::function<void(TZipReader* Sender, const std::string& FName, bool& Skip)>;
     using TDisposeEvent = std::function<void(TZipReader* Sender, const std::string& FName, bool& Skip)>;
-    using TZipComplete = std::function<void(TZipReader* Sender, int FileCount)>;
+    using TZipComplete = std::function<void(TZipReader* Sender, int64_t FileCount)>;
 
     TZipWriter();
     ~TZipWriter() override;
 
     // Runs a zip job and returns the number of entries added; fires OnZipComplete with it.
     // Errors propagate after the partial archive was removed.
-    int Zip();
+    int64_t Zip();
     // Runs a job that removes the selected entries of the in-memory directory (FilesList is then
     // ignored) or those matching FilesList; returns the number removed.
-    int DeleteEntries();
+    int64_t DeleteEntries();
 
     // Properties with couplings.
     bool StorePaths() const { return FStorePaths; }
@@ -78,6 +90,8 @@ public:
     // MaximumLevelLimit.
     void SetPackLevel(int value);
 
+    // The cipher of the entries this job writes; copied entries keep theirs.
+    TZipEncryption Encryption = TZipEncryption::zeTraditional;
     bool Recurse = false;
     TZipAction ZipAction = TZipAction::zaUpdate;
     bool AddDirEntriesOnRecurse = false;
@@ -91,28 +105,47 @@ public:
     bool Store83Names = false;  // Linux has no short names: changes nothing
     bool FlushFilesOnClose = false;
     TMultiZipInfo MultiZipInfo;
+    // A job holds the archive's lock from reading the old archive until the new one is in place;
+    // another process's job on it waits for that, or with false fails at once with EZipBusy.
+    bool WaitForArchiveLock = true;
+    // false: when FilesList leads to no file, no new archive is made (an existing one is updated as always).
+    bool MakeEmptyArchive = true;
+    // Tests the finished archive before it is put in place (or kept as new): every entry read
+    // back and checked. Entries carried over from the existing archive under another password
+    // get the checks that need none. A bad entry fails the job with ETestFailed naming it;
+    // the archive is then removed, an existing one stays as it was. The test takes the last
+    // tenth of the total progress.
+    bool TestAfterWriting = false;
     // Files up to this size are packed at the maximum level in memory; larger ones at level 9.
     uint64_t MaximumLevelLimit = maxdeflate::kBufferLimit;
+    // Files of at least this size get the 64-bit block in their local header (see kZip64ReserveFrom).
+    uint64_t Zip64ReserveFrom = kZip64ReserveFrom;
 
     TOnRecursingFile OnRecursingFile;
     TNoSuchFileEvent OnNoSuchFile;
     TStartZipInfo OnStartZipInfo;
     TStartZipEvent OnStartZip;
     TSkippingFile OnSkippingFile;
-    TEncryptEvent OnEncrypt;
+    TEncryptEvent OnEncrypt;  // stands in for the traditional cipher only; AES entries keep theirs
     TEndZipFileEvent OnEndZip;
     TUpdateEvent OnUpdate;
     TDeleteEvent OnDeleteEntry;
     TDisposeEvent OnDisposeFile;
     TZipComplete OnZipComplete;
+    // A file shrank, grew or was written to while it was packed: its entry holds what was read,
+    // a consistent entry that may match neither the old file nor the new one.
+    TNoSuchFileEvent OnFileChanged;
+    // A wildcard specification of FilesList found no file (folders do not count), or a pattern
+    // of a delete job matched no entry; the text as it stands in FilesList.
+    TNoSuchFileEvent OnNothingMatched;
 
 private:
     // Reads up to count bytes of the current file (never past the size it had when opened);
     // 0 at its end. Reports progress and runs the bytes through the CRC register. A read error
     // raises EZipReadError naming the file.
     uint16_t file_read(uint8_t* buffer, uint16_t count) override;
-    // Writes size * count bytes to the archive; raises ENotEnoughRoom on a short write and
-    // EZipLimit when the archive would reach 4 GiB; then yields and checks for cancellation.
+    // Writes size * count bytes to the archive; raises ENotEnoughRoom on a short write; then
+    // yields and checks for cancellation.
     size_t zfwrite(uint8_t* buffer, size_t size, size_t count) override;
     // Compresses the current file at PackLevel through file_read and zfwrite; returns the
     // compressed byte count. Sets the entry's flag bits, text/binary mark, and method 0 when a
@@ -128,8 +161,10 @@ private:
     // The folder for a temporary archive when the archive's own folder cannot take one: TempPath
     // when it names a folder, else the system's temporary folder; ends with "/".
     std::string TemporaryPath() const;
-    // Creates a new empty file with a unique name starting with "FVZ" in folder; returns its path.
+    // Creates a new empty file with a unique name starting with "FVZ", the process id and "-" in
+    // folder, having removed those there of writers that are gone; returns its path.
     std::string TempFileName(const std::string& folder) const;
+    static constexpr const char* kTempStem = "FVZ";
     // Puts source in the place of destination so that destination always names a complete
     // file: a rename, or across file systems a copy beside destination renamed over it; source
     // is gone afterwards. Raises EZipError "Could not copy from ..." naming where source still
@@ -148,13 +183,22 @@ private:
     static constexpr size_t kKernelCopyChunk = 1 << 20;
     // While a large entry is compressed at the maximum level the host gets its turn this often (ms).
     static constexpr int kMaxWaitSlice = 5;
+    // A locked archive is tried again this many ms apart; an empty one found unlocked (perhaps just
+    // made, not yet locked by its maker) is looked at again this many times.
+    static constexpr int kLockPollWait = 10;
+    static constexpr int kEmptyArchiveLooks = 50;
 
-    int ProcessFiles();
+    int64_t ProcessFiles();
     // Carries the entries of the existing archive over into the output, as ZipAction or delete
     // mode decide, taking what they used up out of FilesList.
     void MergeExisting();
     // Copies an entry of the existing archive to the output; record takes its new place.
     void MoveFile(TZipHeaderInfo& record, uint64_t limit);
+    // The test of the finished output (TestAfterWriting): a fault raises ETestFailed.
+    void testOutput();
+    void testEntries();
+    // The total progress of the writing, made room for the test when there is one.
+    int writingPercent() const;
     // Puts the finished temporary archive in the place of the existing one.
     void MoveTempFile();
     void ExpandFilesList();
@@ -182,17 +226,25 @@ private:
     // The steps of adding one entry: the fields of a folder entry, or the file opened and
     // checked against the limits (false: left out); its name, the duplicate check and
     // OnStartZip (false: left out); the first local header; the data, taken again while an
-    // encrypted file changes under the CRC pre-pass; the local header patched with the final
+    // encrypted file changes under the CRC pre-pass, and once more with the 64-bit block in the
+    // local header when they reach 4 GiB without it; the local header patched with the final
     // CRC and sizes (returns the archive's size after the entry).
     void describeFolder(const std::string& path);
     bool openFile(const std::string& path);
     bool nameEntry(const std::string& path, bool isFolder);
-    void writeFirstHeader(const std::string& path, bool isFolder, bool encrypt);
+    void writeFirstHeader(bool isFolder, bool zip64);
     void packWithRetry(bool encrypt);
-    uint32_t patchHeader(bool encrypt);
+    void packEntry(bool encrypt);
+    uint64_t patchHeader(bool encrypt);
+    // Whether the file just packed is no longer as it was when opened (size, time) or gave fewer bytes.
+    bool inputChanged() const;
+    // An AES entry: salt and verifier, the data encrypted as they are written, the code.
+    void packAes();
+    // Writes bytes of the entry that the entry's cipher leaves alone.
+    void writeRaw(const uint8_t* buffer, size_t count);
 
     enum class InputKind { Regular, Gone, Refused };
-    // Gone: nothing of that path, or a folder; Refused: there but not to be opened (reported).
+    // Gone: nothing of that path, or a folder; Refused: there but not to be opened. Both are reported.
     static InputKind examineInput(const std::string& path);
     bool openInput(const std::string& path, platform::FileStatus& status);
     void packFile();
@@ -205,13 +257,19 @@ private:
     // cannot be taken back to its start for a second read.
     void checkInputRead() const;
     void rewindInput();
-    // Raises EZipLimit when count more bytes at the output position would take the archive past 4 GiB.
-    void checkArchiveRoom(uint64_t count);
-    void checkEntryLimits(const std::string& path, const TZipHeaderInfo& header, uint64_t dataBytes);
+    // Raises EZipLimit when the stored name of a path would be longer than a record holds.
+    void checkNameLength(const std::string& path, const std::string& folder, const std::string& file) const;
     // Puts a record just written into both lists and the end record's counts; an added one
     // (not a copied one) is counted in the job's result and its source path may be disposed.
     void addRecord(std::unique_ptr<TZipHeaderInfo> record, const std::string& path, bool added);
     void openTemporaryOutput(const std::string& archive, const platform::FileStatus& existing);
+    // Locks the archive ZipName names (existing: its status) and returns true, or returns false
+    // when there is none. The file locked is the one the name leads to once the lock is held.
+    bool lockExistingArchive(platform::FileStatus& existing);
+    // Reads the directory and the status of the archive the job updates.
+    void readExistingArchive();
+    // Makes the new archive ZipName names and locks it; false when another job made it first.
+    bool createNewArchive();
     void writeCentralDirectory();
     // Copies count bytes from the existing archive's current position to the output.
     void copyFromArchive(uint64_t count, const std::string& entryName);
@@ -236,12 +294,16 @@ private:
     bool FOutCreated = false;
     bool FDeleteMode = false;
     bool FUpdateMode = false;
+    bool FDroppedEntries = false;  // damaged entries of the existing archive were left behind
+    bool FArchiveKept = false;     // the update changed nothing: the old archive stays as it is
     bool FKernelCopy = true;  // entry copies go inside the kernel until the system refuses
     struct {
         uint64_t from = 0, to = 0;
     } FRun;  // adjacent entries of the existing archive that are copied as they are, in one piece
     std::string FArchivePath;  // the file ZipName leads to (links followed), which the update replaces
     platform::FileStatus FArchiveStatus;  // the existing archive as its directory was read
+    platform::FileLock FArchiveLock;  // the archive's, or the new archive's, for the job
+    platform::FileLock FOutputLock;   // the temporary archive's while the job writes it
     std::unique_ptr<TBufferedFileStream> FInStream;
     std::unique_ptr<TZipHeaderInfo> FZipHeader;
     std::unique_ptr<TSortedZipView> FNameList;  // a view of the records FPositionList owns
@@ -252,9 +314,9 @@ private:
     double FBytesDone = 0;
     uint64_t FFileBytesRead = 0;
     uint64_t FFileReadLimit = 0;
+    platform::FileStatus FInputStatus;  // the file being added as it was opened
     uint64_t FBytesWritten = 0;
-    uint64_t FCentralBytes = 0;  // central directory size of the entries so far
-    int FEntriesCount = 0;
+    int64_t FEntriesCount = 0;
     std::vector<std::string> FDisposeList;
     std::unique_ptr<uint8_t[]> FCopyBuffer;  // the stored copy's block, also the CRC pre-pass and entry copies
     std::unique_ptr<TDeflateBuffers> FDeflateBuffers;  // the compressor's work buffers, per job
@@ -263,4 +325,8 @@ private:
     // A maximum-level compression left to finish alone by a cancel; the next one waits for it.
     std::unique_ptr<maxdeflate::Task> FAbandonedTask;
     TTraditionalCipher FCipher;  // the keys of the entry being encrypted
+    std::set<uint64_t> FAddedOffsets;  // where the entries this job added begin in the output
+    aescipher::TAesCipher FAesCipher;  // the keys of the AES entry being encrypted
+    std::unique_ptr<aescipher::TKeySupply> FKeySupply;  // the keys of the AES entries to come, per job
+    bool FAesEntry = false;            // the entry being written is an AES entry
 };

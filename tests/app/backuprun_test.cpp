@@ -3,6 +3,7 @@
 #include "apptest.h"
 
 #include "controls/gradientprogressbar.h"
+#include "faultyfilesystem.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -306,6 +307,39 @@ TEST_F(BackupRunTest, TheStoredPasswordIsReadForEachRunAndSwitchingItOffTakesEff
     EXPECT_TRUE(boxes.asked.empty());
 }
 
+// The stored choice of cipher: "aes" gives AES-256 archives that 7-Zip and bsdtar extract with
+// the password; "zip" and no stored choice (settings of before the choice) the traditional cipher.
+TEST_F(BackupRunTest, TheStoredEncryptionChoosesTheCipher) {
+    const std::string password = "s3cret pass phrase";
+    struct Case {
+        const char* name;
+        std::map<std::string, std::string> settings;
+        bool aes;
+    } cases[] = {
+        {"none stored", {}, false},  // first: the store is fresh
+        {"aes", {{"Encryption", "aes"}}, true},
+        {"zip", {{"Encryption", "zip"}}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        restart();
+        auto settings = c.settings;
+        settings["Password"] = form().KwKeey1.Encode(password);
+        showWith({folder("A")}, settings);
+        run();
+        const fs::path a = dest / "a.zip";
+        EXPECT_EQ(testsupport::extractedEntries(testsupport::AesReader::SevenZip, a, password), entriesWith("data"));
+        EXPECT_EQ(testsupport::extractedEntries(testsupport::AesReader::Bsdtar, a, password), entriesWith("data"));
+        EXPECT_EQ(testsupport::extractedEntries(testsupport::AesReader::Bsdtar, a, "wrong").front().rfind("error:", 0), 0u);
+        const auto methods = testsupport::sevenZipMethods(a, password);
+        const bool anyAes = std::any_of(methods.begin(), methods.end(),
+                                        [](const std::string& m) { return m.find("AES-256") != std::string::npos; });
+        EXPECT_EQ(anyAes, c.aes) << testing::PrintToString(methods);
+        // Info-ZIP's unzip reads the traditional cipher only.
+        EXPECT_EQ(bool(apptest::unzipTests(a, password)), !c.aes);
+    }
+}
+
 TEST_F(BackupRunTest, CancelMakesTheWindowIdleAndReportsTheAbort) {
     showWith({folder("a"), folder("b"), folder("c")});
     duringArchive("b.zip", [&] {
@@ -370,6 +404,29 @@ TEST_F(BackupRunTest, AFailedRunLeavesTheWindowRunningUntilCancel) {
     form().SpeedButton3->click();
     expectIdle();
     EXPECT_EQ(boxes.asked.size(), 1u) << "Cancel after the error shows nothing more";
+}
+
+// With "Verify Archives After Writing" on, a byte the disk flipped without an error fails the
+// run: the error box names the archive and the entry, and the earlier archive stays.
+TEST_F(BackupRunTest, AVerifiedRunReportsAFlippedByteAndKeepsTheEarlierArchive) {
+    testsupport::writeBytes(src / "A/big.bin", testsupport::randomBytes(300000, 4));
+    writeFile(dest / "a.zip", "the archive of an earlier run");
+    showWith({(src / "A").string() + "/"});
+    testsupport::FaultyFileSystem flipping;
+    flipping.flipWrittenByte[dest.string()] = 5000;  // inside big.bin's data
+    {
+        platform::ScopedFileSystem installed(flipping);
+        run();
+    }
+    ASSERT_EQ(boxes.asked.size(), 1u);
+    const std::string prefix = "The archive \"" + (dest / "a.zip").string() + "\" failed its test: \"big.bin\": ";
+    EXPECT_EQ(boxes.asked[0].text.rfind(prefix, 0), 0u) << boxes.asked[0].text;
+    EXPECT_EQ(boxes.asked[0].icon, msgbox::Icon::Stop);
+    EXPECT_EQ(destNames(), Lines{"a.zip"});
+    EXPECT_EQ(readFile(dest / "a.zip"), "the archive of an earlier run");
+    EXPECT_EQ(checks(), std::vector<bool>{true});
+    form().SpeedButton3->click();
+    expectIdle();
 }
 
 TEST_F(BackupRunTest, ARefusedRunShowsItsReasonInAnErrorBox) {

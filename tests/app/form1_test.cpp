@@ -63,7 +63,13 @@ TEST_F(MainWindowTest, EveryControlHasItsNameAndCaption) {
         EXPECT_NE(form().findChild<QObject*>(name), nullptr) << name;
     EXPECT_EQ(form().windowTitle(), "Marvane Folvio 2.0");
     EXPECT_EQ(form().File1->title(), "File");
-    EXPECT_EQ(form().File1->actions(), QList<QAction*>{form().Exit1});
+    ASSERT_EQ(form().File1->actions().size(), 3);
+    EXPECT_EQ(form().File1->actions()[0], form().VerifyArchives1);
+    EXPECT_TRUE(form().File1->actions()[1]->isSeparator());
+    EXPECT_EQ(form().File1->actions()[2], form().Exit1);
+    EXPECT_EQ(form().VerifyArchives1->text(), "Verify Archives After Writing");
+    EXPECT_TRUE(form().VerifyArchives1->isCheckable());
+    EXPECT_TRUE(form().VerifyArchives1->isChecked()) << "on by default";
     EXPECT_EQ(form().Exit1->text(), "Exit");
     EXPECT_FALSE(form().windowIcon().isNull());
     EXPECT_EQ(form().AutoStartTimer->interval(), 500);
@@ -230,6 +236,20 @@ TEST_F(MainWindowTest, EachOptionStoresItsOwnTexts) {
         EXPECT_EQ(pop(c.name), c.on) << c.name;
         c.box->click();
         EXPECT_EQ(pop(c.name), c.off) << c.name;
+    }
+    // The menu's option: on unless "0" is stored, stored as "1" or "0".
+    EXPECT_TRUE(form().VerifyArchives1->isChecked());
+    form().VerifyArchives1->trigger();
+    EXPECT_EQ(pop("VerifyArchives"), "0");
+    form().VerifyArchives1->trigger();
+    EXPECT_EQ(pop("VerifyArchives"), "1");
+    for (const char* stored : {"0", "1", "yes"}) {
+        restart();
+        writeFile(listFile(), "");
+        form().KwReg1.Push("VerifyArchives", stored);
+        show();
+        EXPECT_EQ(form().VerifyArchives1->isChecked(), std::string(stored) != "0") << stored;
+        EXPECT_EQ(pop("VerifyArchives"), stored) << "loading rewrites nothing";
     }
     restart();
     writeFile(listFile(), "");

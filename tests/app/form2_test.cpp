@@ -4,8 +4,10 @@
 #include "components/kwkeey.h"
 
 #include <QCheckBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QStyle>
 #include <QTest>
 #include <QTimer>
@@ -125,9 +127,9 @@ TEST_F(PasswordTest, EachWayThroughTheDialogStoresWhatItShould) {
         EXPECT_EQ(texts, flow.boxes);
         EXPECT_EQ(form().CheckBox2->isChecked(), flow.checked);
         EXPECT_EQ(pop("Password"), flow.password.empty() ? "" : scrambled(flow.password));
-        if (flow.checked) {
-            EXPECT_EQ(form2().NewPassword, flow.password);
-        }
+        // Once stored scrambled, the plain password is gone from the dialog.
+        EXPECT_TRUE(form2().NewPassword.empty());
+        EXPECT_TRUE(form2().Edit1->text().isEmpty());
     }
 }
 
@@ -158,10 +160,64 @@ TEST_F(PasswordTest, UncheckingStoresNoPasswordAtOnceAndAStoredOneChecksTheBoxAt
     EXPECT_FALSE(form().CheckBox2->isChecked());
 }
 
+// The dialog offers the strong and the compatible cipher with a note on readers; the choice is
+// stored as "Encryption" beside the password and comes back as the preselection the next time.
+// A new choice starts strong; a cancelled dialog or a mismatch keeps the stored choice.
+TEST_F(PasswordTest, TheChoiceOfCipherIsStoredBesideThePassword) {
+    TForm2& d = form2();
+    EXPECT_EQ(d.RadioButton1->text(), "Strong (AES-256)");
+    EXPECT_EQ(d.RadioButton2->text(), "Compatible (traditional ZIP encryption, weak)");
+    EXPECT_EQ(d.Label3->text(), "AES archives need a reader that supports AES.");
+    show();
+    struct Case {
+        const char* name;
+        bool pickCompatible, pickStrong, cancel;
+        const char* stored;       // "Encryption" afterwards
+        bool preselectedStrong;  // the dialog's choice when it opens
+    } cases[] = {
+        {"a new choice starts strong", false, false, false, "aes", true},
+        {"compatible is stored as zip", true, false, false, "zip", true},
+        {"the stored choice comes back, and a cancel keeps it", false, true, true, "zip", false},
+        {"strong again", false, true, false, "aes", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        form().CheckBox2->setChecked(false);
+        bool preselected = false;
+        QTimer::singleShot(0, [&] {
+            preselected = d.RadioButton1->isChecked() && !d.RadioButton2->isChecked();
+            if (c.pickCompatible) d.RadioButton2->click();
+            if (c.pickStrong) d.RadioButton1->click();
+            d.Edit1->insert("geheim1");
+            d.Edit2->insert("geheim1");
+            (c.cancel ? d.Button1 : d.Button2)->click();
+        });
+        form().CheckBox2->setChecked(true);
+        EXPECT_EQ(preselected, c.preselectedStrong);
+        EXPECT_EQ(pop("Encryption"), c.stored);
+        EXPECT_EQ(form().CheckBox2->isChecked(), !c.cancel);
+    }
+    // A mismatch starts the entry again but keeps the choice made.
+    form().CheckBox2->setChecked(false);
+    boxes.answers = {};
+    QTimer::singleShot(0, [&] {
+        d.RadioButton2->click();
+        d.Edit1->insert("geheim1");
+        d.Edit2->insert("geheim2");
+        d.Button2->click();
+        EXPECT_TRUE(d.RadioButton2->isChecked());
+        d.Edit1->insert("geheim1");
+        d.Edit2->insert("geheim1");
+        d.Button2->click();
+    });
+    form().CheckBox2->setChecked(true);
+    EXPECT_EQ(pop("Encryption"), "zip");
+}
+
 TEST_F(PasswordTest, TheDialogShowsStarsAndStartsEmptyEachTime) {
     TForm2& d = form2();
     EXPECT_EQ(d.windowTitle(), "New Password");
-    EXPECT_EQ(d.size(), QSize(318, 150));
+    EXPECT_EQ(d.size(), QSize(318, 220));
     EXPECT_EQ(d.Edit1->echoMode(), QLineEdit::Password);
     EXPECT_EQ(d.Edit1->style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter, nullptr, d.Edit1), '*');
     EXPECT_TRUE(d.Button2->isDefault());

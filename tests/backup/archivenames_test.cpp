@@ -62,6 +62,25 @@ TEST(ArchiveNames, DatedNameTakesTheFirstFreeNumber) {
     EXPECT_EQ(DatedArchiveName("/", dest, "2005_03_18"), "2005_03_18_root.zip");
 }
 
+TEST(ArchiveNames, FreeNameTakesTheFirstNumberNotTaken) {
+    struct Case {
+        const char* name;
+        std::set<std::string> taken;
+        const char* expected;
+    } cases[] = {
+        {"docs.zip", {}, "docs.zip"},
+        {"docs.zip", {"other.zip", "docs_02.zip"}, "docs.zip"},
+        {"docs.zip", {"docs.zip"}, "docs_02.zip"},
+        {"docs.zip", {"docs.zip", "docs_02.zip", "docs_04.zip"}, "docs_03.zip"},
+        {"2005_03_17_docs.zip", {"2005_03_17_docs.zip"}, "2005_03_17_docs_02.zip"},
+        {"my docs.zip", {"my docs.zip"}, "my docs_02.zip"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(FreeArchiveName(c.name, c.taken), c.expected) << c.name;
+    std::set<std::string> many = {"docs.zip"};
+    for (int k = 2; k <= 120; ++k) many.insert("docs_" + ZeroPad(k, 2) + ".zip");
+    EXPECT_EQ(FreeArchiveName("docs.zip", many), "docs_121.zip");
+}
+
 TEST(ArchiveNames, TodayIsTheLocalDateWithUnderscores) {
     const std::string before = TodayText(), today = TodayText(), after = TodayText();
     EXPECT_TRUE(std::regex_match(today, std::regex(R"(\d{4}_\d{2}_\d{2})"))) << today;

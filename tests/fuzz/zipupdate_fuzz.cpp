@@ -55,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static NoSyncFileSystem noSync;
     platform::ScopedFileSystem use(noSync);
     if (size == 0) return 0;
-    const uint8_t job = data[0] % 4;
+    const uint8_t job = data[0] % 5;
     const std::string bytes(reinterpret_cast<const char*>(data + 1), size - 1);
     std::ofstream(box.archive, std::ios::binary | std::ios::trunc) << bytes;
 
@@ -68,7 +68,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         case 0: w.FilesList = {"*.tmp", "a/b.txt"}; w.DeleteEntries(); break;
         case 1: w.DeleteEntries(); break;
         case 2: w.ZipAction = TZipAction::zaUpdate, w.FilesList = {box.file}; w.Zip(); break;
-        default: w.ZipAction = TZipAction::zaReplace, w.Password = "pw", w.FilesList = {box.file}; w.Zip(); break;
+        case 3: w.ZipAction = TZipAction::zaReplace, w.Password = "pw", w.FilesList = {box.file}; w.Zip(); break;
+        default:
+            w.ZipAction = TZipAction::zaReplace, w.Password = "pw", w.Encryption = TZipEncryption::zeAes256;
+            w.FilesList = {box.file};
+            w.Zip();
+            break;
         }
     } catch (const EZipError&) {
         if (contentOf(box.archive) != bytes || temporaryFileLeft(box.dir)) std::abort();

@@ -38,13 +38,14 @@ done
 
 step "every file is installed"
 expected=(
-  bin/folvio bin/folvio-zip bin/folvio-reg bin/folvio-gallery
+  bin/folvio bin/folvio-zip bin/folvio-reg bin/folvio-unzip bin/folvio-gallery
   share/applications/$app_id.desktop
   share/metainfo/$app_id.metainfo.xml
   share/icons/hicolor/scalable/apps/$app_id.svg
   share/man/man1/folvio.1.gz share/man/man1/folvio-zip.1.gz share/man/man1/folvio-reg.1.gz
-  share/man/man1/folvio-gallery.1.gz
+  share/man/man1/folvio-unzip.1.gz share/man/man1/folvio-gallery.1.gz
   share/bash-completion/completions/folvio-zip share/bash-completion/completions/folvio-reg
+  share/bash-completion/completions/folvio-unzip
   lib/systemd/user/folvio-backup.service lib/systemd/user/folvio-backup.timer
   share/doc/folvio/README.md share/doc/folvio/copyright share/doc/folvio/changelog.gz
   share/doc/libmarvane-components-dev/copyright share/doc/libmarvane-components-dev/changelog.gz
@@ -70,7 +71,7 @@ while IFS= read -r file; do
     *) printf '%s\n' "${expected[@]}" | grep -qxF "$file" || fail "installed but not expected: /usr/$file" ;;
   esac
 done < <(cd "$usr" && find . -type f | sed 's|^\./||' | sort)
-for program in folvio folvio-zip folvio-reg folvio-gallery; do
+for program in folvio folvio-zip folvio-reg folvio-unzip folvio-gallery; do
   if grep -qF "$source" "$usr/bin/$program" || grep -qF "$build" "$usr/bin/$program"; then
     fail "$program has a path of the build tree compiled in"
   fi
@@ -101,7 +102,7 @@ appstreamcli validate --no-net --strict "$metainfo" >"$stage/appstream.log" 2>&1
 appstreamcli validate-tree --no-net "$root" >"$stage/appstream-tree.log" 2>&1 || { cat "$stage/appstream-tree.log" >&2; fail "appstreamcli validate-tree"; }
 
 step "--help and --version on every program (exit 0, stdout, GNU form)"
-for program in folvio folvio-zip folvio-reg folvio-gallery; do
+for program in folvio folvio-zip folvio-reg folvio-unzip folvio-gallery; do
   options=(--help --version)
   for option in "${options[@]}"; do
     "$usr/bin/$program" "$option" >"$stage/out" 2>"$stage/err"
@@ -133,6 +134,13 @@ if "$usr/bin/folvio-zip" -q -9 --root "$work/docs" "$work/docs.zip" "$work/docs"
   [ "$(unzip -Z1 "$work/docs.zip" | sort | tr '\n' ' ')" = "a.txt sub/ sub/b.bin " ] || fail "the archive holds $(unzip -Z1 "$work/docs.zip" | tr '\n' ' ')"
 else
   fail "the installed folvio-zip could not pack"
+fi
+
+step "the installed folvio-unzip tests the archive and restores the folder byte for byte"
+if "$usr/bin/folvio-unzip" -tq "$work/docs.zip" && "$usr/bin/folvio-unzip" -q -d "$work/restored" "$work/docs.zip"; then
+  diff -r "$work/docs" "$work/restored" >/dev/null || fail "folvio-unzip restored another folder"
+else
+  fail "the installed folvio-unzip could not test or extract"
 fi
 
 step "the installed folvio starts offscreen: --screenshot, and a run that keeps its list per user"
@@ -167,6 +175,8 @@ for page in "$usr"/share/man/man1/*.1.gz; do
 done
 MANWIDTH=200 man -M "$usr/share/man" folvio-zip 2>/dev/null | grep -qE "^ +folvio-zip +- +pack +files +into +a +ZIP +archive" ||
   fail "man folvio-zip does not show the manual"
+MANWIDTH=200 man -M "$usr/share/man" folvio-unzip 2>/dev/null | grep -qE "^ +folvio-unzip +- +list, +test +and +extract" ||
+  fail "man folvio-unzip does not show the manual"
 
 step "systemd-analyze verify on the user units"
 if command -v systemd-analyze >/dev/null; then
@@ -190,7 +200,7 @@ if [ -f /usr/share/bash-completion/bash_completion ]; then
   touch "$work/old.zip"
   completions=$(cd "$work" && bash -c '
     source /usr/share/bash-completion/bash_completion
-    source "$1/folvio-zip"; source "$1/folvio-reg"
+    source "$1/folvio-zip"; source "$1/folvio-reg"; source "$1/folvio-unzip"
     complete_words() {
       COMP_WORDS=("$@"); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); COMP_LINE="$*"; COMP_POINT=${#COMP_LINE}
       COMPREPLY=()
@@ -201,10 +211,13 @@ if [ -f /usr/share/bash-completion/bash_completion ]; then
     complete_words folvio-zip --re
     complete_words folvio-zip -9 o
     complete_words folvio-reg ex
+    complete_words folvio-unzip -d x o
+    complete_words folvio-unzip --ver
     complete_words folvio-reg add "HKCU\\\\Software\\\\Ma"
     complete_words folvio-reg add x /t reg_b
   ' _ "$usr/share/bash-completion/completions")
   for want in "folvio-zip --re: --replace " "folvio-zip -9 o: old.zip " "folvio-reg ex: export " \
+              "folvio-unzip -d x o: old.zip " "folvio-unzip --ver: --version " \
               'Ma: HKCU\\Software\\Marvane\\Folvio ' "reg_b: REG_BINARY "; do
     grep -qF -- "$want" <<<"$completions" || fail "completion: no line with '$want' in: $completions"
   done

@@ -117,6 +117,34 @@ TEST_F(Walker, MissingAndUnlistableFolders) {
     EXPECT_EQ(std::count_if(paths.begin(), paths.end(), [](auto& p) { return p.rfind("Sub/", 0) == 0; }), 1);
 }
 
+// What the walk returns with the kind each path came back with ("!" marks kind Other).
+std::vector<std::string> walkMarked(const std::string& folder, const std::string& strip) {
+    TDirSearch search(folder, "*", true);
+    platform::FindRecord rec;
+    std::vector<std::string> out;
+    for (std::string p; !(p = search.NextFile(rec)).empty();)
+        out.push_back(p.substr(strip.size()) + (rec.kind == platform::FileKind::Other ? "!" : ""));
+    return sorted(out);
+}
+
+TEST_F(Walker, FoldersThatCannotBeListedComeBackMarkedAndAreNotEntered) {
+    testsupport::FaultyFileSystem faulty;
+    platform::ScopedFileSystem use(faulty);
+    faulty.listErrors[(dir / "Sub").string()] = EACCES;
+    EXPECT_EQ(walkMarked((dir / "Sub").string(), ""), (std::vector<std::string>{(dir / "Sub").string() + "/!"}))
+        << "the start folder itself";
+    EXPECT_EQ(walkMarked(dir.path().string(), dir.slashed()),
+              sorted({"a.txt", "README", "notes.", ".hidden", "Sub/!", "Other/", "Other/e.txt", "Empty/"}));
+    faulty.listErrors.clear();
+    faulty.listErrors[(dir / "Sub/Deep").string()] = EACCES;
+    TDirSearch patterned(dir.slashed() + "S*/D*", "*", true);
+    platform::FindRecord rec;
+    EXPECT_EQ(patterned.NextFile(rec), dir.slashed() + "Sub/Deep/") << "a pattern level's folder";
+    EXPECT_EQ(rec.kind, platform::FileKind::Other);
+    EXPECT_EQ(patterned.NextFile(rec), "");
+    EXPECT_TRUE(walk((dir / "missing").string(), "*", true, "").empty()) << "a missing start is no fault";
+}
+
 TEST(WalkerDepth, DeepTreesAreWalkedCompletely) {
     TempDir dir;
     std::string rel;

@@ -41,6 +41,26 @@ TEST_F(DosTime, FileTimesConvertWithinTheDosRange) {
     }
 }
 
+TEST_F(DosTime, FileTimesOutsideTheDosRangeAreClampedToItsEnds) {
+    struct Case {
+        const char* name;
+        int64_t unixTime;
+        uint32_t expected;
+    } cases[] = {
+        {"the epoch", 0, dos(1980, 1, 1, 0, 0, 0)},
+        {"a second before 1980", 315532799, dos(1980, 1, 1, 0, 0, 0)},
+        {"before the epoch", -86400LL * 365 * 100, dos(1980, 1, 1, 0, 0, 0)},
+        {"the first DOS second", 315532800, dos(1980, 1, 1, 0, 0, 0)},
+        {"the last DOS second", 4354819199, dos(2107, 12, 31, 23, 59, 58)},
+        {"2108", 4354819200, dos(2107, 12, 31, 23, 59, 58)},
+        {"beyond any calendar", INT64_MAX, dos(2107, 12, 31, 23, 59, 58)},
+        {"before any calendar", INT64_MIN, dos(1980, 1, 1, 0, 0, 0)},
+    };
+    for (const Case& c : cases) EXPECT_EQ(platform::DosDateTimeOfFile(c.unixTime), c.expected) << c.name;
+    EXPECT_EQ(platform::kFirstDosDateTime, dos(1980, 1, 1, 0, 0, 0));
+    EXPECT_EQ(platform::kLastDosDateTime, dos(2107, 12, 31, 23, 59, 58));
+}
+
 TEST_F(DosTime, MomentsOutside1980To2099GiveZero) {
     EXPECT_EQ(platform::DateTimeToDosDateTime(315532799), 0u);
     EXPECT_EQ(platform::DateTimeToDosDateTime(4102444800), 0u);  // 2100-01-01

@@ -1,5 +1,6 @@
 #include "platform/leftout.h"
 
+#include "faultyfilesystem.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
@@ -31,4 +32,13 @@ TEST(LeftOutReason, SaysWhatThePathIsInsteadOfAFile) {
         {(dir / "file.txt").string(), "it cannot be opened for reading"},
     };
     for (const auto& [path, reason] : cases) EXPECT_EQ(platform::LeftOutReason(path), reason) << path.substr(0, 80);
+}
+
+TEST(LeftOutReason, AFolderThatCannotBeListedCannotBeRead) {
+    testsupport::TempDir dir;
+    fs::create_directory(dir / "closed");
+    testsupport::FaultyFileSystem faulty;
+    faulty.listErrors[(dir / "closed").string()] = EACCES;
+    platform::ScopedFileSystem use(faulty);
+    EXPECT_EQ(platform::LeftOutReason((dir / "closed").string()), "it cannot be read");
 }

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -25,8 +26,14 @@ public:
     std::set<std::string> closeErrors;             // paths whose close reports EIO
     std::map<std::string, int> renameErrors;       // folder of the source -> errno returned by rename
     std::map<std::string, std::vector<int>> temporaryErrors;  // folder -> errnos of its next temporary files, one each
+    std::map<std::string, int> writeErrors;        // path -> errno the write-permission check returns
+    // folder -> offset of a byte silently flipped in every file written there: a fault the disk
+    // does not report
+    std::map<std::string, uint64_t> flipWrittenByte;
     bool reverseListings = false;                  // hand listings over in reverse order
     std::vector<std::string> opened;               // every path opened, in order
+    // Called after each successful read with the path and the bytes read from it so far.
+    std::function<void(const std::string& path, uint64_t done)> afterRead;
 
     int open(const std::string& path, int flags, unsigned mode) override {
         opened.push_back(path);
@@ -49,6 +56,7 @@ public:
         }
         ssize_t n = PosixFileSystem::read(fd, buffer, count);
         if (n > 0) f.done += static_cast<uint64_t>(n);
+        if (n > 0 && afterRead) afterRead(f.path, f.done);
         return n;
     }
     ssize_t pwrite(int fd, const void* buffer, size_t count, int64_t offset) override {
@@ -56,6 +64,12 @@ public:
             if (*writeBudget == 0) return -ENOSPC;
             count = std::min<uint64_t>(count, *writeBudget);  // a short write, then ENOSPC
             *writeBudget -= count;
+        }
+        if (auto it = flipWrittenByte.find(folderOf(files_[fd].path)); it != flipWrittenByte.end() &&
+            it->second >= static_cast<uint64_t>(offset) && it->second - static_cast<uint64_t>(offset) < count) {
+            std::vector<uint8_t> copy(static_cast<const uint8_t*>(buffer), static_cast<const uint8_t*>(buffer) + count);
+            copy[it->second - static_cast<uint64_t>(offset)] ^= 0x5A;
+            return PosixFileSystem::pwrite(fd, copy.data(), count, offset - shift(fd));
         }
         return PosixFileSystem::pwrite(fd, buffer, count, offset - shift(fd));
     }
@@ -91,6 +105,10 @@ public:
             return -error;
         }
         return PosixFileSystem::makeTemporary(pathTemplate);
+    }
+    int mayWrite(const std::string& path) override {
+        if (auto it = writeErrors.find(path); it != writeErrors.end()) return -it->second;
+        return PosixFileSystem::mayWrite(path);
     }
     int listDirectory(const std::string& path, std::vector<std::string>& names) override {
         std::string key = path;

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -47,6 +48,43 @@ inline ::testing::AssertionResult unzipTests(const std::filesystem::path& archiv
     const CommandResult r = runCommand("unzip -t " + pw + shellQuote(archive.string()));
     if (r.exitCode == 0 && r.output.find("No errors detected") != std::string::npos) return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << r.output;
+}
+
+// The readers of AES archives: 7-Zip and bsdtar.
+enum class AesReader { SevenZip, Bsdtar };
+
+// What 7-Zip or bsdtar extracts from an archive with the password, in the form of zipEntries:
+// "name=content" for files, "name/" for folders, sorted; "error: ..." when the reader fails.
+inline std::vector<std::string> extractedEntries(AesReader reader, const std::filesystem::path& archive,
+                                                 const std::string& password) {
+    namespace fs = std::filesystem;
+    TempDir into("folvio-extract-");
+    const std::string a = shellQuote(archive.string()), p = shellQuote(password), d = shellQuote(into.path().string());
+    const CommandResult r =
+        runCommand(reader == AesReader::SevenZip ? "7zz x -y -p" + p + " -o" + d + " " + a
+                                                 : "bsdtar -xf " + a + " -C " + d + " --passphrase " + p);
+    if (r.exitCode != 0) return {"error: " + r.output};
+    std::vector<std::string> lines;
+    for (const auto& e : fs::recursive_directory_iterator(into.path())) {
+        const std::string name = fs::relative(e.path(), into.path()).string();
+        if (e.is_directory()) lines.push_back(name + "/");
+        else lines.push_back(name + "=" + readFile(e.path()));
+    }
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
+
+// The methods 7-Zip lists for an archive's entries, one "Method = ..." line each.
+inline std::vector<std::string> sevenZipMethods(const std::filesystem::path& archive, const std::string& password) {
+    const CommandResult r = runCommand("7zz l -slt -p" + shellQuote(password) + " " + shellQuote(archive.string()));
+    std::vector<std::string> methods;
+    size_t at = 0;
+    while ((at = r.output.find("\nMethod = ", at)) != std::string::npos) {
+        const size_t end = r.output.find('\n', at + 1);
+        methods.push_back(r.output.substr(at + 1, end - at - 1));
+        at = end;
+    }
+    return methods;
 }
 
 }  // namespace testsupport

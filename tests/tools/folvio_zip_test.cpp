@@ -25,6 +25,15 @@ CommandResult folvioZip(const fs::path& folder, const std::string& args) {
     return testsupport::runCommand("cd " + shellQuote(folder.string()) + " && " FOLVIO_ZIP_BIN " " + args);
 }
 
+// Runs folvio-zip in folder as a user the mode bits bind: root reads every folder and writes every
+// file, so as root the command runs as nobody in a folder opened for everyone.
+CommandResult folvioZipUnprivileged(const fs::path& folder, const std::string& args) {
+    if (geteuid() != 0) return folvioZip(folder, args);
+    fs::permissions(folder, fs::perms::all);
+    return testsupport::runCommand("cd " + shellQuote(folder.string()) +
+                                   " && setpriv --reuid=65534 --regid=65534 --clear-groups -- " FOLVIO_ZIP_BIN " " + args);
+}
+
 std::vector<std::string> namesIn(const fs::path& archive) {
     CommandResult r = testsupport::runCommand(
         "/usr/bin/python3 -c 'import sys,zipfile; print(\"\\n\".join(sorted(zipfile.ZipFile(sys.argv[1]).namelist())))' " +
@@ -52,11 +61,59 @@ TEST(FolvioZip, PacksARealTreeThatOtherReadersAccept) {
 TEST(FolvioZip, AnEmptyFolderGivesTheEndRecordAlone) {
     TempDir dir;
     fs::create_directory(dir / "DIR");
-    CommandResult r = folvioZip(dir.path(), "-0 -r --root DIR out.zip 'DIR/*.*'");
+    CommandResult r = folvioZip(dir.path(), "-0 -r --root DIR out.zip DIR");
     EXPECT_EQ(r.exitCode, 0) << r.output;
     std::vector<uint8_t> expected = {0x50, 0x4B, 0x05, 0x06};
     expected.resize(22, 0);
     EXPECT_EQ(testsupport::readBytes(dir / "out.zip"), expected);
+}
+
+TEST(FolvioZip, NothingToPackOrRemoveAndAnEmptyNameAreErrorsOfTheirOwn) {
+    TempDir dir;
+    fs::create_directory(dir / "empty");
+    testsupport::writeFile(dir / "docs/a.txt", "a");
+    testsupport::writeFile(dir / "docs/sub/b.txt", "b");
+    ASSERT_EQ(folvioZip(dir.path(), "-q kept.zip docs").exitCode, 0);
+    const std::string kept = testsupport::readFile(dir / "kept.zip");
+    struct Case {
+        const char* args;
+        int exitCode;
+        std::string says;
+        const char* archive;  // that must not be there afterwards, or nullptr
+    };
+    const std::vector<Case> cases = {
+        {"'' docs", 7, "folvio-zip: the archive name is empty\n", nullptr},
+        {"' ' docs", 7, "folvio-zip: the archive name is empty\n", nullptr},
+        {"-d '' '*.txt'", 7, "folvio-zip: the archive name is empty\n", nullptr},
+        {"new.zip 'docs/*.log'", 3, "folvio-zip: nothing matches docs/*.log\nfolvio-zip: nothing to pack; no archive was written\n",
+         "new.zip"},
+        {"new.zip 'empty/*.*'", 3, "folvio-zip: nothing matches empty/*.*\n", "new.zip"},
+        {"new.zip missing.txt 'nowhere/*.txt'", 3, "nothing to pack; no archive was written\n", "new.zip"},
+        {"-x '*.txt' new.zip 'docs/*.txt'", 3, "folvio-zip: nothing matches docs/*.txt\n", "new.zip"},
+        {"--root docs new.zip 'docs/*.log'", 3, "folvio-zip: nothing matches docs/*.log\n", "new.zip"},
+        {"kept.zip 'docs/*.log'", 3, "folvio-zip: nothing to pack; kept.zip is unchanged\n", nullptr},
+        {"-d kept.zip '*.log' docs/none.txt", 4,
+         "folvio-zip: no entry matches *.log\nfolvio-zip: no entry matches docs/none.txt\n"
+         "folvio-zip: nothing to remove; kept.zip is unchanged\n", nullptr},
+        {"partial.zip docs/a.txt 'docs/*.log'", 1, "folvio-zip: nothing matches docs/*.log\n", nullptr},
+        {"emptyfolder.zip empty", 0, "0 entries written to emptyfolder.zip", nullptr},
+    };
+    for (const Case& c : cases) {
+        CommandResult r = folvioZip(dir.path(), c.args);
+        EXPECT_EQ(r.exitCode, c.exitCode) << c.args << "\n" << r.output;
+        EXPECT_NE(r.output.find(c.says), std::string::npos) << c.args << "\n" << r.output;
+        if (c.archive) {
+            EXPECT_FALSE(fs::exists(dir / c.archive)) << c.args;
+        }
+    }
+    EXPECT_TRUE(testsupport::readFile(dir / "kept.zip") == kept);
+    EXPECT_EQ(namesIn(dir / "partial.zip"), std::vector<std::string>{"docs/a.txt"});
+    // Some patterns matched: those entries go, the others are named.
+    CommandResult r = folvioZip(dir.path(), "-d kept.zip '*.log' docs/a.txt");
+    EXPECT_EQ(r.exitCode, 1) << r.output;
+    EXPECT_NE(r.output.find("folvio-zip: no entry matches *.log\nfolvio-zip: 1 entry removed from kept.zip\n"),
+              std::string::npos) << r.output;
+    EXPECT_EQ(namesIn(dir / "kept.zip"), (std::vector<std::string>{"docs/sub/", "docs/sub/b.txt"}));
 }
 
 TEST(FolvioZip, OptionsShapeTheArchive) {
@@ -138,6 +195,141 @@ TEST(FolvioZip, ExitCodes) {
     EXPECT_FALSE(fs::exists(dir / "missing"));
     EXPECT_EQ(namesIn(dir / "partial.zip"), std::vector<std::string>{"a.txt"});
     EXPECT_EQ(namesIn(dir / "nofolder.zip"), std::vector<std::string>{"a.txt"});  // no entry for a folder not there
+}
+
+TEST(FolvioZip, FoldersThatCannotBeReadAreLeftOutAsUnreadableFilesAre) {
+    TempDir dir;
+    testsupport::writeFile(dir / "docs/a.txt", "a");
+    testsupport::writeFile(dir / "docs/locked.txt", "l");
+    testsupport::writeFile(dir / "docs/closed/lost.txt", "lost");
+    testsupport::writeFile(dir / "docs/enterable/lost.txt", "lost");
+    fs::permissions(dir / "docs/locked.txt", fs::perms::none);
+    fs::permissions(dir / "docs/closed", fs::perms::none);
+    fs::permissions(dir / "docs/enterable", fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec);
+    CommandResult r = folvioZipUnprivileged(dir.path(), "out.zip docs");
+    EXPECT_EQ(r.exitCode, 1) << r.output;
+    for (const char* line : {"left out docs/locked.txt: it cannot be opened for reading\n",
+                             "left out docs/closed: it cannot be read\n", "left out docs/enterable: it cannot be read\n"})
+        EXPECT_NE(r.output.find(line), std::string::npos) << line << "\n" << r.output;
+    EXPECT_EQ(namesIn(dir / "out.zip"), std::vector<std::string>{"docs/a.txt"}) << "no empty entries in their place";
+    r = folvioZipUnprivileged(dir.path(), "closed.zip docs/closed");
+    EXPECT_EQ(r.exitCode, 1) << r.output;
+    EXPECT_NE(r.output.find("left out docs/closed: it cannot be read\n"), std::string::npos) << r.output;
+    fs::permissions(dir / "docs/closed", fs::perms::owner_all);
+    fs::permissions(dir / "docs/enterable", fs::perms::owner_all);
+}
+
+TEST(FolvioZip, ConcurrentUpdatesOfOneArchiveLoseNothing) {
+    TempDir dir;
+    constexpr int kPairs = 40;
+    testsupport::writeFile(dir / "base.txt", "base");
+    std::string script = "for i in $(seq " + std::to_string(kPairs) + "); do echo $i > x$i.txt; echo $i > y$i.txt; done; ";
+    // Each pair starts on an archive of its own that does not exist yet, or that does.
+    script += "for i in $(seq " + std::to_string(kPairs) + "); do "
+              "if [ $((i % 2)) = 0 ]; then " FOLVIO_ZIP_BIN " -q a$i.zip base.txt || echo FAILED base; fi; "
+              "(" FOLVIO_ZIP_BIN " -q a$i.zip x$i.txt || echo FAILED x$i) & "
+              "(" FOLVIO_ZIP_BIN " -q a$i.zip y$i.txt || echo FAILED y$i) & done; wait";
+    CommandResult r = testsupport::runCommand("cd " + shellQuote(dir.path().string()) + " && " + script);
+    EXPECT_EQ(r.output.find("FAILED"), std::string::npos) << r.output;
+    for (int i = 1; i <= kPairs; ++i) {
+        const std::string n = std::to_string(i);
+        std::vector<std::string> expected = {"x" + n + ".txt", "y" + n + ".txt"};
+        if (i % 2 == 0) expected.insert(expected.begin(), "base.txt");
+        EXPECT_EQ(namesIn(dir / ("a" + n + ".zip")), expected) << "pair " << n;
+    }
+    for (const auto& e : fs::directory_iterator(dir.path()))
+        EXPECT_NE(e.path().filename().string().rfind("FVZ", 0), 0u) << e.path();
+}
+
+TEST(FolvioZip, NoWaitFailsAtOnceWhileAnotherProcessWritesTheArchive) {
+    TempDir dir;
+    testsupport::writeFile(dir / "a.txt", "a");
+    ASSERT_EQ(folvioZip(dir.path(), "-q a.zip a.txt").exitCode, 0);
+    const std::string before = testsupport::readFile(dir / "a.zip");
+    // flock(1) holds the same kind of lock the writers take, for as long as its command runs.
+    CommandResult r = testsupport::runCommand("cd " + shellQuote(dir.path().string()) +
+                                              " && flock a.zip sh -c '" FOLVIO_ZIP_BIN " --no-wait a.zip a.txt; echo status $?'");
+    EXPECT_NE(r.output.find("folvio-zip: The archive \"a.zip\" is being written by another process; try again later\n"
+                            "status 2"), std::string::npos) << r.output;
+    EXPECT_TRUE(testsupport::readFile(dir / "a.zip") == before);
+}
+
+TEST(FolvioZip, AnArchiveTheUserMayNotWriteIsLeftAlone) {
+    TempDir dir;
+    testsupport::writeFile(dir / "a.txt", "a");
+    testsupport::writeFile(dir / "b.txt", "b");
+    ASSERT_EQ(folvioZip(dir.path(), "-q theirs.zip a.txt").exitCode, 0);
+    fs::copy_file(dir / "theirs.zip", dir / "readonly.zip");
+    fs::permissions(dir / "theirs.zip", fs::perms(0644));    // another user's (root's, for nobody)
+    fs::permissions(dir / "readonly.zip", fs::perms(0444));  // nobody's own, write-protected
+    if (geteuid() == 0) ASSERT_EQ(::chown((dir / "readonly.zip").c_str(), 65534, 65534), 0);
+    else fs::permissions(dir / "theirs.zip", fs::perms(0444));  // files of another user cannot be made here
+    for (const char* archive : {"theirs.zip", "readonly.zip"}) {
+        const std::string before = testsupport::readFile(dir / archive);
+        for (const std::string& args : {std::string(archive) + " b.txt", "-d " + std::string(archive) + " a.txt"}) {
+            CommandResult r = folvioZipUnprivileged(dir.path(), args);
+            EXPECT_EQ(r.exitCode, 2) << args << "\n" << r.output;
+            EXPECT_NE(r.output.find(std::string("The archive \"") + archive + "\" cannot be updated: Permission denied"),
+                      std::string::npos) << r.output;
+            EXPECT_TRUE(testsupport::readFile(dir / archive) == before) << args;
+        }
+    }
+    EXPECT_EQ(fs::status(dir / "readonly.zip").permissions(), fs::perms(0444));
+    for (const auto& e : fs::directory_iterator(dir.path()))
+        EXPECT_NE(e.path().filename().string().rfind("FVZ", 0), 0u) << e.path();
+}
+
+TEST(FolvioZip, TemporaryFilesOfKilledWritersAreRemovedByTheNext) {
+    TempDir dir;
+    testsupport::writeFile(dir / "a.txt", "a");
+    testsupport::writeBytes(dir / "b.txt", testsupport::randomBytes(8000000, 4));  // long enough to be caught at
+    ASSERT_EQ(folvioZip(dir.path(), "-q a.zip a.txt").exitCode, 0);
+    // A writer killed while it writes: its temporary archive stays, as the kernel only frees its lock.
+    CommandResult killed = testsupport::runCommand(
+        "cd " + shellQuote(dir.path().string()) + " && (" FOLVIO_ZIP_BIN " --max -q a.zip b.txt & pid=$!; "
+        "while kill -0 $pid 2>/dev/null && ! ls FVZ$pid-* >/dev/null 2>&1; do sleep 0.005; done; "
+        "kill -9 $pid; wait $pid; echo $pid)");
+    std::string pid = killed.output;  // the last line; the shell may have said "Killed" before it
+    while (!pid.empty() && pid.back() == '\n') pid.pop_back();
+    pid = pid.substr(pid.rfind('\n') == std::string::npos ? 0 : pid.rfind('\n') + 1);
+    const auto temporaries = [&] {
+        std::vector<std::string> found;
+        for (const auto& e : fs::directory_iterator(dir.path()))
+            if (e.path().filename().string().rfind("FVZ", 0) == 0) found.push_back(e.path().filename().string());
+        return found;
+    };
+    ASSERT_EQ(temporaries().size(), 1u) << killed.output;
+    EXPECT_EQ(temporaries()[0].rfind("FVZ" + pid + "-", 0), 0u) << killed.output << temporaries()[0];
+    EXPECT_EQ(folvioZip(dir.path(), "-q a.zip b.txt").exitCode, 0);
+    EXPECT_TRUE(temporaries().empty());
+    EXPECT_EQ(namesIn(dir / "a.zip"), (std::vector<std::string>{"a.txt", "b.txt"}));
+}
+
+TEST(FolvioZip, DeleteMendsAnArchiveWithEntriesLeadingOutside) {
+    TempDir dir;
+    testsupport::writeFile(dir / "a.txt", "a");
+    CommandResult made = testsupport::runCommand(
+        "cd " + shellQuote(dir.path().string()) +
+        " && /usr/bin/python3 -c 'import zipfile; z=zipfile.ZipFile(\"evil.zip\",\"w\"); "
+        "[z.writestr(n, n) for n in (\"ok.txt\", \"../../x\")]; z.close()'");
+    ASSERT_EQ(made.exitCode, 0) << made.output;
+    struct Case {
+        const char* args;
+        int exitCode;
+        const char* says;
+    } cases[] = {
+        {"evil.zip a.txt", 2, "evil.zip: Incomplete Zip File (central header 2 has a name with a \"..\" part); it is unchanged"},
+        {"-d evil.zip ok.txt", 2, "the entry \"../../x\" has a name with a \"..\" part, which only removing it mends"},
+        {"-d evil.zip ../../x", 0, "1 entry removed from evil.zip"},
+        {"evil.zip a.txt", 0, "1 entry written to evil.zip"},
+    };
+    for (const Case& c : cases) {
+        CommandResult r = folvioZip(dir.path(), c.args);
+        EXPECT_EQ(r.exitCode, c.exitCode) << c.args << "\n" << r.output;
+        EXPECT_NE(r.output.find(c.says), std::string::npos) << c.args << "\n" << r.output;
+    }
+    EXPECT_EQ(namesIn(dir / "evil.zip"), (std::vector<std::string>{"a.txt", "ok.txt"}));
+    EXPECT_EQ(testsupport::runCommand("unzip -tq " + shellQuote((dir / "evil.zip").string())).exitCode, 0);
 }
 
 TEST(FolvioZip, MessagesCountInTheRightNumberAndNameWhatTheyAreAbout) {
@@ -247,8 +439,8 @@ TEST(FolvioZip, HelpExplainsEveryOption) {
     CommandResult r = testsupport::runCommand(FOLVIO_ZIP_BIN " --help");
     EXPECT_EQ(r.exitCode, 0);
     for (const char* option : {"-r", "-0", "-9", "-D", "-j", "-x PATTERN", "-n PATTERN", "--root DIR", "-q", "255", "-u",
-                               "-f", "--replace", "-d ARCHIVE PATTERN", "-P PASSWORD", "seen by other users", "-e", "--max",
-                               "128 MiB"})
+                               "-f", "--replace", "--no-wait", "-d ARCHIVE PATTERN", "-P PASSWORD", "seen by other users", "-e", "--max",
+                               "128 MiB", "nothing to pack", "nothing to remove", "empty ARCHIVE name", "--aes", "AES-256", "supports AES"})
         EXPECT_NE(r.output.find(option), std::string::npos) << option;
 }
 
@@ -352,6 +544,34 @@ TEST(FolvioZip, PasswordsFromTheCommandLineOrTheTerminal) {
     EXPECT_FALSE(fs::exists(dir / "f.zip"));
 }
 
+// --aes writes AES-256 entries, which 7-Zip and bsdtar extract and a wrong password does not;
+// it needs a password, and -e asks for it as without --aes.
+TEST(FolvioZip, AesEncryptsWithThePasswordGiven) {
+    TempDir dir;
+    testsupport::writeFile(dir / "docs/a.txt", "a secret");
+    CommandResult r = folvioZip(dir.path(), "--aes -P 'two words' p.zip docs");
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    const std::string archive = shellQuote((dir / "p.zip").string());
+    CommandResult list = testsupport::runCommand("7zz l -slt -p'two words' " + archive);
+    EXPECT_NE(list.output.find("Method = AES-256"), std::string::npos) << list.output;
+    CommandResult x = testsupport::runCommand("7zz x -so -p'two words' " + archive + " docs/a.txt");
+    EXPECT_EQ(x.exitCode, 0) << x.output;
+    EXPECT_NE(x.output.find("a secret"), std::string::npos) << x.output;
+    x = testsupport::runCommand("bsdtar -xOf " + archive + " --passphrase 'two words' docs/a.txt");
+    EXPECT_EQ(x.output, "a secret");
+    EXPECT_NE(testsupport::runCommand("7zz t -p'two wordz' " + archive).exitCode, 0);
+
+    auto [code, screen] = runOnTerminal(dir.path(), {"--aes", "-e", "e.zip", "docs"},
+                                        {{"Enter password: ", "typed"}, {"Verify password: ", "typed"}});
+    EXPECT_EQ(code, 0) << screen;
+    EXPECT_EQ(testsupport::runCommand("7zz t -ptyped " + shellQuote((dir / "e.zip").string())).exitCode, 0);
+
+    r = folvioZip(dir.path(), "--aes n.zip docs");
+    EXPECT_EQ(r.exitCode, 7) << r.output;
+    EXPECT_NE(r.output.find("--aes needs a password"), std::string::npos) << r.output;
+    EXPECT_FALSE(fs::exists(dir / "n.zip"));
+}
+
 // Starts folvio-zip with an interrupt already waiting, as if Ctrl+C came at once.
 int runInterrupted(const fs::path& folder, std::vector<std::string> args) {
     pid_t pid = fork();
@@ -408,6 +628,30 @@ TEST(FolvioZip, DrawsAProgressBarOnATerminal) {
     EXPECT_EQ(WEXITSTATUS(status), 0) << screen;
     EXPECT_NE(screen.find("] 100%"), std::string::npos) << screen;
     EXPECT_NE(screen.find("[##########"), std::string::npos) << screen;
+}
+
+// A damaged entry in an existing archive is carried over by an update unseen, unless -T tests
+// the result: then the update fails with exit code 3 naming the entry, and the archive stays.
+TEST(FolvioZip, TestAfterWritingRefusesADamagedArchive) {
+    TempDir dir;
+    std::string text;
+    for (int i = 0; i < 3000; ++i) text += "line " + std::to_string(i) + "\n";
+    testsupport::writeFile(dir / "a.txt", text);
+    testsupport::writeFile(dir / "b.txt", "more");
+    CommandResult r = folvioZip(dir.path(), "-T -q good.zip a.txt");
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    std::vector<uint8_t> bytes = testsupport::readBytes(dir / "good.zip");
+    bytes.at(30 + 5 + 200) ^= 0x5A;  // inside a.txt's compressed data
+    testsupport::writeBytes(dir / "bad.zip", bytes);
+    testsupport::writeBytes(dir / "carried.zip", bytes);
+
+    r = folvioZip(dir.path(), "-T bad.zip b.txt");
+    EXPECT_EQ(r.exitCode, 5) << r.output;
+    EXPECT_NE(r.output.find("folvio-zip: The archive \"bad.zip\" failed its test: \"a.txt\": "), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("; the archive is unchanged"), std::string::npos) << r.output;
+    EXPECT_EQ(testsupport::readBytes(dir / "bad.zip"), bytes);
+    r = folvioZip(dir.path(), "carried.zip b.txt");
+    EXPECT_EQ(r.exitCode, 0) << r.output;
 }
 
 }  // namespace

@@ -135,7 +135,7 @@ inline const std::vector<NamedInput>& roundTripInputs() {
             {"indented_source", [] {
                  Bytes b;
                  for (int i = 0; b.size() < 200000; i++) {
-                     const std::string line = std::string(4 * (1 + (i * 7) % 6), ' ') + "value_" +
+                     const std::string line = std::string(static_cast<size_t>(4 * (1 + (i * 7) % 6)), ' ') + "value_" +
                                               std::to_string(i % 97) + " = compute(" + std::to_string(i % 13) + ");\n";
                      b.insert(b.end(), line.begin(), line.end());
                  }

@@ -62,8 +62,8 @@ std::vector<Stored> entries(const std::string& archive) {
         size_t at = e.local_header_offset;
         auto u16 = [&](size_t k) { return uint16_t(uint8_t(bytes[at + k]) | uint8_t(bytes[at + k + 1]) << 8); };
         out.push_back({e.directory() + e.filename(), u16(6), e.general_purpose_flag, e.compression_method, e.crc32,
-                       e.compressed_size,
-                       e.uncompressed_size, bytes.substr(at + 30 + u16(26) + u16(28), e.compressed_size)});
+                       uint32_t(e.compressed_size),
+                       uint32_t(e.uncompressed_size), bytes.substr(at + 30 + u16(26) + u16(28), e.compressed_size)});
     }
     return out;
 }

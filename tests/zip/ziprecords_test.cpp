@@ -180,22 +180,39 @@ TEST(ZipRecords, HeadersAndEndRecordLoadFromTheirBytes) {
     EXPECT_FALSE(HasSignature(end.data(), LOCSIG));
 }
 
-TEST(ZipRecords, ADataDescriptorBelongsToItsEntryByItsCrc) {
-    TZipHeaderInfo h = sampleEntry();  // CRC 0xCBF43926
+TEST(ZipRecords, ADataDescriptorBelongsToItsEntryByItsCrcAndSizes) {
+    TZipHeaderInfo h = sampleEntry();  // CRC 0xCBF43926, 9 bytes each
+    auto d32 = [](bool sig, uint32_t crc, uint32_t size) {
+        Bytes d;
+        if (sig) put32(d, 0x08074B50);
+        put32(d, crc), put32(d, size), put32(d, size);
+        return d;
+    };
+    auto d64 = [](bool sig, uint32_t crc, uint32_t size) {
+        Bytes d;
+        if (sig) put32(d, 0x08074B50);
+        put32(d, crc), put32(d, size), put32(d, 0), put32(d, size), put32(d, 0);
+        return d;
+    };
     struct Case {
         const char* name;
-        uint32_t first, second;
+        Bytes bytes;
         size_t size;
     } cases[] = {
-        {"with its signature", 0x08074B50, 0xCBF43926, 16},
-        {"without a signature", 0xCBF43926, 12, 12},
-        {"the signature and another CRC", 0x08074B50, 0x12345678, 0},
-        {"another CRC", 0x12345678, 0xCBF43926, 0},
+        {"with its signature", d32(true, 0xCBF43926, 9), 16},
+        {"without a signature", d32(false, 0xCBF43926, 9), 12},
+        {"64-bit sizes with its signature", d64(true, 0xCBF43926, 9), 24},
+        {"64-bit sizes without a signature", d64(false, 0xCBF43926, 9), 20},
+        {"the signature and another CRC", d32(true, 0x12345678, 9), 0},
+        {"another CRC", d32(false, 0x12345678, 9), 0},
+        {"other sizes", d32(true, 0xCBF43926, 8), 0},
+        {"64-bit sizes cut short", d64(true, 0xCBF43926, 9), 0},
     };
+    cases[7].bytes.pop_back();
     for (const Case& c : cases) {
-        Bytes d;
-        put32(d, c.first), put32(d, c.second);
-        EXPECT_EQ(h.DataDescriptorSize(d.data()), c.size) << c.name;
+        Bytes d = c.bytes;
+        d.resize(24, 0xEE);  // what follows the descriptor
+        EXPECT_EQ(h.DataDescriptorSize(d.data(), c.bytes.size()), c.size) << c.name;
     }
 }
 
@@ -307,3 +324,134 @@ TEST(ZipRecords, DateOutsideTheRangeIsZero) {
 }
 
 }  // namespace
+
+namespace {
+void put64(Bytes& b, uint64_t v) { put32(b, uint32_t(v)), put32(b, uint32_t(v >> 32)); }
+}  // namespace
+
+// Only the values that reach 0xFFFFFFFF move to the central header's 64-bit block, in the
+// format's order; the block's values come back when the header is read.
+TEST(ZipRecords, TheCentralBlockHoldsOnlyTheValuesThatOverflow) {
+    const uint64_t big = 0x123456789ull, mark = 0xFFFFFFFFull;
+    struct Case {
+        const char* name;
+        uint64_t size, compressed, offset;
+        std::vector<uint64_t> block;
+    } cases[] = {
+        {"all fit", 10, 9, 0xFFFFFFFE, {}},
+        {"offset at the mark", 10, 9, mark, {mark}},
+        {"uncompressed size only", big, 9, 5, {big}},
+        {"compressed size only", 10, big, 5, {big}},
+        {"both sizes", big + 1, big, 5, {big + 1, big}},
+        {"all three", big + 2, big + 1, big, {big + 2, big + 1, big}},
+    };
+    for (const Case& c : cases) {
+        TZipHeaderInfo h = sampleEntry();
+        h.uncompressed_size = c.size, h.compressed_size = c.compressed, h.local_header_offset = c.offset;
+        const uint16_t block = h.GetCentralZip64Size();
+        EXPECT_EQ(block, c.block.empty() ? 0u : 4 + 8 * c.block.size()) << c.name;
+        const std::string other("\x99\x99\x01\x00Z", 5);  // another block, carried after the 64-bit one
+        h.central_extra_length = uint16_t(block + other.size());
+        TMemoryStream s;
+        h.SaveCentralToStream(s, other);
+        const Bytes& b = s.Data();
+        ASSERT_EQ(b.size(), 46u + 9 + block + other.size()) << c.name;
+        Bytes expected;
+        for (uint64_t v : {c.compressed, c.size, c.offset}) put32(expected, uint32_t(std::min(v, mark)));
+        EXPECT_TRUE(std::equal(expected.begin(), expected.begin() + 8, b.begin() + 20)) << c.name;
+        EXPECT_TRUE(std::equal(expected.begin() + 8, expected.end(), b.begin() + 42)) << c.name;
+        if (block) {
+            Bytes wanted;
+            put16(wanted, 1), put16(wanted, uint16_t(block - 4));
+            for (uint64_t v : c.block) put64(wanted, v);
+            EXPECT_TRUE(std::equal(wanted.begin(), wanted.end(), b.begin() + 46 + 9)) << c.name;
+        }
+        TZipHeaderInfo back;
+        ASSERT_TRUE(back.LoadCentralFromBuffer(b.data()));
+        const std::string extra(b.begin() + 46 + 9, b.end());
+        ASSERT_TRUE(back.LoadZip64FromCentralExtra(extra)) << c.name;
+        EXPECT_EQ(back.uncompressed_size, c.size) << c.name;
+        EXPECT_EQ(back.compressed_size, c.compressed) << c.name;
+        EXPECT_EQ(back.local_header_offset, c.offset) << c.name;
+        // A block one value short of the marks is refused.
+        if (block) {
+            std::string cut = extra.substr(0, block - 8);
+            cut[2] = char(block - 12);
+            TZipHeaderInfo shortened;
+            ASSERT_TRUE(shortened.LoadCentralFromBuffer(b.data()));
+            EXPECT_FALSE(shortened.LoadZip64FromCentralExtra(cut)) << c.name;
+        }
+    }
+}
+
+TEST(ZipRecords, AReservedLocalHeaderMarksBothSizesAndHoldsThemInItsBlock) {
+    TZipHeaderInfo h = sampleEntry();
+    h.local_zip64 = true;
+    h.local_extra_length = kZip64LocalExtraSize;
+    h.uncompressed_size = 0xFFFFFFF0;
+    h.compressed_size = 0x100000004ull;
+    TMemoryStream s;
+    h.SaveLocalToStream(s);
+    Bytes expected;
+    put32(expected, 0x04034B50), put16(expected, 20), put16(expected, 0), put16(expected, 0);
+    put32(expected, 0x58A96C3D), put32(expected, 0xCBF43926), put32(expected, 0xFFFFFFFF), put32(expected, 0xFFFFFFFF);
+    put16(expected, 9), put16(expected, 20), putText(expected, "Sub/a.txt");
+    put16(expected, 1), put16(expected, 16), put64(expected, 0xFFFFFFF0), put64(expected, 0x100000004ull);
+    EXPECT_EQ(s.Data(), expected);
+}
+
+// The 64-bit end record and its locator come before the end record exactly when a count passes
+// 65535 or the directory's size or offset reaches 0xFFFFFFFF; the end record then holds marks.
+TEST(ZipRecords, TheEndRecordGetsIts64BitRecordOnlyWhenAValueOverflows) {
+    struct Case {
+        const char* name;
+        uint64_t entries, size, offset;
+        bool zip64;
+    } cases[] = {
+        {"65535 entries", 65535, 100, 200, false},
+        {"65536 entries", 65536, 100, 200, true},
+        {"size below the mark", 3, 0xFFFFFFFE, 200, false},
+        {"size at the mark", 3, 0xFFFFFFFF, 200, true},
+        {"offset at the mark", 3, 100, 0xFFFFFFFF, true},
+        {"offset past 4 GiB", 3, 100, 0x500000000ull, true},
+    };
+    for (const Case& c : cases) {
+        TEndCentral e;
+        e.total_entries = e.entries_this_disk = c.entries;
+        e.central_size = c.size;
+        e.central_offset = c.offset;
+        EXPECT_EQ(e.NeedsZip64(), c.zip64) << c.name;
+        TMemoryStream s;
+        s.Write("0123456789", 10);  // the record's place is its offset in the stream
+        e.SaveToStream(s);
+        const Bytes& b = s.Data();
+        ASSERT_EQ(b.size(), 10 + 22 + (c.zip64 ? 56u + 20 : 0u)) << c.name;
+        TEndCentral classic;
+        ASSERT_TRUE(classic.LoadFromBuffer(b.data() + b.size() - 22));
+        EXPECT_EQ(classic.total_entries, std::min<uint64_t>(c.entries, 0xFFFF)) << c.name;
+        EXPECT_EQ(classic.central_size, std::min<uint64_t>(c.size, 0xFFFFFFFF)) << c.name;
+        EXPECT_EQ(classic.central_offset, std::min<uint64_t>(c.offset, 0xFFFFFFFF)) << c.name;
+        if (!c.zip64) continue;
+        const std::optional<uint64_t> at = TEndCentral::Zip64EndOffset(b.data() + b.size() - 42);
+        ASSERT_TRUE(at.has_value()) << c.name;
+        EXPECT_EQ(*at, 10u) << c.name;
+        TEndCentral wide;
+        ASSERT_TRUE(wide.LoadZip64FromBuffer(b.data() + *at)) << c.name;
+        EXPECT_EQ(wide.total_entries, c.entries) << c.name;
+        EXPECT_EQ(wide.entries_this_disk, c.entries) << c.name;
+        EXPECT_EQ(wide.central_size, c.size) << c.name;
+        EXPECT_EQ(wide.central_offset, c.offset) << c.name;
+        EXPECT_EQ(b[10 + 12], 45) << c.name;  // version made by
+        EXPECT_EQ(b[10 + 14], 45) << c.name;  // version needed
+    }
+    EXPECT_FALSE(TEndCentral::Zip64EndOffset(Bytes(20, 0).data()).has_value());
+}
+
+TEST(ZipRecords, ExtraBlocksOfOneIdAreTakenOut) {
+    const std::string a("\x01\x00\x02\x00xy", 6), b("\x0A\x00\x01\x00z", 5), loose("\x07\x00\x09", 3);
+    EXPECT_EQ(WithoutExtraBlock(a + b, 1), b);
+    EXPECT_EQ(WithoutExtraBlock(b + a + b, 1), b + b);
+    EXPECT_EQ(WithoutExtraBlock(b, 1), b);
+    EXPECT_EQ(WithoutExtraBlock(a + loose, 1), loose);  // bytes that make no block stay
+    EXPECT_EQ(WithoutExtraBlock("", 1), "");
+}

@@ -495,6 +495,63 @@ TEST(ZipWriter, UnreadableFilesAreLeftOutOrRetried) {
     }
 }
 
+TEST(ZipWriter, FoldersThatCannotBeListedAreLeftOutNotPackedEmpty) {
+    TempDir dir;
+    testsupport::writeFile(dir / "data/a", "a");
+    testsupport::writeFile(dir / "data/closed/inside", "lost");
+    testsupport::writeFile(dir / "data/open/deeper/f", "f");
+    const std::string d = (dir / "data").string();
+    struct Case {
+        const char* name;
+        std::string unlisted;
+        std::vector<std::string> names;
+    } cases[] = {
+        {"a subfolder", d + "/closed", {"a", "open/", "open/deeper/", "open/deeper/f"}},
+        {"a deeper one", d + "/open/deeper", {"a", "closed/", "closed/inside", "open/"}},
+        {"the folder itself", d, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir out;
+        Job job(out);
+        testsupport::FaultyFileSystem faulty;
+        faulty.listErrors[c.unlisted] = EACCES;
+        platform::ScopedFileSystem use(faulty);
+        job.packFolder(dir / "data");
+        EXPECT_EQ(readArchive(job.archive).names(), c.names);
+        EXPECT_EQ(job.skipped, std::vector<std::string>{c.unlisted});
+        EXPECT_EQ(job.reasons, std::vector<TSkipReason>{TSkipReason::srFileOpenError});
+    }
+}
+
+TEST(ZipWriter, SpecificationsThatFindNothingAreNamedAndMakeNoArchiveWhenAsked) {
+    TempDir dir;
+    testsupport::writeFile(dir / "data/a.txt", "a");
+    fs::create_directory(dir / "data/sub");
+    const std::string d = (dir / "data").string();
+    for (bool makeEmpty : {true, false}) {
+        SCOPED_TRACE(makeEmpty ? "an empty archive is made" : "none is made for nothing");
+        TempDir out;
+        Job job(out);
+        job.w.SetRootDir(d);
+        job.w.MakeEmptyArchive = makeEmpty;
+        std::vector<std::string> nothing;
+        job.w.OnNothingMatched = [&](TZipReader*, const std::string& spec) { nothing.push_back(spec); };
+        job.w.Recurse = false;
+        job.w.FilesList = {d + "/*.log", ">" + d + "/*.md", (dir / "missing/*.x").string()};
+        EXPECT_EQ(job.w.Zip(), makeEmpty ? 1 : 0) << "the entry of the subfolder, or nothing at all";
+        EXPECT_EQ(nothing, (std::vector<std::string>{d + "/*.log", ">" + d + "/*.md", (dir / "missing/*.x").string()}))
+            << "folders found by a recursive search are no match";
+        EXPECT_EQ(fs::exists(job.archive), makeEmpty);
+        fs::remove(job.archive);
+        nothing.clear();
+        job.w.FilesList = {d + "/*.log", d + "/*.txt"};
+        EXPECT_EQ(job.w.Zip(), 1);
+        EXPECT_EQ(nothing, std::vector<std::string>{d + "/*.log"});
+        EXPECT_EQ(readArchive(job.archive).names(), std::vector<std::string>{"a.txt"});
+    }
+}
+
 TEST(ZipWriter, OnlyRegularFilesAreOpened) {
     TempDir dir;
     testsupport::writeFile(dir / "data/real.txt", "real");
@@ -606,88 +663,104 @@ TEST(ZipWriter, FilesThatChangeSizeWhileTakenStayConsistent) {
     }
 }
 
-TEST(ZipWriter, FilesOf4GiBAreRefusedBeforeAnythingIsWritten) {
+TEST(ZipWriter, FilesGoneOrChangedWhileTakenAreReportedAndTheArchiveStaysValid) {
     TempDir dir;
-    testsupport::writeFile(dir / "data/a", "a");
-    fs::path huge = dir / "data/huge.img";
-    testsupport::writeFile(huge, "");
-    fs::resize_file(huge, 0x100000000ull);  // sparse: no space taken
-    Job job(dir);
-    try {
-        job.w.FilesList = {(dir / "data/a").string(), huge.string()};
-        job.w.Zip();
-        FAIL();
-    } catch (const EZipLimit& e) {
-        EXPECT_NE(std::string(e.what()).find(huge.string()), std::string::npos) << e.what();
-        EXPECT_NE(std::string(e.what()).find("4294967294"), std::string::npos) << e.what();
+    const Bytes original = testsupport::randomBytes(100000, 7);
+    for (const char* f : {"kept", "gone", "shrinks", "grows", "rewritten"}) testsupport::writeBytes(dir / "data" / f, original);
+    const std::string d = (dir / "data").string() + "/";
+    for (int level : {0, 6, maxdeflate::kLevel}) {
+        SCOPED_TRACE("level " + std::to_string(level));
+        for (const char* f : {"shrinks", "grows", "rewritten"}) testsupport::writeBytes(dir / "data" / f, original);
+        testsupport::writeBytes(dir / "data/gone", original);
+        TempDir out;
+        Job job(out);
+        job.w.SetPackLevel(level);
+        std::vector<std::string> changed;
+        job.w.OnFileChanged = [&](TZipReader*, const std::string& name) { changed.push_back(name); };
+        // Listed, then deleted before it is opened.
+        job.w.OnRecursingFile = [&](TZipReader*, const std::string& name) {
+            if (name == d + "gone") fs::remove(name);
+        };
+        testsupport::FaultyFileSystem faulty;
+        faulty.afterRead = [&](const std::string& path, uint64_t done) {
+            if (done != 32768) return;  // once, after the first block
+            if (path == d + "shrinks") fs::resize_file(path, 40000);
+            if (path == d + "grows") testsupport::writeBytes(path, testsupport::randomBytes(150000, 8));
+            if (path == d + "rewritten") fs::last_write_time(path, fs::last_write_time(path) + std::chrono::seconds(10));
+        };
+        platform::ScopedFileSystem use(faulty);
+        EXPECT_EQ(job.packFolder(dir / "data"), 4);
+        EXPECT_EQ(job.skipped, std::vector<std::string>{d + "gone"});
+        std::sort(changed.begin(), changed.end());
+        EXPECT_EQ(changed, (std::vector<std::string>{d + "grows", d + "rewritten", d + "shrinks"}));
+        Archive a = readArchive(job.archive);  // every CRC and size checked
+        EXPECT_EQ(a.names(), (std::vector<std::string>{"grows", "kept", "rewritten", "shrinks"}));
+        EXPECT_EQ(a.find("shrinks")->size, 40000u);
+        EXPECT_EQ(a.find("grows")->size, original.size()) << "as large as it was when it was opened";
+        EXPECT_EQ(testsupport::runCommand("unzip -tq " + testsupport::shellQuote(job.archive)).exitCode, 0);
     }
-    expectCleanFailure(job, "huge file");
 }
 
-TEST(ZipWriter, AnArchiveThatWouldReach4GiBFails) {
+// Past 4 GiB in the archive (the file system pretends it starts just below) the offsets go
+// into the 64-bit records, which a 64-bit end record and its locator introduce.
+TEST(ZipWriter, AnArchivePast4GiBGetsThe64BitRecords) {
     TempDir dir;
     testsupport::writeFile(dir / "data/a", std::string(100, 'a'));
-    // The file system pretends the archive starts so far in that entry, directory and end
-    // record together pass 4 GiB by one byte, or just fit.
-    uint64_t need = (30 + 1 + 100) + (46 + 1) + 22;
-    for (uint64_t room : {need - 1, need}) {
+    const uint64_t need = (30 + 1 + 100) + (46 + 1) + 22;
+    for (uint64_t room : {need - 1, need, need + 1}) {
         TempDir out;
         Job job(out);
         testsupport::FaultyFileSystem faulty;
-        faulty.startOffset[job.archive] = int64_t(kZipMaxArchiveSize - room);
+        faulty.startOffset[job.archive] = int64_t(0xFFFFFFFFull - room);
         platform::ScopedFileSystem use(faulty);
-        if (room < need) {
-            EXPECT_THROW(job.packFolder(dir / "data"), EZipLimit);
-            expectCleanFailure(job, "4 GiB archive");
-        } else {
-            EXPECT_EQ(job.packFolder(dir / "data"), 1);
-        }
+        EXPECT_EQ(job.packFolder(dir / "data"), 1) << room;
+        Bytes b = testsupport::readBytes(job.archive);
+        // The central directory starts below 4 GiB and ends at or past it: the end record's fields still fit.
+        EXPECT_EQ(get32(b, b.size() - 22), 0x06054B50u) << room;
+        EXPECT_NE(get32(b, b.size() - 42), 0x07064B50u) << room;
     }
-}
-
-TEST(ZipWriter, ACompressedEntryLargerThanItsFileStillKeepsTheArchiveBelow4GiB) {
-    // Data that does not compress go out in stored blocks, a few bytes longer than the file: the
-    // room set aside for the entry by its file's size does not hold them and the directory too.
-    TempDir dir;
-    const Bytes data = testsupport::randomBytes(200000, 3);
-    testsupport::writeBytes(dir / "data/r", data);
-    const uint64_t need = (30 + 1 + data.size()) + (46 + 1) + 22;
     TempDir out;
     Job job(out);
-    job.w.SetPackLevel(6);
     testsupport::FaultyFileSystem faulty;
-    faulty.startOffset[job.archive] = int64_t(kZipMaxArchiveSize - need);
+    faulty.startOffset[job.archive] = int64_t(0xFFFFFFFFull);
     platform::ScopedFileSystem use(faulty);
-    try {
-        job.packFolder(dir / "data");
-        EXPECT_LE(uint64_t(faulty.startOffset[job.archive]) + fs::file_size(job.archive), kZipMaxArchiveSize);
-    } catch (const EZipLimit& e) {
-        EXPECT_NE(std::string(e.what()).find(job.archive), std::string::npos) << e.what();
-        expectCleanFailure(job, "4 GiB archive");
-    }
+    EXPECT_EQ(job.packFolder(dir / "data"), 1);
+    Bytes b = testsupport::readBytes(job.archive);
+    EXPECT_EQ(get32(b, b.size() - 42), 0x07064B50u);
+    EXPECT_EQ(get32(b, b.size() - 22 - 20 - 56), 0x06064B50u);
+    EXPECT_EQ(get32(b, b.size() - 6), 0xFFFFFFFFu);  // the central offset is in the 64-bit end record
 }
 
-TEST(ZipWriter, AtMost65535Entries) {
-    TempDir dir;
+TEST(ZipWriter, MoreThan65535EntriesGetThe64BitEndRecord) {
     for (size_t count : {size_t(65535), size_t(65536)}) {
         TempDir out;
         Job job(out);
         job.w.OnTotalPercentDone = nullptr;
         for (size_t i = 0; i < count; ++i) job.w.FilesList.push_back("/no/such/d" + std::to_string(i) + "/");
-        if (count > 65535) {
-            try {
-                job.w.Zip();
-                FAIL();
-            } catch (const EZipLimit& e) {
-                EXPECT_NE(std::string(e.what()).find("65535"), std::string::npos) << e.what();
-            }
-            expectCleanFailure(job, "too many entries");
-        } else {
-            EXPECT_EQ(job.w.Zip(), 65535);
-            Bytes b = testsupport::readBytes(job.archive);
-            EXPECT_EQ(get16(b, b.size() - 12), 0xFFFF);
-        }
+        EXPECT_EQ(size_t(job.w.Zip()), count);
+        Bytes b = testsupport::readBytes(job.archive);
+        EXPECT_EQ(get16(b, b.size() - 12), 0xFFFF);
+        EXPECT_EQ(get32(b, b.size() - 42) == 0x07064B50u, count > 65535) << count;
+        EXPECT_EQ(job.w.EndCentral().total_entries, count);
     }
+}
+
+// What the 64-bit records do not lift stays refused with a message naming the entry: a stored
+// name longer than the 65535 bytes its length field holds.
+TEST(ZipWriter, ANameLongerThanItsFieldIsRefused) {
+    TempDir out;
+    Job job(out);
+    std::string folder = "/no";
+    while (folder.size() <= 0x10000) folder += "/" + std::string(200, 'n');
+    job.w.FilesList = {folder + "/"};
+    try {
+        job.w.Zip();
+        FAIL();
+    } catch (const EZipLimit& e) {
+        EXPECT_NE(std::string(e.what()).find("is too long for a ZIP archive"), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("65535"), std::string::npos) << e.what();
+    }
+    expectCleanFailure(job, "long name");
 }
 
 TEST(ZipWriter, BadArchivePathsAndExistingArchives) {
