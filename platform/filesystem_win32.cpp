@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -267,6 +268,26 @@ int PosixFileSystem::fchmod(int fd, uint32_t mode) {
 
 ssize_t PosixFileSystem::copyRange(int, int64_t, int, int64_t, size_t) { return -ENOSYS; }
 
+int PosixFileSystem::lock(int fd, bool wait) {
+    HANDLE handle = handles().get(fd);
+    if (handle == INVALID_HANDLE_VALUE) return -EBADF;
+    // Windows locks are mandatory for the bytes they cover: the lock takes one byte far past the
+    // end of any file, so that readers of the data are not stopped. The system releases it with
+    // the handle, also when the holder dies.
+    OVERLAPPED at{};
+    at.OffsetHigh = 0x7FFFFFFF;
+    const DWORD flags = LOCKFILE_EXCLUSIVE_LOCK | (wait ? 0 : LOCKFILE_FAIL_IMMEDIATELY);
+    if (LockFileEx(handle, flags, 0, 1, 0, &at)) return 0;
+    const DWORD error = GetLastError();
+    return error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING ? -EWOULDBLOCK : -ErrnoOf(error);
+}
+
+int PosixFileSystem::mayWrite(const std::string& path) {
+    const DWORD attributes = GetFileAttributesW(SystemPath(path).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return failure();
+    return attributes & FILE_ATTRIBUTE_READONLY && !(attributes & FILE_ATTRIBUTE_DIRECTORY) ? -EACCES : 0;
+}
+
 int PosixFileSystem::stat(const std::string& path, FileStatus& status) { return statPath(path, status, false); }
 
 int PosixFileSystem::lstat(const std::string& path, FileStatus& status) { return statPath(path, status, true); }
@@ -306,28 +327,26 @@ int PosixFileSystem::rename(const std::string& from, const std::string& to) {
 }
 
 int PosixFileSystem::makeTemporary(std::string& pathTemplate) {
-    // The system names the file: GetTempFileNameW takes the prefix's first three characters and
-    // creates the file empty under a name no other file in the folder has.
+    // The whole prefix stays in the name (stale temporaries are known by the process id in it),
+    // followed by four hex digits no other file in the folder has and ".tmp".
     std::string head = pathTemplate;
     if (head.size() >= 6 && head.compare(head.size() - 6, 6, "XXXXXX") == 0) head.resize(head.size() - 6);
-    const size_t slash = head.find_last_of("/\\");
-    const std::string folder = slash == std::string::npos ? "." : head.substr(0, slash + 1);
-    std::string prefix = slash == std::string::npos ? head : head.substr(slash + 1);
-    while (!prefix.empty() && prefix.front() == '.') prefix.erase(0, 1);
-    std::wstring wideFolder = SystemPath(folder);
-    std::wstring name(MAX_PATH + wideFolder.size() + 16, L'\0');
-    if (GetTempFileNameW(wideFolder.c_str(), win32::Wide(prefix.substr(0, 3)).c_str(), 0, name.data()) == 0)
-        return failure();
-    name.resize(std::wcslen(name.c_str()));
-    HANDLE handle = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-        const int error = failure();
-        DeleteFileW(name.c_str());
-        return error;
+    const unsigned start = static_cast<unsigned>(GetTickCount64() ^ (GetCurrentProcessId() << 4));
+    for (unsigned attempt = 0; attempt < 0x10000; ++attempt) {
+        char unique[8];
+        std::snprintf(unique, sizeof unique, "%04X", (start + attempt) & 0xFFFFu);
+        const std::string path = head + unique + ".tmp";
+        HANDLE handle = CreateFileW(SystemPath(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle != INVALID_HANDLE_VALUE) {
+            pathTemplate = path;
+            return handles().add(handle);
+        }
+        const DWORD error = GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return -ErrnoOf(error);
     }
-    pathTemplate = win32::CorePath(name);
-    return handles().add(handle);
+    return -EEXIST;
 }
 
 FileSystem& fileSystem() { return *current; }

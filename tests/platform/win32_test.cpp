@@ -18,6 +18,7 @@
 #include "components/kwreg.h"
 #include "platform/codepage.h"
 #include "platform/environment.h"
+#include "platform/filelock.h"
 #include "platform/filesystem.h"
 #include "platform/filenamecase.h"
 #include "platform/findfile.h"
@@ -29,6 +30,7 @@
 #include "platform/widepath_win32.h"
 #include "platform/winapi_win32.h"
 #include "testsupport.h"
+#include "zip/aescipher.h"
 #include "zip/sortedzip.h"
 #include "zip/ziperrors.h"
 #include "zip/zipwriter.h"
@@ -427,6 +429,71 @@ TEST(Win32Files, TemporaryFilesAreTheSystemsUniqueNamesWithThePrefix) {
     const std::string temp = platform::TemporaryFolder();
     EXPECT_EQ(temp.back(), '/');
     EXPECT_TRUE(platform::DirectoryExists(temp)) << temp;
+}
+
+TEST(Win32Files, TheArchiveLockStopsASecondHolderButNoReader) {
+    TempDir dir;
+    const std::string path = corePath(dir.path()) + "/a.zip";
+    testsupport::writeFile(dir.path() / "a.zip", "PK data");
+    platform::FileLock first, second;
+    ASSERT_EQ(first.Acquire(path, false), 0);
+    EXPECT_TRUE(first.Names(path));
+    EXPECT_EQ(first.Size(), 7u);
+    EXPECT_EQ(second.Acquire(path, false), -EWOULDBLOCK);
+    EXPECT_FALSE(second.Held());
+    // The lock covers no data: the archive stays readable while it is held.
+    platform::FileSystem& files = platform::fileSystem();
+    const int fd = files.open(path, O_RDONLY, 0);
+    ASSERT_GE(fd, 0);
+    char buffer[8] = {};
+    EXPECT_EQ(files.read(fd, buffer, sizeof buffer), 7);
+    files.close(fd);
+    first.Release();
+    EXPECT_EQ(second.Acquire(path, false), 0);
+}
+
+TEST(Win32Files, StaleTemporariesOfGoneProcessesAreRemovedTheOthersStay) {
+    TempDir dir;
+    const std::string folder = corePath(dir.path());
+    const std::string ours = platform::CreateTemporaryFile(folder, platform::TemporaryPrefix("FVZ"));
+    EXPECT_EQ(ours.find(std::to_string(GetCurrentProcessId())), folder.size() + 4) << ours;
+    testsupport::writeFile(dir.path() / "FVZ99999996-0001.tmp", "gone");  // an id no process has
+    testsupport::writeFile(dir.path() / "FVZ99999992-0002.tmp", "gone, held");
+    testsupport::writeFile(dir.path() / "FVZnotes.txt", "another form");
+    platform::FileLock held;
+    ASSERT_EQ(held.Acquire(folder + "/FVZ99999992-0002.tmp", false), 0);
+    EXPECT_EQ(platform::RemoveStaleTemporaries(folder, "FVZ"), 1);
+    EXPECT_FALSE(platform::FileExists(folder + "/FVZ99999996-0001.tmp"));
+    EXPECT_TRUE(platform::FileExists(folder + "/FVZ99999992-0002.tmp"));
+    EXPECT_TRUE(platform::FileExists(folder + "/FVZnotes.txt"));
+    EXPECT_TRUE(platform::FileExists(ours));
+}
+
+TEST(Win32Aes, TheSystemsCngAgreesWithTheKnownAnswersAcrossThreads) {
+    // PBKDF2-HMAC-SHA1 of RFC 6070 (password, salt, 2 rounds) through a key supply's threads.
+    uint8_t key[20];
+    const uint8_t salt[] = {'s', 'a', 'l', 't'};
+    aescipher::Pbkdf2Sha1("password", salt, sizeof salt, 2, key, sizeof key);
+    const uint8_t expected[20] = {0xea, 0x6c, 0x01, 0x4d, 0xc7, 0x2d, 0x6f, 0x8c, 0xcd, 0x1e,
+                                  0xd9, 0x2a, 0xce, 0x1d, 0x41, 0xf0, 0xd8, 0xde, 0x89, 0x57};
+    EXPECT_EQ(std::memcmp(key, expected, sizeof key), 0);
+    aescipher::TKeySupply supply("secret", 8, 3);
+    for (int i = 0; i < 8; ++i) {
+        uint8_t header[aescipher::kHeaderSize];
+        aescipher::TAesCipher writer, reader;
+        writer.StartEncryptFrom(supply, header);
+        uint8_t data[1000];
+        for (size_t j = 0; j < sizeof data; ++j) data[j] = static_cast<uint8_t>(j * 7 + i);
+        uint8_t copy[sizeof data];
+        std::memcpy(copy, data, sizeof data);
+        writer.Encrypt(copy, sizeof copy);
+        uint8_t code[aescipher::kCodeSize];
+        writer.Finish(code);
+        ASSERT_TRUE(reader.StartDecrypt("secret", header));
+        reader.Decrypt(copy, sizeof copy);
+        EXPECT_TRUE(reader.Verify(code));
+        EXPECT_EQ(std::memcmp(copy, data, sizeof data), 0) << i;
+    }
 }
 
 TEST(Win32Files, APathLongerThan260CharactersPacks) {
