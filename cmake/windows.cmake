@@ -164,6 +164,7 @@ set(FOLVIO_WINDOWS_TESTS
   "zip_bufferedstream_test\;tests/zip/bufferedstream_test.cpp\;folvio_zip"
   "deflate_test\;tests/zip/deflate_test.cpp\;folvio_zip"
   "zip_aescipher_test\;tests/zip/aescipher_test.cpp\;folvio_zip"
+  "zip_archivereader_test\;tests/zip/archivereader_test.cpp\;folvio_zip"
   "archivenames_test\;tests/backup/archivenames_test.cpp\;folvio_backup"
   "kwkeey_test\;tests/components/kwkeey_test.cpp\;folvio_components"
   "kwreg_test\;tests/components/kwreg_test.cpp\;folvio_components"
@@ -191,6 +192,9 @@ endforeach()
 #   kwmidi: Python's mido reads the files back (a Linux program).
 #   aescipher: 7-Zip (a Linux program here) encrypts the input (check-windows has 7zz and unzip
 #     read what folvio-zip.exe encrypts with AES instead).
+#   archivereader: Info-ZIP zip, 7-Zip and Python (Linux programs) write the foreign archives; the
+#     round trip's tree has a name with a line break, which Windows names cannot hold; the
+#     flipped-byte cases find the folder by its Linux path spelling (the update's test passes).
 set(FOLVIO_WINDOWS_FILTERS
   "platform_codepage_test\;-Codepage.EveryOemByteDecodesAsPythonsCp437Codec:Codepage.OnLinux*:Codepage.LowerCaseMapsEveryCharacterWhateverTheProcessLocale"
   "zip_ziprecords_test\;-ZipRecords.StoredNamesAndTheirEncoding"
@@ -200,6 +204,7 @@ set(FOLVIO_WINDOWS_FILTERS
   "kwparser_test\;-KwParser.UsesTheLocaleDecimalSeparatorUnlessOverwritten:KwParser.ConvertAllColonsAndDotsTakesBothAsTheDecimalSymbol"
   "kwmidi_test\;-KwMidiTest.Mido*"
   "zip_aescipher_test\;-AesCipher.DecryptsWhatSevenZipEncrypted"
+  "zip_archivereader_test\;-*/ReaderForeign.*:*/ReaderRoundTrip.*:TestAfterWriting.AByteTheDiskFlipped*:TestAfterWriting.AFailedUpdate*"
 )
 foreach(entry ${FOLVIO_WINDOWS_FILTERS})
   list(GET entry 0 name)

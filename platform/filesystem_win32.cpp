@@ -316,14 +316,56 @@ int PosixFileSystem::listDirectory(const std::string& path, std::vector<std::str
 
 int PosixFileSystem::unlink(const std::string& path) { return DeleteFileW(SystemPath(path).c_str()) ? 0 : failure(); }
 
+namespace {
+
+// FileRenameInfoEx, which the headers name only for Windows 10 targets.
+constexpr auto kFileRenameInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
+
+bool replaceOpenTarget(const std::string& from, const std::string& to) {
+    HANDLE handle = CreateFileW(SystemPath(from).c_str(), DELETE | SYNCHRONIZE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    const std::wstring target = SystemPath(to);
+    std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + target.size() * sizeof(wchar_t));
+    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    // Flags share their place with ReplaceIfExists (from Windows 10 1607 on).
+    const DWORD flags = 0x1 /* FILE_RENAME_FLAG_REPLACE_IF_EXISTS */ | FILE_RENAME_FLAG_POSIX_SEMANTICS;
+    std::memcpy(buffer.data(), &flags, sizeof flags);
+    info->RootDirectory = nullptr;
+    info->FileNameLength = static_cast<DWORD>(target.size() * sizeof(wchar_t));
+    std::memcpy(info->FileName, target.c_str(), target.size() * sizeof(wchar_t));
+    const bool done = SetFileInformationByHandle(handle, kFileRenameInfoEx, info, static_cast<DWORD>(buffer.size())) != 0;
+    CloseHandle(handle);
+    return done;
+}
+
+}  // namespace
+
 int PosixFileSystem::rename(const std::string& from, const std::string& to) {
     // A read-only file is not replaced, as Windows refuses it (Wine would replace it).
     const DWORD target = GetFileAttributesW(SystemPath(to).c_str());
     if (target != INVALID_FILE_ATTRIBUTES && (target & FILE_ATTRIBUTE_READONLY)) return -EACCES;
     // Written through: the rename is on the disk when the call returns, as the replacement needs.
-    return MoveFileExW(SystemPath(from).c_str(), SystemPath(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
-               ? 0
-               : failure();
+    if (MoveFileExW(SystemPath(from).c_str(), SystemPath(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return 0;
+    const int error = failure();
+    // A target still open (the archive lock's handle) refuses the plain replacement; the
+    // rename of POSIX semantics replaces it while such handles keep the old file.
+    if (error != -EACCES) return error;
+    if (replaceOpenTarget(from, to)) return 0;
+    // Without it (older systems, Wine): the old file moved aside under a name no cleanup takes,
+    // the new one in its place, the old one deleted (gone when its last handle closes).
+    const std::wstring wideTarget = SystemPath(to);
+    const std::wstring aside = wideTarget + L".folvio-old-" + std::to_wstring(GetCurrentProcessId());
+    if (!MoveFileExW(wideTarget.c_str(), aside.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return error;
+    if (!MoveFileExW(SystemPath(from).c_str(), wideTarget.c_str(), MOVEFILE_WRITE_THROUGH)) {
+        const int moveError = failure();
+        MoveFileExW(aside.c_str(), wideTarget.c_str(), MOVEFILE_WRITE_THROUGH);
+        return moveError;
+    }
+    DeleteFileW(aside.c_str());
+    return 0;
 }
 
 int PosixFileSystem::makeTemporary(std::string& pathTemplate) {
