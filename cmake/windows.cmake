@@ -41,7 +41,7 @@ add_library(folvio_platform STATIC
   platform/wildcard.cpp
 )
 target_include_directories(folvio_platform PUBLIC ${PROJECT_SOURCE_DIR})
-target_link_libraries(folvio_platform PUBLIC bcrypt shell32 ole32 advapi32)
+target_link_libraries(folvio_platform PUBLIC bcrypt shell32 ole32 advapi32 PRIVATE $<BUILD_INTERFACE:folvio_strict_warnings>)
 
 add_library(folvio_registry STATIC platform/regfile.cpp platform/registry.cpp platform/registry_win32.cpp)
 target_link_libraries(folvio_registry PUBLIC folvio_platform advapi32)
@@ -75,7 +75,8 @@ target_include_directories(folvio_zip PUBLIC ${PROJECT_SOURCE_DIR})
 # zlib inflates for the reader (Debian's libz-mingw-w64-dev); AES, PBKDF2 and HMAC-SHA1 come from
 # the system's CNG (bcrypt), as Debian has no mingw build of OpenSSL.
 set(FOLVIO_WINDOWS_ZLIB /usr/${FOLVIO_MINGW_PREFIX}/lib/libz.a)
-target_link_libraries(folvio_zip PUBLIC folvio_platform ${FOLVIO_WINDOWS_ZLIB} bcrypt PRIVATE Threads::Threads)
+target_link_libraries(folvio_zip PUBLIC folvio_platform ${FOLVIO_WINDOWS_ZLIB} bcrypt PRIVATE Threads::Threads
+  $<BUILD_INTERFACE:folvio_strict_warnings>)
 if(LIBDEFLATE_FOUND)
   target_link_libraries(folvio_zip PRIVATE PkgConfig::LIBDEFLATE)
 endif()

@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <vector>
-#include <windows.h>
+#include "platform/winapi_win32.h"
 
 namespace platform {
 

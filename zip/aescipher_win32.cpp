@@ -4,18 +4,17 @@
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
-#include <windows.h>
+#include "platform/winapi_win32.h"
 #include <bcrypt.h>
 
 #include "platform/assert.h"
 #include "platform/securerandom.h"
 
-// The header's opaque handles, here holding CNG objects: the AES key of an entry, the HMAC
-// provider, the running HMAC of an entry.
+// The header's opaque handles, here holding CNG objects: the AES key of an entry and its running
+// HMAC (hmac_ stays empty: the providers are the process's).
 struct evp_cipher_ctx_st {
     BCRYPT_KEY_HANDLE key = nullptr;
 };
-struct evp_mac_st {};
 struct evp_mac_ctx_st {
     BCRYPT_HASH_HANDLE hash = nullptr;
 };
