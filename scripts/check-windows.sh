@@ -80,10 +80,17 @@ for line in sys.stdin.buffer.read().split(b"\n")[3:-3]:
   fi
 done
 
-# The maximum level (our level 9 here, without libdeflate) gives an archive every reader takes.
-(cd data && "$wine" "$bin/folvio-zip.exe" --max -r -q ../out/max.zip .) || { echo "folvio-zip.exe --max failed" >&2; exit 1; }
+# The maximum level (our level 9 here, without libdeflate) gives an archive every reader takes;
+# -T has the program's own reader test it before it takes its place.
+(cd data && "$wine" "$bin/folvio-zip.exe" --max -T -r -q ../out/max.zip .) || { echo "folvio-zip.exe --max -T failed" >&2; exit 1; }
 unzip -tq out/max.zip >/dev/null || { unzip -t out/max.zip; exit 1; }
 7zz t out/max.zip >/dev/null || { 7zz t out/max.zip; exit 1; }
+# An update replaces the archive while its lock keeps it open.
+printf 'added\n' >data/added.txt
+(cd data && "$wine" "$bin/folvio-zip.exe" -T -r -q ../out/max.zip .) || { echo "folvio-zip.exe could not update out/max.zip" >&2; exit 1; }
+unzip -l out/max.zip | grep -q ' added.txt$' || { echo "the update of out/max.zip lacks added.txt" >&2; exit 1; }
+unzip -tq out/max.zip >/dev/null || { unzip -t out/max.zip; exit 1; }
+rm data/added.txt
 
 # AES-256 entries through the system's CNG, read back by 7-Zip with the password (and refused without).
 (cd data && "$wine" "$bin/folvio-zip.exe" --aes -P 'Secret 1' -r -q ../out/aes.zip .) ||
