@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the Release build with all tests, the Qt-free core
-# under AddressSanitizer and UndefinedBehaviorSanitizer, and each fuzz target for a bounded time.
+# under AddressSanitizer and UndefinedBehaviorSanitizer, the Windows core under Wine, and each fuzz
+# target for a bounded time.
 # Exits non-zero when anything fails.
 #   FOLVIO_FUZZ_SECONDS  seconds per fuzz target (default 30; 0 skips fuzzing)
 #   FOLVIO_SKIP_SANITIZE=1 skips the sanitizer build (local iteration only; CI runs it)
+#   FOLVIO_SKIP_WINDOWS=1 skips the Windows core under Wine (local iteration only; CI runs it)
 #   FOLVIO_PACKAGE_CHECK=1 also builds the Debian packages and runs lintian on them (about a minute)
 #   FOLVIO_BIG_TESTS=1   also runs the tests of the label "big" (files of 4 GiB and more; about half
 #                        an hour on two cores) when the temporary folder has 24 GiB free
@@ -44,6 +46,11 @@ if [ "${FOLVIO_SKIP_SANITIZE:-0}" != 1 ]; then
   cmake --build build-san -j"$jobs"
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --test-dir build-san --output-on-failure -j"$jobs" -L core
+fi
+
+if [ "${FOLVIO_SKIP_WINDOWS:-0}" != 1 ]; then
+  echo "== The Windows core, cross-built with mingw-w64, its tests under Wine"
+  scripts/check-windows.sh
 fi
 
 fuzz_seconds=${FOLVIO_FUZZ_SECONDS:-30}

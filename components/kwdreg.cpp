@@ -30,6 +30,7 @@ std::string trimmed(const std::string& text) {
 
 bool hasBreakOrZero(const std::string& text) { return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos; }
 
+#ifndef _WIN32
 fs::path autostartFolder() {
     if (const char* dir = std::getenv("MARVANE_AUTOSTART_DIR"); dir && *dir) return dir;
     return "/etc/xdg/autostart";
@@ -72,6 +73,10 @@ std::string execArgument(const std::string& path) {
     }
     return quoted + "\"";
 }
+#else
+// The machine's Run key, whose values the system starts at every log-on.
+constexpr char kRunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+#endif
 
 }  // namespace
 
@@ -381,6 +386,30 @@ bool TKwDReg::RawClearRegistry(const std::string& folder) {
     }
 }
 
+#ifdef _WIN32
+void TKwDReg::SetSystemStartup(bool enable, const std::string& name) {
+    const std::string fail = "Failed to set data for '" + name + "'";
+    if (!enable) {
+        if (std::optional<RegKey> key = RegKey::open(Hive::LocalMachine, kRunKey)) key->erase(name);
+        return;
+    }
+    std::string program = platform::executablePath();
+    for (char& c : program)
+        if (c == '/') c = '\\';
+    if (program.empty() || name.empty()) throw RegistryError(RegistryError::Code::Failed, fail);
+    try {
+        RegKey::create(Hive::LocalMachine, kRunKey).writeText(name, program);
+    } catch (const RegistryError&) {
+        throw RegistryError(RegistryError::Code::Failed, fail);
+    }
+}
+
+bool TKwDReg::GetSystemStartup(const std::string& name) const {
+    std::optional<RegKey> key = RegKey::open(Hive::LocalMachine, kRunKey);
+    return key && !name.empty() && key->read(name).has_value();
+}
+
+#else
 void TKwDReg::SetSystemStartup(bool enable, const std::string& name) {
     const bool valid = isEntryName(name);
     const fs::path file = autostartFolder() / (name + ".desktop");
@@ -401,6 +430,7 @@ bool TKwDReg::GetSystemStartup(const std::string& name) const {
     std::error_code ec;
     return isEntryName(name) && fs::is_regular_file(autostartFolder() / (name + ".desktop"), ec);
 }
+#endif
 
 std::string TKwDReg::AppDir() {
     const std::string dir = TKwReg::AppDir();

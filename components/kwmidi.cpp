@@ -58,6 +58,9 @@ constexpr std::array<long double, 11> kCSharp{8.662L,      17.3239L,   34.6478L,
                                               138.5913L,   277.1827L,  554.3654L,  1108.7307L,
                                               2217.4614L,  4434.9229L, 8869.8457L};
 
+// Past this the number is too large anyway; well inside long on both platforms (32 bits on Windows).
+constexpr long kIntegerCap = 1L << 30;
+
 // The leading integer of a text (after blanks and a sign), 0 when there is none.
 long leadingInteger(const std::string& s) {
     size_t i = 0;
@@ -66,7 +69,7 @@ long leadingInteger(const std::string& s) {
     if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
     long value = 0;
     for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i)
-        value = std::min(value * 10 + (s[i] - '0'), 1L << 40);
+        value = std::min(value * 10 + (s[i] - '0'), kIntegerCap);
     return negative ? -value : value;
 }
 

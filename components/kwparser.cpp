@@ -14,11 +14,18 @@
 
 namespace {
 
+#ifdef _WIN32
+// The C runtime keeps the "C" locale unless setlocale changes it, which nothing on Windows does
+// (Qt does not there): its strtold reads "." alone.
+long double strtoldC(const char* text) { return std::strtold(text, nullptr); }
+#else
 // The "C" locale, so that number conversion does not depend on the process's locale.
 locale_t cLocale() {
     static locale_t loc = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
     return loc;
 }
+long double strtoldC(const char* text) { return strtold_l(text, nullptr, cLocale()); }
+#endif
 
 std::string lower(std::string s) {
     for (char& ch : s) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
@@ -249,7 +256,7 @@ bool TKwParser::IsZahl(const std::string& text) const {
 bool TKwParser::IsLongDouble(const std::string& text) const {
     if (!hasNumberSyntax(text, decimal_)) return false;
     const std::string c = toCNumber(text, decimal_, false);
-    long double value = strtold_l(c.c_str(), nullptr, cLocale());
+    long double value = strtoldC(c.c_str());
     if (!std::isfinite(value)) return false;
     return generalFormat(value, decimal_) == text;
 }
@@ -289,7 +296,7 @@ long double TKwParser::StrToLongDouble(const std::string& text) {
     if (lower(t) == "e") t = "2" + decimal_ + "7182818";
     const std::string c = toCNumber(t, decimal_, ConvertAllColonsAndDots);
     errno = 0;
-    long double value = strtold_l(c.c_str(), nullptr, cLocale());
+    long double value = strtoldC(c.c_str());
     if (errno == ERANGE && std::isinf(value))
         throw std::runtime_error(t + " kann nicht in eine Zahl umgewandelt werden! (STD)");
     return value;

@@ -87,7 +87,7 @@ void encode(char32_t c, std::string& out) {
     }
 }
 
-char asciiLower(char ch) { return ch >= 'A' && ch <= 'Z' ? static_cast<char>(ch - 'A' + 'a') : ch; }
+[[maybe_unused]] char asciiLower(char ch) { return ch >= 'A' && ch <= 'Z' ? static_cast<char>(ch - 'A' + 'a') : ch; }
 
 }  // namespace
 
@@ -128,13 +128,9 @@ std::string Cp437ToUtf8(std::string_view cp437) {
     return out;
 }
 
-OemCodePage SystemOemCodePage() {
-#ifdef _WIN32
-    return OemCodePage::Cp437;  // the port's conversion table; GetOEMCP() names the system's page
-#else
-    return OemCodePage::Utf8;
-#endif
-}
+// The system-dependent conversions; the Windows build has its own in codepage_win32.cpp.
+#ifndef _WIN32
+OemCodePage SystemOemCodePage() { return OemCodePage::Utf8; }
 
 bool AnsiToOem(std::string_view ansi, std::string& oem) {
     if (SystemOemCodePage() == OemCodePage::Cp437) return Utf8ToCp437(ansi, oem);
@@ -177,5 +173,6 @@ std::string AnsiLowerCase(std::string_view text) {
     }
     return out;
 }
+#endif
 
 }  // namespace platform

@@ -17,8 +17,9 @@ bool Utf8ToCp437(std::string_view utf8, std::string& cp437);
 // Converts CP437 bytes to UTF-8; every byte has a character.
 std::string Cp437ToUtf8(std::string_view cp437);
 
-// The code pages an OEM code page can be here.
-enum class OemCodePage { Utf8, Cp437 };
+// The code pages an OEM code page can be here; Other is another page of the Windows system
+// (850, 866...), which the Windows build converts through with the system's own tables.
+enum class OemCodePage { Utf8, Cp437, Other };
 // The system's OEM code page, in which the archive writer stores names without bit 11. Linux has
 // none: it is UTF-8, and every name outside ASCII goes out as UTF-8 with bit 11, which every
 // reader restores right. The Windows build answers the system's own page here.

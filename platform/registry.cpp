@@ -2,7 +2,9 @@
 
 #include "platform/asciicase.h"
 #include "platform/environment.h"
+#ifndef _WIN32
 #include "platform/sqlitehive.h"
+#endif
 
 #include <cstdlib>
 
@@ -12,6 +14,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
+#ifndef _WIN32
 HiveOptions optionsFor(Hive hive) {
     // The user's hive is private to the user; the machine's is written by root and read by everyone.
     if (hive == Hive::CurrentUser) return HiveOptions{0600, 0700, true};
@@ -24,6 +27,7 @@ void checkValueName(std::string_view name) {
     if (!isValidValueName(name))
         throw RegistryError(RegistryError::Code::InvalidName, "invalid registry value name");
 }
+#endif
 
 }  // namespace
 
@@ -86,6 +90,8 @@ std::optional<Hive> parseHiveName(std::string_view name) {
     return std::nullopt;
 }
 
+// The hives of our own; the Windows build keys into the system's registry (registry_win32.cpp).
+#ifndef _WIN32
 fs::path hiveDirectory(Hive hive) {
     if (const char* dir = std::getenv("MARVANE_REGISTRY_DIR"); dir && *dir) return dir;
     if (hive == Hive::LocalMachine) return "/var/lib/marvane/registry";
@@ -160,5 +166,7 @@ bool deleteKeyTree(Hive hive, std::string_view path) {
     std::shared_ptr<SqliteHive> file = SqliteHive::openExisting(hiveFile(hive), optionsFor(hive));
     return file && file->deleteKey(names);
 }
+
+#endif
 
 }  // namespace platform

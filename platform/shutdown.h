@@ -1,7 +1,9 @@
-// Switching the machine off at the end of a run: systemd-logind over D-Bus behind a replaceable seam, and the process's priority.
+// Switching the machine off at the end of a run: systemd-logind over D-Bus (ExitWindowsEx on Windows) behind a replaceable seam, and the process's priority.
 #pragma once
 
+#ifndef _WIN32
 #include <QDBusConnection>
+#endif
 
 #include <memory>
 #include <string>
@@ -18,6 +20,7 @@ public:
     virtual bool PowerOff() = 0;
 };
 
+#ifndef _WIN32
 // systemd-logind on the given bus: the right counts only when CanPowerOff answers "yes";
 // PowerOff is asked for without interaction. Any D-Bus error counts as a refusal.
 class LogindPowerControl : public PowerControl {
@@ -29,11 +32,13 @@ public:
 private:
     QDBusConnection bus_;
 };
+#endif
 
 // True when FOLVIO_NO_SHUTDOWN is "1": the machine is never switched off (tests, trials).
 bool ShutdownDisabled();
 
-// The power control in use: unless another is installed, logind on the system bus, which with
+// The power control in use: unless another is installed, logind on the system bus (on Windows
+// ExitWindowsEx with the shutdown privilege), which with
 // FOLVIO_NO_SHUTDOWN=1 grants the right without asking and writes a line on stderr in place of
 // the request.
 PowerControl& powerControl();

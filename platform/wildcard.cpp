@@ -1,10 +1,12 @@
 #include "platform/wildcard.h"
 
+#include <algorithm>
 #include <bitset>
 #include <cstdint>
 #include <vector>
 
 #include "platform/asciicase.h"
+#include "platform/filenamecase.h"
 
 namespace {
 
@@ -128,6 +130,16 @@ bool IsMatch(std::string_view pattern, std::string_view text) { return matche(pa
 
 int matche(std::string_view pattern, std::string_view text) {
     if (pattern == "*") return MATCH_VALID;
+    // Where file names ignore case beyond A to Z (Windows), every letter is folded first.
+    if (platform::FileNamesIgnoreCase()) {
+        const auto ascii = [](std::string_view s) {
+            return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+        };
+        if (!ascii(pattern) || !ascii(text)) {
+            const std::string foldedPattern = platform::FoldFileName(pattern), foldedText = platform::FoldFileName(text);
+            return Matcher(foldedPattern, foldedText).match(0, 0);
+        }
+    }
     return Matcher(pattern, text).match(0, 0);
 }
 

@@ -27,6 +27,9 @@ packages=(
   locales
   # a virtual display for looking at the windows
   xvfb xauth
+  # the Windows core: the mingw-w64 cross compiler, zlib and GoogleTest's sources for it, and
+  # Wine to run its tests (console programs need no display)
+  g++-mingw-w64-x86-64-posix libz-mingw-w64-dev googletest wine64 wine
 )
 
 missing=()

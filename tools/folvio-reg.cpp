@@ -1,5 +1,6 @@
 // folvio-reg: query, add, delete, export and import registry keys and values from the command line.
 #include "buildinfo.h"
+#include "platform/arguments.h"
 #include "platform/atomicfile.h"
 #include "platform/regfile.h"
 #include "platform/registry.h"
@@ -447,7 +448,10 @@ int repair(const Command& c) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int systemArgc, char** systemArgv) {
+    platform::Utf8Argv args(systemArgc, systemArgv);
+    const int argc = args.argc();
+    char** argv = args.argv();
     if (argc < 2) {
         std::cerr << kHelp;
         return kUsage;

@@ -7,11 +7,16 @@
 #include <fcntl.h>
 #include <map>
 #include <string>
-#include <termios.h>
 #include <unistd.h>
 #include <vector>
+#ifdef _WIN32
+#include "platform/winapi_win32.h"
+#else
+#include <termios.h>
+#endif
 
 #include "buildinfo.h"
+#include "platform/arguments.h"
 #include "platform/filesystem.h"
 #include "platform/leftout.h"
 #include "platform/wildcard.h"
@@ -122,7 +127,7 @@ determined one. Use --aes for data that must stay secret.
 
 volatile std::sig_atomic_t interrupted = 0;
 
-void onSignal(int) { interrupted = 1; }
+[[maybe_unused]] void onSignal(int) { interrupted = 1; }
 
 struct Options {
     bool recurse = false;
@@ -246,6 +251,44 @@ bool namesMissingFolder(const std::string& spec) {
     return !IsWildCard(folder) && !platform::DirectoryExists(folder);
 }
 
+#ifdef _WIN32
+// Asks for the password twice on the console, with echo off before the first prompt shows.
+std::string askPassword() {
+    HANDLE in = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE out = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    DWORD saved = 0;
+    if (in == INVALID_HANDLE_VALUE || out == INVALID_HANDLE_VALUE || !GetConsoleMode(in, &saved)) {
+        if (in != INVALID_HANDLE_VALUE) CloseHandle(in);
+        if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
+        throw UsageError("-e needs a console to ask for the password on");
+    }
+    SetConsoleMode(in, (saved | ENABLE_LINE_INPUT | ENABLE_PROCESSED_INPUT) & ~static_cast<DWORD>(ENABLE_ECHO_INPUT));
+    auto readLine = [&](const wchar_t* prompt, std::string& line) {
+        DWORD n = 0;
+        WriteConsoleW(out, prompt, static_cast<DWORD>(std::wcslen(prompt)), &n, nullptr);
+        std::wstring wide;
+        for (wchar_t c; !interrupted;) {
+            if (!ReadConsoleW(in, &c, 1, &n, nullptr) || n == 0) return false;
+            if (c == L'\n') break;
+            if (c != L'\r') wide += c;
+        }
+        WriteConsoleW(out, L"\r\n", 2, &n, nullptr);
+        const int size = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
+        line.assign(static_cast<size_t>(size), '\0');
+        WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), line.data(), size, nullptr, nullptr);
+        return !interrupted;
+    };
+    std::string first, second;
+    bool ok = readLine(L"Enter password: ", first) && readLine(L"Verify password: ", second);
+    SetConsoleMode(in, saved);
+    CloseHandle(in);
+    CloseHandle(out);
+    if (!ok) throw UsageError("no password was entered");
+    if (first != second) throw UsageError("the two passwords differ");
+    return first;
+}
+
+#else
 // Shows prompt on the terminal and reads one line from it.
 bool readLine(int tty, const char* prompt, std::string& line) {
     if (write(tty, prompt, std::strlen(prompt)) < 0) return false;
@@ -288,6 +331,7 @@ std::string askPassword() {
     }
     return first;
 }
+#endif
 
 // The progress bar on a terminal, drawn on stderr.
 class ProgressBar {
@@ -487,7 +531,18 @@ int run(int argc, char** argv) {
 
 }  // namespace
 
+#ifdef _WIN32
+// Ctrl+C and Ctrl+Break, a closed console, a log-off: the job cancels as on a signal.
+BOOL WINAPI onConsoleEvent(DWORD) {
+    interrupted = 1;
+    return TRUE;
+}
+#endif
+
 int main(int argc, char** argv) {
+#ifdef _WIN32
+    SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+#else
     struct sigaction action {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
@@ -497,8 +552,10 @@ int main(int argc, char** argv) {
     sigemptyset(&set);
     for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, sig);
     sigprocmask(SIG_UNBLOCK, &set, nullptr);
+#endif
+    platform::Utf8Argv args(argc, argv);
     try {
-        return run(argc, argv);
+        return run(args.argc(), args.argv());
     } catch (const std::exception& e) {
         std::fprintf(stderr, "folvio-zip: %s\n", e.what());
         return kExitFailed;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/filenamecase.h"
 #include "zip/ziperrors.h"
 
 namespace {
@@ -17,11 +18,11 @@ double rate(const TZipHeaderInfo& h) {
 int CompareZipHeaders(TZipSortMode mode, const TZipHeaderInfo& a, const TZipHeaderInfo& b) {
     switch (mode) {
     case TZipSortMode::ByName:
-        if (int c = a.directory().compare(b.directory())) return c;
-        return a.filename().compare(b.filename());
+        if (int c = platform::CompareFileNames(a.directory(), b.directory())) return c;
+        return platform::CompareFileNames(a.filename(), b.filename());
     case TZipSortMode::ByFileName:
-        if (int c = a.filename().compare(b.filename())) return c;
-        return a.directory().compare(b.directory());
+        if (int c = platform::CompareFileNames(a.filename(), b.filename())) return c;
+        return platform::CompareFileNames(a.directory(), b.directory());
     case TZipSortMode::ByDirectoryName:
         return CompareZipHeaders(TZipSortMode::ByName, a, b);
     case TZipSortMode::ByDate:

@@ -14,8 +14,8 @@ enum class TZipSortMode { ByName, ByFileName, ByDirectoryName, ByDate, ByCompres
 int CompareZipHeaders(TZipSortMode mode, const TZipHeaderInfo& a, const TZipHeaderInfo& b);
 
 // An index by key over records that live elsewhere; it owns none of them. The key is the mode
-// the index was made with: ByName (folder part, then file name, compared exactly: Linux names
-// are case-sensitive) or ByNone (disk number, then local header offset). Records must outlive
+// the index was made with: ByName (folder part, then file name, compared as the system compares
+// file names: exactly on Linux, ignoring case on Windows) or ByNone (disk number, then local header offset). Records must outlive
 // their place in the index.
 class TSortedZipView {
 public:

@@ -1,5 +1,6 @@
 #include "zip/zipreader.h"
 
+#include "platform/filenamecase.h"
 #include "zip/zipdirectory.h"
 #include "zip/ziperrors.h"
 
@@ -8,8 +9,8 @@ TZipReader::TZipReader() : FZipContents(std::make_unique<TSortedZip>(TZipSortMod
 TZipReader::~TZipReader() = default;
 
 void TZipReader::SetZipName(const std::string& name) {
-    // Linux names are case-sensitive: only the very same text keeps the directory.
-    if (name == FZipName) return;
+    // The same name as the system compares names (exactly on Linux) keeps the directory.
+    if (platform::SameFileName(name, FZipName)) return;
     FZipName = name;
     ClearDirectory();
 }

@@ -22,7 +22,8 @@ public:
     TZipReader(const TZipReader&) = delete;
     TZipReader& operator=(const TZipReader&) = delete;
 
-    // Full path of the archive. Another name (compared exactly) drops the in-memory directory,
+    // Full path of the archive. Another name (compared as the system compares file names:
+    // exactly on Linux, ignoring case on Windows) drops the in-memory directory,
     // the remembered end record and any open archive stream; the same name keeps them.
     const std::string& ZipName() const { return FZipName; }
     virtual void SetZipName(const std::string& name);

@@ -261,6 +261,10 @@ void TZipWriter::openTemporaryOutput(const std::string& archive, const platform:
     // The rewritten archive is made beside the old one, so that one rename puts it in place; the
     // archive a link leads to is the one replaced, not the link.
     FArchivePath = archive;
+#ifdef _WIN32
+    // Windows replaces no read-only file: refuse before the work rather than after it.
+    if (!(existing.mode & 0200)) throw EZipError("The archive \"" + ZipName() + "\" is read-only; it was left as it is");
+#endif
     platform::FileStatus link;
     if (platform::fileSystem().lstat(archive, link) == 0 && link.kind == platform::FileKind::Symlink) {
         std::error_code ec;

@@ -9,6 +9,7 @@
 #include "platform/codepage.h"
 #include "platform/dirsearch.h"
 #include "platform/dostime.h"
+#include "platform/filenamecase.h"
 #include "platform/findfile.h"
 #include "platform/wildcard.h"
 #include "zip/archivereader.h"
@@ -504,7 +505,7 @@ void TZipWriter::ExpandFilesList() {
 }
 
 bool TZipWriter::isArchive(const std::string& path, uint64_t size) const {
-    if (path == ZipName()) return true;
+    if (platform::SameFileName(path, ZipName())) return true;
     return FUpdateMode && platform::IsSameFile(path, size, FArchiveStatus);
 }
 
@@ -516,7 +517,7 @@ std::string TZipWriter::StoredFolderPart(const std::string& path) const {
         if (folder.back() != '/') folder += '/';
     }
     const std::string& root = RootDir();
-    if (FRelativePaths && !root.empty() && folder.compare(0, root.size(), root) == 0)
+    if (FRelativePaths && !root.empty() && platform::FileNameStartsWith(folder, root))
         folder = folder.size() == root.size() ? std::string() : folder.substr(root.size());
     // There is no drive part on Linux; the leading "/" of an absolute folder goes with the rest
     // of the cleaning (also with StoreVolumes, so that no name is absolute).
