@@ -58,6 +58,7 @@ else()
   set(FOLVIO_MAXDEFLATE zip/maxdeflate_win32.cpp)
 endif()
 add_library(folvio_zip STATIC
+  zip/aescipher.cpp
   zip/aescipher_win32.cpp
   zip/archivereader.cpp
   zip/bufferedstream.cpp
