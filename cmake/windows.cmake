@@ -37,6 +37,7 @@ add_library(folvio_platform STATIC
   platform/filesystem_win32.cpp
   platform/findfile_common.cpp
   platform/findfile_win32.cpp
+  platform/interrupt_win32.cpp
   platform/leftout.cpp
   platform/process_win32.cpp
   platform/securerandom_win32.cpp
