@@ -69,6 +69,7 @@ add_library(folvio_zip STATIC
   zip/bufferedstream.cpp
   zip/deflate.cpp
   ${FOLVIO_MAXDEFLATE}
+  zip/maxdeflate_common.cpp
   zip/sortedzip.cpp
   zip/tradcipher.cpp
   zip/zipreader.cpp
