@@ -1,7 +1,8 @@
 # The Windows build: the Qt-free libraries, folvio-zip, folvio-reg and their tests as static .exe
 # files, cross-built with mingw-w64 (cmake/toolchain-mingw64.cmake) and run under Wine by ctest;
 # with FOLVIO_WINDOWS_GUI=ON also the windows, for a Windows Qt 6 (README "Windows": untried here).
-# Each platform unit that talks to the system has a *_win32.cpp beside the Linux one, same header.
+# Each platform unit that talks to the system has a *_win32.cpp beside the Linux one, same header;
+# what the two have in common is in a *_common.cpp (or a unit without a twin) that both build.
 # Not in the core here: the web page component (no mingw build of gumbo on Debian), the SQLite
 # hives (the registry is the system's), and libdeflate's maximum level when no Windows libdeflate
 # is found (level 10 then packs as our level 9).
@@ -30,11 +31,15 @@ add_library(folvio_platform STATIC
   platform/dirsearch.cpp
   platform/dostime.cpp
   platform/environment_win32.cpp
-  platform/filelock_win32.cpp
+  platform/filelock.cpp
   platform/filenamecase_win32.cpp
+  platform/filesystem_common.cpp
   platform/filesystem_win32.cpp
+  platform/findfile_common.cpp
   platform/findfile_win32.cpp
+  platform/interrupt_win32.cpp
   platform/leftout.cpp
+  platform/process_win32.cpp
   platform/securerandom_win32.cpp
   platform/shutdown_win32.cpp
   platform/widepath_win32.cpp
@@ -58,11 +63,13 @@ else()
   set(FOLVIO_MAXDEFLATE zip/maxdeflate_win32.cpp)
 endif()
 add_library(folvio_zip STATIC
+  zip/aescipher.cpp
   zip/aescipher_win32.cpp
   zip/archivereader.cpp
   zip/bufferedstream.cpp
   zip/deflate.cpp
   ${FOLVIO_MAXDEFLATE}
+  zip/maxdeflate_common.cpp
   zip/sortedzip.cpp
   zip/tradcipher.cpp
   zip/zipreader.cpp
@@ -144,7 +151,7 @@ else()
   find_package(GTest REQUIRED)
 endif()
 
-add_library(folvio_testsupport STATIC tests/support/testsupport_win32.cpp)
+add_library(folvio_testsupport STATIC tests/support/testsupport_common.cpp tests/support/testsupport_win32.cpp)
 target_include_directories(folvio_testsupport PUBLIC ${PROJECT_SOURCE_DIR}/tests/support)
 target_link_libraries(folvio_testsupport PUBLIC GTest::gtest)
 

@@ -1,11 +1,11 @@
+// File locks and the stale-temporary scan over the installed file system, the same on every
+// system; the process ids come from platform/process.h.
 #include "platform/filelock.h"
 
 #include "platform/filesystem.h"
+#include "platform/process.h"
 
-#include <cerrno>
-#include <csignal>
 #include <fcntl.h>
-#include <unistd.h>
 #include <vector>
 
 namespace platform {
@@ -41,7 +41,7 @@ void FileLock::Release() {
     fd_ = -1;
 }
 
-std::string TemporaryPrefix(const std::string& stem) { return stem + std::to_string(::getpid()) + "-"; }
+std::string TemporaryPrefix(const std::string& stem) { return stem + std::to_string(CurrentProcessId()) + "-"; }
 
 namespace {
 
@@ -54,8 +54,6 @@ long processOf(const std::string& name, const std::string& stem) {
     return at > stem.size() && at + 1 < name.size() && name[at] == '-' ? pid : 0;
 }
 
-bool running(long pid) { return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM; }
-
 }  // namespace
 
 int RemoveStaleTemporaries(const std::string& folder, const std::string& stem) {
@@ -67,7 +65,7 @@ int RemoveStaleTemporaries(const std::string& folder, const std::string& stem) {
     int removed = 0;
     for (const std::string& name : names) {
         const long pid = processOf(name, stem);
-        if (pid <= 0 || pid == ::getpid() || running(pid)) continue;
+        if (pid <= 0 || pid == CurrentProcessId() || ProcessRunning(pid)) continue;
         const std::string path = base + name;
         FileStatus link;
         if (files.lstat(path, link) != 0 || link.kind != FileKind::Regular) continue;

@@ -13,9 +13,6 @@ namespace platform {
 
 namespace {
 
-PosixFileSystem posixFileSystem;
-FileSystem* current = &posixFileSystem;
-
 int failure() { return -errno; }
 
 FileKind kindOf(mode_t mode) {
@@ -138,34 +135,6 @@ int PosixFileSystem::makeTemporary(std::string& pathTemplate) {
     return fd < 0 ? failure() : fd;
 }
 
-FileSystem& fileSystem() { return *current; }
-
-ScopedFileSystem::ScopedFileSystem(FileSystem& replacement) : previous_(current) { current = &replacement; }
-
-ScopedFileSystem::~ScopedFileSystem() { current = previous_; }
-
-std::string errorText(int errorCode) { return std::strerror(errorCode < 0 ? -errorCode : errorCode); }
-
-bool FileExists(const std::string& path) {
-    FileStatus st;
-    return fileSystem().stat(path, st) == 0 && st.kind == FileKind::Regular;
-}
-
-bool DirectoryExists(const std::string& path) {
-    FileStatus st;
-    return !path.empty() && fileSystem().stat(path, st) == 0 && st.kind == FileKind::Directory;
-}
-
-bool DeleteFile(const std::string& path) { return fileSystem().unlink(path) == 0; }
-
-bool RenameFile(const std::string& from, const std::string& to) { return fileSystem().rename(from, to) == 0; }
-
-bool IsSameFile(const std::string& path, uint64_t size, const FileStatus& known) {
-    FileStatus status;
-    return size == known.size && fileSystem().stat(path, status) == 0 && status.device == known.device &&
-           status.inode == known.inode;
-}
-
 void SyncFolderOf(const std::string& path) {
     const size_t slash = path.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
@@ -173,23 +142,6 @@ void SyncFolderOf(const std::string& path) {
     if (fd < 0) return;
     fileSystem().fsync(fd);
     fileSystem().close(fd);
-}
-
-std::vector<std::string> LexicalParts(const std::string& path) {
-    std::vector<std::string> parts;
-    size_t from = 0;
-    while (from <= path.size()) {
-        size_t slash = path.find('/', from);
-        if (slash == std::string::npos) slash = path.size();
-        std::string part = path.substr(from, slash - from);
-        if (part == "..") {
-            if (!parts.empty()) parts.pop_back();
-        } else if (!part.empty() && part != ".") {
-            parts.push_back(std::move(part));
-        }
-        from = slash + 1;
-    }
-    return parts;
 }
 
 std::string TemporaryFolder() {
@@ -207,16 +159,5 @@ int PosixFileSystem::lock(int fd, bool wait) {
 }
 
 int PosixFileSystem::mayWrite(const std::string& path) { return ::access(path.c_str(), W_OK) < 0 ? failure() : 0; }
-
-std::string CreateTemporaryFile(const std::string& folder, const std::string& prefix) {
-    std::string path = folder;
-    if (!path.empty() && path.back() != '/') path += '/';
-    path += prefix + "XXXXXX";
-    int fd = fileSystem().makeTemporary(path);
-    if (fd < 0)
-        throw EFileError("Cannot create a temporary file in \"" + folder + "\". " + errorText(fd), -fd);
-    fileSystem().close(fd);
-    return path;
-}
 
 }  // namespace platform

@@ -5,10 +5,19 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <sys/types.h>
 #include <vector>
 
 namespace platform {
+
+// The characters that end a part of a path: "/", on Windows "\\" as well.
+#ifdef _WIN32
+inline constexpr char kPathSeparators[] = "/\\";
+#else
+inline constexpr char kPathSeparators[] = "/";
+#endif
+constexpr bool IsPathSeparator(char c) { return std::string_view(kPathSeparators).find(c) != std::string_view::npos; }
 
 // What a path names on disk.
 enum class FileKind { Missing, Regular, Directory, Symlink, Fifo, Socket, CharDevice, BlockDevice, Other };

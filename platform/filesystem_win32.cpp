@@ -19,9 +19,6 @@ using win32::SystemPath;
 
 namespace {
 
-PosixFileSystem win32FileSystem;
-FileSystem* current = &win32FileSystem;
-
 // Descriptors start above the standard streams' numbers, so that none is mistaken for one.
 constexpr int kFirstDescriptor = 3;
 
@@ -391,53 +388,8 @@ int PosixFileSystem::makeTemporary(std::string& pathTemplate) {
     return -EEXIST;
 }
 
-FileSystem& fileSystem() { return *current; }
-
-ScopedFileSystem::ScopedFileSystem(FileSystem& replacement) : previous_(current) { current = &replacement; }
-
-ScopedFileSystem::~ScopedFileSystem() { current = previous_; }
-
-std::string errorText(int errorCode) { return std::strerror(errorCode < 0 ? -errorCode : errorCode); }
-
-bool FileExists(const std::string& path) {
-    FileStatus st;
-    return fileSystem().stat(path, st) == 0 && st.kind == FileKind::Regular;
-}
-
-bool DirectoryExists(const std::string& path) {
-    FileStatus st;
-    return !path.empty() && fileSystem().stat(path, st) == 0 && st.kind == FileKind::Directory;
-}
-
-bool DeleteFile(const std::string& path) { return fileSystem().unlink(path) == 0; }
-
-bool RenameFile(const std::string& from, const std::string& to) { return fileSystem().rename(from, to) == 0; }
-
-bool IsSameFile(const std::string& path, uint64_t size, const FileStatus& known) {
-    FileStatus status;
-    return size == known.size && fileSystem().stat(path, status) == 0 && status.device == known.device &&
-           status.inode == known.inode;
-}
-
 // MOVEFILE_WRITE_THROUGH already put the folder's entry on the disk.
 void SyncFolderOf(const std::string&) {}
-
-std::vector<std::string> LexicalParts(const std::string& path) {
-    std::vector<std::string> parts;
-    size_t from = 0;
-    while (from <= path.size()) {
-        size_t slash = path.find_first_of("/\\", from);
-        if (slash == std::string::npos) slash = path.size();
-        std::string part = path.substr(from, slash - from);
-        if (part == "..") {
-            if (!parts.empty()) parts.pop_back();
-        } else if (!part.empty() && part != ".") {
-            parts.push_back(std::move(part));
-        }
-        from = slash + 1;
-    }
-    return parts;
-}
 
 std::string TemporaryFolder() {
     wchar_t buffer[MAX_PATH + 2];
@@ -445,17 +397,6 @@ std::string TemporaryFolder() {
     std::string folder = n > 0 && n <= MAX_PATH + 1 ? win32::CorePath(std::wstring_view(buffer, n)) : "C:/Windows/Temp/";
     if (folder.back() != '/') folder += '/';
     return folder;
-}
-
-std::string CreateTemporaryFile(const std::string& folder, const std::string& prefix) {
-    std::string path = folder;
-    if (!path.empty() && path.back() != '/' && path.back() != '\\') path += '/';
-    path += prefix + "XXXXXX";
-    int fd = fileSystem().makeTemporary(path);
-    if (fd < 0)
-        throw EFileError("Cannot create a temporary file in \"" + folder + "\". " + errorText(fd), -fd);
-    fileSystem().close(fd);
-    return path;
 }
 
 }  // namespace platform

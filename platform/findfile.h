@@ -31,6 +31,9 @@ struct FindRecord {
 
 // The attribute bits of a file of the given status and name (links already followed).
 uint32_t AttributesOf(const FileStatus& status, const std::string& name);
+// Puts into rec what the system itself keeps of the file at path beyond its status: on Windows
+// the attribute bits and, for what is not a link, the last write; nothing on Linux.
+void AddSystemAttributes(const std::string& path, FindRecord& rec);
 
 // Fills rec for the single path (no wildcards); false when nothing of that name exists.
 bool FindFile(const std::string& path, FindRecord& rec);

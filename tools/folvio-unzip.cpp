@@ -18,6 +18,7 @@
 
 #include "buildinfo.h"
 #include "platform/filesystem.h"
+#include "platform/interrupt.h"
 #include "platform/wildcard.h"
 #include "zip/archivereader.h"
 #include "zip/ziperrors.h"
@@ -79,7 +80,6 @@ Exit codes:
 )";
 
 volatile std::sig_atomic_t interrupted = 0;
-void onSignal(int) { interrupted = 1; }
 
 class UsageError : public std::runtime_error {
 public:
@@ -504,15 +504,7 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    struct sigaction action {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &action, nullptr);
-    // Ctrl+C must reach us even when the parent blocked it.
-    sigset_t set;
-    sigemptyset(&set);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, sig);
-    sigprocmask(SIG_UNBLOCK, &set, nullptr);
+    platform::CatchInterrupts(interrupted);
     try {
         return run(argc, argv);
     } catch (const std::exception& e) {

@@ -18,6 +18,7 @@
 #include "buildinfo.h"
 #include "platform/arguments.h"
 #include "platform/filesystem.h"
+#include "platform/interrupt.h"
 #include "platform/leftout.h"
 #include "platform/wildcard.h"
 #include "zip/archivereader.h"
@@ -126,8 +127,6 @@ determined one. Use --aes for data that must stay secret.
 )";
 
 volatile std::sig_atomic_t interrupted = 0;
-
-[[maybe_unused]] void onSignal(int) { interrupted = 1; }
 
 struct Options {
     bool recurse = false;
@@ -531,28 +530,8 @@ int run(int argc, char** argv) {
 
 }  // namespace
 
-#ifdef _WIN32
-// Ctrl+C and Ctrl+Break, a closed console, a log-off: the job cancels as on a signal.
-BOOL WINAPI onConsoleEvent(DWORD) {
-    interrupted = 1;
-    return TRUE;
-}
-#endif
-
 int main(int argc, char** argv) {
-#ifdef _WIN32
-    SetConsoleCtrlHandler(onConsoleEvent, TRUE);
-#else
-    struct sigaction action {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &action, nullptr);
-    // Ctrl+C must reach us even when the parent blocked it.
-    sigset_t set;
-    sigemptyset(&set);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, sig);
-    sigprocmask(SIG_UNBLOCK, &set, nullptr);
-#endif
+    platform::CatchInterrupts(interrupted);
     platform::Utf8Argv args(argc, argv);
     try {
         return run(args.argc(), args.argv());

@@ -1,28 +1,25 @@
+// The AES entry cipher's own logic, the same on every system: the counter mode, the keys' split,
+// the verifier, the extra field and the key supply; the crypto itself comes from aesbackend.h.
 #include "zip/aescipher.h"
 
 #include <algorithm>
 #include <cstring>
-#include <openssl/core_names.h>
-#include <openssl/crypto.h>
-#include <openssl/evp.h>
-#include <openssl/params.h>
-#include <stdexcept>
 
 #include "platform/assert.h"
 #include "platform/securerandom.h"
+#include "zip/aesbackend.h"
 
 namespace aescipher {
 
 namespace {
 
-void check(int ok, const char* what) {
-    if (ok != 1) throw std::runtime_error(std::string("The AES cipher failed: ") + what);
-}
+static_assert(backend::kBlockSize == 16);
+static_assert(backend::kSha1Size >= kCodeSize);
 
 // The key material of one entry: AES key, HMAC key, password verifier; wiped on every way out.
 struct KeyMaterial {
     uint8_t bytes[kKeyMaterialSize];
-    ~KeyMaterial() { OPENSSL_cleanse(bytes, sizeof bytes); }
+    ~KeyMaterial() { backend::Cleanse(bytes, sizeof bytes); }
 };
 
 }  // namespace
@@ -65,64 +62,32 @@ std::optional<ExtraData> ParseExtra(std::string_view extraField) {
 }
 
 void WipeText(std::string& text) {
-    OPENSSL_cleanse(text.data(), text.size());
+    backend::Cleanse(text.data(), text.size());
     text.clear();
 }
 
-void Pbkdf2Sha1(std::string_view password, const uint8_t* salt, size_t saltLength, int iterations, uint8_t* out,
-                size_t outLength) {
-    check(PKCS5_PBKDF2_HMAC(password.data(), static_cast<int>(password.size()), salt, static_cast<int>(saltLength),
-                            iterations, EVP_sha1(), static_cast<int>(outLength), out),
-          "key derivation");
-}
-
-TAesCipher::TAesCipher() {
-    cipher_ = EVP_CIPHER_CTX_new();
-    hmac_ = EVP_MAC_fetch(nullptr, "HMAC", nullptr);
-    if (!cipher_ || !hmac_) {
-        EVP_CIPHER_CTX_free(cipher_);
-        EVP_MAC_free(hmac_);
-        throw std::runtime_error("The AES cipher failed: no AES or HMAC in the crypto library");
-    }
-}
+TAesCipher::TAesCipher() : context_(backend::NewContext()) {}
 
 TAesCipher::~TAesCipher() {
     wipe();
-    EVP_CIPHER_CTX_free(cipher_);
-    EVP_MAC_free(hmac_);
+    backend::FreeContext(context_);
 }
 
 void TAesCipher::wipe() {
-    EVP_MAC_CTX_free(mac_);
-    mac_ = nullptr;
-    EVP_CIPHER_CTX_reset(cipher_);
-    OPENSSL_cleanse(blocks_, sizeof blocks_);
-    OPENSSL_cleanse(counter_, sizeof counter_);
+    backend::EndKeys(context_);
+    backend::Cleanse(blocks_, sizeof blocks_);
+    backend::Cleanse(counter_, sizeof counter_);
     used_ = sizeof blocks_;
     active_ = false;
 }
 
 void TAesCipher::EncryptBlocks(const uint8_t* key, const uint8_t* in, uint8_t* out, size_t blocks) {
-    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
-    if (!ctx) throw std::runtime_error("The AES cipher failed: out of memory");
-    int n = 0;
-    const bool ok = EVP_EncryptInit_ex(ctx, EVP_aes_256_ecb(), nullptr, key, nullptr) == 1 &&
-                    EVP_CIPHER_CTX_set_padding(ctx, 0) == 1 &&
-                    EVP_EncryptUpdate(ctx, out, &n, in, static_cast<int>(blocks * kBlock)) == 1;
-    EVP_CIPHER_CTX_free(ctx);
-    check(ok ? 1 : 0, "block encryption");
+    backend::EncryptBlocksWithKey(key, in, out, blocks * kBlock);
 }
 
 void TAesCipher::StartWithKeys(const uint8_t* aesKey, const uint8_t* macKey) {
     wipe();
-    check(EVP_EncryptInit_ex(cipher_, EVP_aes_256_ecb(), nullptr, aesKey, nullptr), "AES key");
-    check(EVP_CIPHER_CTX_set_padding(cipher_, 0), "AES key");
-    mac_ = EVP_MAC_CTX_new(hmac_);
-    if (!mac_) throw std::runtime_error("The AES cipher failed: out of memory");
-    char digest[] = "SHA1";
-    const OSSL_PARAM params[] = {OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_DIGEST, digest, 0),
-                                 OSSL_PARAM_construct_end()};
-    check(EVP_MAC_init(mac_, macKey, kKeySize, params), "HMAC key");
+    backend::StartKeys(context_, aesKey, macKey);
     active_ = true;
 }
 
@@ -152,7 +117,7 @@ void TAesCipher::StartEncrypt(std::string_view password, uint8_t (&header)[kHead
 bool TAesCipher::StartDecrypt(std::string_view password, const uint8_t (&header)[kHeaderSize]) {
     uint8_t verifier[kVerifierSize];
     Start(password, header, verifier);
-    if (CRYPTO_memcmp(verifier, header + kSaltSize, kVerifierSize) == 0) return true;
+    if (backend::EqualInConstantTime(verifier, header + kSaltSize, kVerifierSize)) return true;
     wipe();
     return false;
 }
@@ -164,8 +129,7 @@ void TAesCipher::refill() {
         }
         std::memcpy(blocks_ + b * kBlock, counter_, kBlock);
     }
-    int n = 0;
-    check(EVP_EncryptUpdate(cipher_, blocks_, &n, blocks_, static_cast<int>(sizeof blocks_)), "encryption");
+    backend::EncryptBlocks(context_, blocks_, sizeof blocks_);
     used_ = 0;
 }
 
@@ -184,28 +148,27 @@ void TAesCipher::crypt(uint8_t* buffer, size_t length) {
 void TAesCipher::Encrypt(uint8_t* buffer, size_t length) {
     FOLVIO_ASSERT(active_);
     crypt(buffer, length);
-    check(EVP_MAC_update(mac_, buffer, length), "authentication");
+    backend::MacUpdate(context_, buffer, length);
 }
 
 void TAesCipher::Decrypt(uint8_t* buffer, size_t length) {
     FOLVIO_ASSERT(active_);
-    check(EVP_MAC_update(mac_, buffer, length), "authentication");
+    backend::MacUpdate(context_, buffer, length);
     crypt(buffer, length);
 }
 
 void TAesCipher::Finish(uint8_t (&code)[kCodeSize]) {
-    uint8_t full[EVP_MAX_MD_SIZE];
-    size_t n = 0;
-    check(EVP_MAC_final(mac_, full, &n, sizeof full), "authentication");
+    uint8_t full[backend::kSha1Size];
+    backend::MacFinal(context_, full);
     std::memcpy(code, full, kCodeSize);
-    OPENSSL_cleanse(full, sizeof full);
+    backend::Cleanse(full, sizeof full);
     wipe();
 }
 
 bool TAesCipher::Verify(const uint8_t (&code)[kCodeSize]) {
     uint8_t computed[kCodeSize];
     Finish(computed);
-    return CRYPTO_memcmp(computed, code, kCodeSize) == 0;
+    return backend::EqualInConstantTime(computed, code, kCodeSize);
 }
 
 TKeySupply::TKeySupply(std::string_view password, size_t entries, unsigned threads)
@@ -225,7 +188,7 @@ TKeySupply::~TKeySupply() {
     }
     changed_.notify_all();
     for (std::thread& t : threads_) t.join();
-    for (Slot& s : slots_) OPENSSL_cleanse(&s, sizeof s);
+    for (Slot& s : slots_) backend::Cleanse(&s, sizeof s);
     WipeText(password_);
 }
 
@@ -280,7 +243,7 @@ void TKeySupply::Take(uint8_t (&salt)[kSaltSize], uint8_t (&keyMaterial)[kKeyMat
     if (ready) {
         std::memcpy(salt, ready->salt, kSaltSize);
         std::memcpy(keyMaterial, ready->keys, kKeyMaterialSize);
-        OPENSSL_cleanse(ready, sizeof *ready);
+        backend::Cleanse(ready, sizeof *ready);
         ready->state = Slot::Empty;
         lock.unlock();
         changed_.notify_all();

@@ -13,11 +13,11 @@
 #include <thread>
 #include <vector>
 
-struct evp_cipher_ctx_st;
-struct evp_mac_st;
-struct evp_mac_ctx_st;
-
 namespace aescipher {
+
+namespace backend {
+struct Context;
+}
 
 // The method number an AES entry stores in its headers, and its version needed to extract (5.1).
 constexpr uint16_t kMethodAes = 99;
@@ -107,9 +107,7 @@ private:
     static constexpr size_t kBlock = 16;
     static constexpr size_t kStreamBlocks = 256;  // key stream made this many blocks at a time
 
-    evp_cipher_ctx_st* cipher_ = nullptr;
-    evp_mac_st* hmac_ = nullptr;
-    evp_mac_ctx_st* mac_ = nullptr;  // per entry: freeing it wipes the key it holds
+    backend::Context* context_ = nullptr;  // the crypto library's AES key and HMAC of the entry
     bool active_ = false;
     uint8_t counter_[kBlock] = {};
     uint8_t blocks_[kStreamBlocks * kBlock] = {};  // counter blocks, then their key stream

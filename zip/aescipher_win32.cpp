@@ -1,23 +1,11 @@
-// The AES entry cipher on Windows: AES, PBKDF2 and HMAC-SHA1 from the system's CNG (bcrypt.dll).
-#include "zip/aescipher.h"
-
-#include <algorithm>
-#include <cstring>
+// The AES entry cipher's crypto on Windows: AES, PBKDF2 and HMAC-SHA1 from the system's CNG (bcrypt.dll).
 #include <stdexcept>
+#include <string>
 #include "platform/winapi_win32.h"
 #include <bcrypt.h>
 
-#include "platform/assert.h"
-#include "platform/securerandom.h"
-
-// The header's opaque handles, here holding CNG objects: the AES key of an entry and its running
-// HMAC (hmac_ stays empty: the providers are the process's).
-struct evp_cipher_ctx_st {
-    BCRYPT_KEY_HANDLE key = nullptr;
-};
-struct evp_mac_ctx_st {
-    BCRYPT_HASH_HANDLE hash = nullptr;
-};
+#include "zip/aesbackend.h"
+#include "zip/aescipher.h"
 
 namespace aescipher {
 
@@ -52,15 +40,6 @@ Providers& providers() {
     return p;
 }
 
-void cleanse(void* data, size_t length) { SecureZeroMemory(data, length); }
-
-// Compares in time that does not depend on where the bytes differ.
-int constantTimeCompare(const uint8_t* a, const uint8_t* b, size_t length) {
-    uint8_t differ = 0;
-    for (size_t i = 0; i < length; ++i) differ = static_cast<uint8_t>(differ | (a[i] ^ b[i]));
-    return differ;
-}
-
 BCRYPT_KEY_HANDLE makeKey(const uint8_t* key) {
     BCRYPT_KEY_HANDLE handle = nullptr;
     checkStatus(BCryptGenerateSymmetricKey(providers().aes, &handle, nullptr, 0, const_cast<PUCHAR>(key),
@@ -76,55 +55,77 @@ void encryptEcb(BCRYPT_KEY_HANDLE key, const uint8_t* in, uint8_t* out, size_t l
                 "encryption");
 }
 
-// The key material of one entry: AES key, HMAC key, password verifier; wiped on every way out.
-struct KeyMaterial {
-    uint8_t bytes[kKeyMaterialSize];
-    ~KeyMaterial() { cleanse(bytes, sizeof bytes); }
-};
-
 }  // namespace
 
-void MakeExtra(uint16_t method, uint8_t (&block)[kExtraSize]) {
-    const uint8_t b[kExtraSize] = {static_cast<uint8_t>(kExtraId & 0xFF),
-                                   static_cast<uint8_t>(kExtraId >> 8),
-                                   static_cast<uint8_t>(kExtraDataSize),
-                                   0,
-                                   static_cast<uint8_t>(kVendorVersionAe2),
-                                   0,
-                                   'A',
-                                   'E',
-                                   kStrength256,
-                                   static_cast<uint8_t>(method & 0xFF),
-                                   static_cast<uint8_t>(method >> 8)};
-    std::memcpy(block, b, sizeof block);
+namespace backend {
+
+// The AES key and the running HMAC of an entry (the providers are the process's).
+struct Context {
+    BCRYPT_KEY_HANDLE key = nullptr;
+    BCRYPT_HASH_HANDLE hash = nullptr;
+};
+
+Context* NewContext() {
+    providers();
+    return new Context;
 }
 
-std::optional<ExtraData> ParseExtra(std::string_view extraField) {
-    // Extra blocks: a 16-bit id, a 16-bit size, then that many bytes.
-    for (size_t at = 0; at + 4 <= extraField.size();) {
-        auto u16 = [&](size_t i) {
-            return static_cast<uint16_t>(static_cast<uint8_t>(extraField[i]) |
-                                         static_cast<uint8_t>(extraField[i + 1]) << 8);
-        };
-        const uint16_t id = u16(at), size = u16(at + 2);
-        if (at + 4 + size > extraField.size()) return std::nullopt;
-        if (id == kExtraId) {
-            if (size != kExtraDataSize || extraField[at + 6] != 'A' || extraField[at + 7] != 'E') return std::nullopt;
-            ExtraData data;
-            data.vendorVersion = u16(at + 4);
-            data.strength = static_cast<uint8_t>(extraField[at + 8]);
-            data.method = u16(at + 9);
-            return data;
-        }
-        at += 4 + size;
+void FreeContext(Context* context) {
+    EndKeys(context);
+    delete context;
+}
+
+void StartKeys(Context* context, const uint8_t* aesKey, const uint8_t* macKey) {
+    context->key = makeKey(aesKey);
+    checkStatus(BCryptCreateHash(providers().hmac, &context->hash, nullptr, 0, const_cast<PUCHAR>(macKey),
+                                 static_cast<ULONG>(kKeySize), 0),
+                "HMAC key");
+}
+
+void EndKeys(Context* context) {
+    if (context->hash) {
+        BCryptDestroyHash(context->hash);  // the system wipes the key the hash holds
+        context->hash = nullptr;
     }
-    return std::nullopt;
+    if (context->key) {
+        BCryptDestroyKey(context->key);
+        context->key = nullptr;
+    }
 }
 
-void WipeText(std::string& text) {
-    cleanse(text.data(), text.size());
-    text.clear();
+void EncryptBlocks(Context* context, uint8_t* blocks, size_t length) {
+    encryptEcb(context->key, blocks, blocks, length);
 }
+
+void EncryptBlocksWithKey(const uint8_t* key, const uint8_t* in, uint8_t* out, size_t length) {
+    BCRYPT_KEY_HANDLE handle = makeKey(key);
+    try {
+        encryptEcb(handle, in, out, length);
+    } catch (...) {
+        BCryptDestroyKey(handle);
+        throw;
+    }
+    BCryptDestroyKey(handle);
+}
+
+void MacUpdate(Context* context, const uint8_t* data, size_t length) {
+    checkStatus(BCryptHashData(context->hash, const_cast<PUCHAR>(data), static_cast<ULONG>(length), 0),
+                "authentication");
+}
+
+void MacFinal(Context* context, uint8_t (&digest)[kSha1Size]) {
+    checkStatus(BCryptFinishHash(context->hash, digest, sizeof digest, 0), "authentication");
+}
+
+void Cleanse(void* data, size_t length) { SecureZeroMemory(data, length); }
+
+bool EqualInConstantTime(const uint8_t* a, const uint8_t* b, size_t length) {
+    uint8_t differ = 0;
+    for (size_t i = 0; i < length; ++i) differ = static_cast<uint8_t>(differ | (a[i] ^ b[i]));
+    return differ == 0;
+}
+
+}  // namespace backend
 
 void Pbkdf2Sha1(std::string_view password, const uint8_t* salt, size_t saltLength, int iterations, uint8_t* out,
                 size_t outLength) {
@@ -133,217 +134,6 @@ void Pbkdf2Sha1(std::string_view password, const uint8_t* salt, size_t saltLengt
                                       static_cast<ULONG>(saltLength), static_cast<ULONGLONG>(iterations), out,
                                       static_cast<ULONG>(outLength), 0),
                 "key derivation");
-}
-
-TAesCipher::TAesCipher() {
-    providers();
-    cipher_ = new evp_cipher_ctx_st;
-    hmac_ = nullptr;
-}
-
-TAesCipher::~TAesCipher() {
-    wipe();
-    delete cipher_;
-}
-
-void TAesCipher::wipe() {
-    if (mac_) {
-        BCryptDestroyHash(mac_->hash);  // the system wipes the key the hash holds
-        delete mac_;
-        mac_ = nullptr;
-    }
-    if (cipher_->key) {
-        BCryptDestroyKey(cipher_->key);
-        cipher_->key = nullptr;
-    }
-    cleanse(blocks_, sizeof blocks_);
-    cleanse(counter_, sizeof counter_);
-    used_ = sizeof blocks_;
-    active_ = false;
-}
-
-void TAesCipher::EncryptBlocks(const uint8_t* key, const uint8_t* in, uint8_t* out, size_t blocks) {
-    BCRYPT_KEY_HANDLE handle = makeKey(key);
-    try {
-        encryptEcb(handle, in, out, blocks * kBlock);
-    } catch (...) {
-        BCryptDestroyKey(handle);
-        throw;
-    }
-    BCryptDestroyKey(handle);
-}
-
-void TAesCipher::StartWithKeys(const uint8_t* aesKey, const uint8_t* macKey) {
-    wipe();
-    cipher_->key = makeKey(aesKey);
-    mac_ = new evp_mac_ctx_st;
-    checkStatus(BCryptCreateHash(providers().hmac, &mac_->hash, nullptr, 0, const_cast<PUCHAR>(macKey),
-                                 static_cast<ULONG>(kKeySize), 0),
-                "HMAC key");
-    active_ = true;
-}
-
-void TAesCipher::Start(std::string_view password, const uint8_t* salt, uint8_t (&verifier)[kVerifierSize]) {
-    KeyMaterial keys;
-    Pbkdf2Sha1(password, salt, kSaltSize, kIterations, keys.bytes, sizeof keys.bytes);
-    StartWithKeys(keys.bytes, keys.bytes + kKeySize);
-    std::memcpy(verifier, keys.bytes + 2 * kKeySize, kVerifierSize);
-}
-
-void TAesCipher::StartEncryptFrom(TKeySupply& supply, uint8_t (&header)[kHeaderSize]) {
-    KeyMaterial keys;
-    uint8_t salt[kSaltSize];
-    supply.Take(salt, keys.bytes);
-    StartWithKeys(keys.bytes, keys.bytes + kKeySize);
-    std::memcpy(header, salt, kSaltSize);
-    std::memcpy(header + kSaltSize, keys.bytes + 2 * kKeySize, kVerifierSize);
-}
-
-void TAesCipher::StartEncrypt(std::string_view password, uint8_t (&header)[kHeaderSize]) {
-    platform::SecureRandomBytes(header, kSaltSize);
-    uint8_t verifier[kVerifierSize];
-    Start(password, header, verifier);
-    std::memcpy(header + kSaltSize, verifier, kVerifierSize);
-}
-
-bool TAesCipher::StartDecrypt(std::string_view password, const uint8_t (&header)[kHeaderSize]) {
-    uint8_t verifier[kVerifierSize];
-    Start(password, header, verifier);
-    if (constantTimeCompare(verifier, header + kSaltSize, kVerifierSize) == 0) return true;
-    wipe();
-    return false;
-}
-
-void TAesCipher::refill() {
-    for (size_t b = 0; b < kStreamBlocks; ++b) {
-        // The format's counter: little-endian over all 16 bytes, 1 for the first block.
-        for (size_t i = 0; i < kBlock && ++counter_[i] == 0; ++i) {
-        }
-        std::memcpy(blocks_ + b * kBlock, counter_, kBlock);
-    }
-    encryptEcb(cipher_->key, blocks_, blocks_, sizeof blocks_);
-    used_ = 0;
-}
-
-void TAesCipher::crypt(uint8_t* buffer, size_t length) {
-    while (length > 0) {
-        if (used_ == sizeof blocks_) refill();
-        const size_t step = std::min(length, sizeof blocks_ - used_);
-        const uint8_t* stream = blocks_ + used_;
-        for (size_t i = 0; i < step; ++i) buffer[i] ^= stream[i];
-        buffer += step;
-        length -= step;
-        used_ += step;
-    }
-}
-
-void TAesCipher::Encrypt(uint8_t* buffer, size_t length) {
-    FOLVIO_ASSERT(active_);
-    crypt(buffer, length);
-    checkStatus(BCryptHashData(mac_->hash, buffer, static_cast<ULONG>(length), 0), "authentication");
-}
-
-void TAesCipher::Decrypt(uint8_t* buffer, size_t length) {
-    FOLVIO_ASSERT(active_);
-    checkStatus(BCryptHashData(mac_->hash, buffer, static_cast<ULONG>(length), 0), "authentication");
-    crypt(buffer, length);
-}
-
-void TAesCipher::Finish(uint8_t (&code)[kCodeSize]) {
-    uint8_t full[20];  // SHA1
-    checkStatus(BCryptFinishHash(mac_->hash, full, sizeof full, 0), "authentication");
-    std::memcpy(code, full, kCodeSize);
-    cleanse(full, sizeof full);
-    wipe();
-}
-
-bool TAesCipher::Verify(const uint8_t (&code)[kCodeSize]) {
-    uint8_t computed[kCodeSize];
-    Finish(computed);
-    return constantTimeCompare(computed, code, kCodeSize) == 0;
-}
-
-TKeySupply::TKeySupply(std::string_view password, size_t entries, unsigned threads)
-    : password_(password), left_(threads ? entries : 0) {
-    try {
-        for (unsigned i = 0; i < threads && i < entries; ++i) threads_.emplace_back([this] { work(); });
-    } catch (...) {
-        // Fewer threads than asked for: those there are do the work.
-        if (threads_.empty()) left_ = 0;
-    }
-}
-
-TKeySupply::~TKeySupply() {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        stop_ = true;
-    }
-    changed_.notify_all();
-    for (std::thread& t : threads_) t.join();
-    for (Slot& s : slots_) cleanse(&s, sizeof s);
-    WipeText(password_);
-}
-
-unsigned TKeySupply::DefaultThreads() {
-    const unsigned processors = std::thread::hardware_concurrency();
-    return processors > 1 ? std::min(processors - 1, 3u) : 0;
-}
-
-void TKeySupply::make(uint8_t* salt, uint8_t* keys) const {
-    platform::SecureRandomBytes(salt, kSaltSize);
-    Pbkdf2Sha1(password_, salt, kSaltSize, kIterations, keys, kKeyMaterialSize);
-}
-
-void TKeySupply::work() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    for (;;) {
-        Slot* slot = nullptr;
-        changed_.wait(lock, [&] {
-            if (stop_ || left_ == 0 || error_) return true;
-            for (Slot& s : slots_)
-                if (s.state == Slot::Empty) slot = &s;
-            return slot != nullptr;
-        });
-        if (!slot) return;
-        slot->state = Slot::Working;
-        --left_;
-        lock.unlock();
-        std::exception_ptr error;
-        try {
-            make(slot->salt, slot->keys);
-        } catch (...) {
-            error = std::current_exception();
-        }
-        lock.lock();
-        slot->state = error ? Slot::Empty : Slot::Ready;
-        if (error && !error_) error_ = error;
-        changed_.notify_all();
-    }
-}
-
-void TKeySupply::Take(uint8_t (&salt)[kSaltSize], uint8_t (&keyMaterial)[kKeyMaterialSize]) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    Slot* ready = nullptr;
-    changed_.wait(lock, [&] {
-        bool working = false;
-        for (Slot& s : slots_) {
-            if (s.state == Slot::Ready) ready = &s;
-            working |= s.state == Slot::Working;
-        }
-        return ready || error_ || (left_ == 0 && !working);
-    });
-    if (ready) {
-        std::memcpy(salt, ready->salt, kSaltSize);
-        std::memcpy(keyMaterial, ready->keys, kKeyMaterialSize);
-        cleanse(ready, sizeof *ready);
-        ready->state = Slot::Empty;
-        lock.unlock();
-        changed_.notify_all();
-        return;
-    }
-    if (error_) std::rethrow_exception(error_);
-    lock.unlock();
-    make(salt, keyMaterial);  // none made ahead any more: this one now
 }
 
 }  // namespace aescipher

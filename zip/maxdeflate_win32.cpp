@@ -4,8 +4,6 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
-#include <thread>
-#include <utility>
 
 #include "platform/assert.h"
 #include "zip/ziprecords.h"
@@ -14,7 +12,6 @@ namespace maxdeflate {
 
 namespace {
 
-constexpr size_t kGrowthStep = size_t{64} << 10;
 constexpr int kFallbackLevel = 9;
 
 // Thrown when the compressed form would not be shorter than the entry: it is stored instead.
@@ -56,21 +53,6 @@ void Compressor::FreeCompressor::operator()(libdeflate_compressor*) const {}
 
 Compressor::Compressor() : classifierBuffers_(std::make_unique<TDeflateBuffers>()) {}
 
-Compressor::~Compressor() = default;
-
-void Compressor::grow(std::unique_ptr<uint8_t[]>& buffer, size_t& capacity, size_t size) {
-    if (size <= capacity && buffer) return;
-    const size_t rounded = size / kGrowthStep * kGrowthStep + kGrowthStep;
-    buffer.reset();
-    buffer = std::make_unique_for_overwrite<uint8_t[]>(rounded);
-    capacity = rounded;
-}
-
-uint8_t* Compressor::Input(size_t size) {
-    grow(input_, inputCapacity_, size);
-    return input_.get();
-}
-
 uint16_t Compressor::classify(const uint8_t*, size_t) { return kInternalUnknown; }
 
 Result Compressor::Compress(size_t size) {
@@ -93,24 +75,5 @@ Result Compressor::Compress(size_t size) {
     result.internal_attributes = attributes;
     return result;
 }
-
-Task::Task(std::shared_ptr<Compressor> compressor, size_t size) {
-    std::promise<Result> promise;
-    result_ = promise.get_future();
-    std::thread([c = std::move(compressor), size, p = std::move(promise)]() mutable {
-        try {
-            const Result r = c->Compress(size);
-            c.reset();
-            p.set_value(r);
-        } catch (...) {
-            c.reset();
-            p.set_exception(std::current_exception());
-        }
-    }).detach();
-}
-
-bool Task::WaitFor(std::chrono::milliseconds slice) const { return result_.wait_for(slice) == std::future_status::ready; }
-
-Result Task::Get() { return result_.get(); }
 
 }  // namespace maxdeflate
