@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the Release build with all tests, the Qt-free core
-# under AddressSanitizer and UndefinedBehaviorSanitizer, the Windows core under Wine, and each fuzz
+# under AddressSanitizer and UndefinedBehaviorSanitizer, its threaded tests under ThreadSanitizer,
+# the Windows core under Wine, and each fuzz
 # target for a bounded time.
 # Exits non-zero when anything fails.
 #   FOLVIO_FUZZ_SECONDS  seconds per fuzz target (default 30; 0 skips fuzzing)
 #   FOLVIO_SKIP_SANITIZE=1 skips the sanitizer build (local iteration only; CI runs it)
+#   FOLVIO_SKIP_TSAN=1   skips the ThreadSanitizer build (local iteration only; CI runs it)
 #   FOLVIO_SKIP_WINDOWS=1 skips the Windows core under Wine (local iteration only; CI runs it)
 #   FOLVIO_PACKAGE_CHECK=1 also builds the Debian packages and runs lintian on them (about a minute)
 #   FOLVIO_BIG_TESTS=1   also runs the tests of the label "big" (files of 4 GiB and more; about half
@@ -46,6 +48,13 @@ if [ "${FOLVIO_SKIP_SANITIZE:-0}" != 1 ]; then
   cmake --build build-san -j"$jobs"
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --test-dir build-san --output-on-failure -j"$jobs" -L core
+fi
+
+if [ "${FOLVIO_SKIP_TSAN:-0}" != 1 ]; then
+  echo "== Threaded core tests under ThreadSanitizer"
+  cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFOLVIO_CORE_ONLY=ON -DFOLVIO_TSAN=ON >/dev/null
+  cmake --build build-tsan -j"$jobs"
+  TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest --test-dir build-tsan --output-on-failure -j"$jobs" -L threads
 fi
 
 if [ "${FOLVIO_SKIP_WINDOWS:-0}" != 1 ]; then

@@ -663,6 +663,13 @@ void TForm1::SpeedButton5Click() {
     }
 }
 
+unsigned TForm1::StoredThreads() {
+    // "Threads" holds a number for machines that must stay responsive; anything else is all cores.
+    const std::string value = KwReg1.Pop("Threads");
+    if (value.empty() || value.size() > 2 || value.find_first_not_of("0123456789") != std::string::npos) return 0;
+    return static_cast<unsigned>(std::stoi(value));
+}
+
 backup::RunEnd TForm1::backupRun() {
     // A store that cannot be read (a damaged hive) fails the run by its own error, not by the
     // empty settings it left in the window.
@@ -670,7 +677,7 @@ backup::RunEnd TForm1::backupRun() {
     // The cipher is the stored choice; none stored (settings of before the choice) is the traditional one.
     const bool aes = KwReg1.Pop("Encryption") == kEncryptionAes;
     const backup::RunEnd end = BackupRun.Execute({Destination(), CheckBox1->isChecked(), CheckBox4->isChecked(),
-                                                  PackLevel(), VerifyArchives1->isChecked(), aes});
+                                                  PackLevel(), VerifyArchives1->isChecked(), aes, StoredThreads()});
     if (end != backup::RunEnd::Completed) return end;
     if (KwReg1.Pop("AutoShutdown") == "1" && Form3) {
         Form3->SecondsLeft = 60;

@@ -197,6 +197,8 @@ private:
     void applyPalette();
     // The run with the options of the controls, then the countdown and the auto-close of a completed one.
     backup::RunEnd backupRun();
+    // The registry value "Threads": the files packed at a time, 0 (also missing or unreadable) for all cores.
+    unsigned StoredThreads();
 
     // What the run asks of its host.
     int FolderCount() override;

@@ -97,6 +97,7 @@ RunEnd Run::Execute(const Options& options) {
     packLevel_ = options.packLevel;
     verifyArchives_ = options.verifyArchives;
     aes_ = options.aes;
+    threads_ = options.threads == 0 ? parallelpack::DefaultThreads() : std::min(options.threads, 64u);
     // Without a destination the archives would land wherever the process happens to be.
     const std::string destination = options.destination;
     if (destination.empty()) throw std::runtime_error("Please choose a destination folder with \"Browse ...\" first");
@@ -204,6 +205,7 @@ FolderResult Run::packFolder(int index, const std::string& folder, const std::st
     writer_.SetRelativePaths(true);
     writer_.SetRootDir(rootDirOf(folder));
     writer_.SetPackLevel(packLevel_);
+    writer_.Threads = threads_;
     // The test is part of the writer's job (and of its progress): a failed one removes the new archive.
     writer_.TestAfterWriting = verifyArchives_;
     try {

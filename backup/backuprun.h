@@ -32,6 +32,7 @@ struct Options {
     // of the run (ETestFailed naming the archive and the entry) and the earlier archive stays
     bool verifyArchives = true;
     bool aes = false;          // with a password: AES-256 entries; else the traditional ZIP cipher
+    unsigned threads = 0;      // files packed at a time; 0: one per processor online (at most 16)
 };
 
 // What became of one checked folder that was packed.
@@ -114,6 +115,7 @@ private:
     int packLevel_ = 9;  // the run's level, taken from its options when it starts
     bool verifyArchives_ = true;  // the run's test after writing, from its options
     bool aes_ = false;   // the run's cipher, taken from its options when it starts
+    unsigned threads_ = 1;  // the writer's threads, from the run's options
     std::vector<FolderResult> results_;
     // The archive the folder being packed will replace; the writer leaves it out should the folder hold it.
     std::optional<platform::FileStatus> replacedArchive_;

@@ -76,6 +76,7 @@ add_library(folvio_zip STATIC
   zip/ziprecords.cpp
   zip/zipdirectory.cpp
   zip/zipupdate.cpp
+  zip/parallelpack.cpp
   zip/zipwriter.cpp
 )
 target_include_directories(folvio_zip PUBLIC ${PROJECT_SOURCE_DIR})

@@ -99,6 +99,9 @@ Options:
   -q          quiet: no progress bar and no summary
   --no-wait   fail at once when another process is writing ARCHIVE (by default
               the job waits until that one has put its archive in place)
+  --threads N pack N files at a time (1 to 64; default: the processors online,
+              at most 16). The archive is the same byte for byte whatever N is
+              (but for the random encryption headers); 1 packs one at a time
   -h, --help  show this text
   --version   show the version
 
@@ -143,6 +146,7 @@ struct Options {
     bool aes = false;
     bool version = false;
     bool noWait = false;
+    unsigned threads = parallelpack::DefaultThreads();
     std::string root;
     bool hasRoot = false;
     std::vector<std::string> exclude, noCompress, positional;
@@ -178,6 +182,12 @@ Options parse(int argc, char** argv, bool& help) {
             o.noWait = true;
         } else if (arg == "--replace") {
             o.action = TZipAction::zaReplace;
+        } else if (arg == "--threads" || arg.rfind("--threads=", 0) == 0) {
+            const std::string n = arg == "--threads" ? value(arg) : arg.substr(10);
+            if (n.empty() || n.size() > 2 || n.find_first_not_of("0123456789") != std::string::npos ||
+                std::stoi(n) < 1 || std::stoi(n) > 64)
+                throw UsageError("--threads needs a number from 1 to 64, not \"" + n + "\"");
+            o.threads = static_cast<unsigned>(std::stoi(n));
         } else if (arg == "--root" || arg.rfind("--root=", 0) == 0) {
             o.root = arg == "--root" ? value(arg) : arg.substr(7);
             o.hasRoot = true;
@@ -403,6 +413,7 @@ int run(int argc, char** argv) {
     writer.SetZipName(archive);
     writer.ZipAction = o.action;
     writer.WaitForArchiveLock = !o.noWait;
+    writer.Threads = o.threads;
     if (!o.remove) writer.Password = o.password;
     writer.TestAfterWriting = o.test;
     aescipher::WipeText(o.password);

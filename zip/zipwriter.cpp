@@ -154,7 +154,26 @@ TZipWriter::SavedSettings TZipWriter::startJob() {
     FKernelCopy = true;
     FDroppedEntries = FArchiveKept = false;
     FRun = {};
+    FParallelPeak = 0;
     return saved;
+}
+
+bool TZipWriter::usesWorkers() const {
+    return Threads > 1 && !FDeleteMode && !(OnEncrypt && !Password.empty());
+}
+
+std::unique_ptr<parallelpack::Pool> TZipWriter::makePool() const {
+    if (!usesWorkers() || FilesList.empty()) return nullptr;
+    parallelpack::Settings settings{FPackLevel, MaximumLevelLimit, Password, Encryption == TZipEncryption::zeAes256,
+                                    OEMConvert, NoCompressList};
+    return std::make_unique<parallelpack::Pool>(FilesList, std::move(settings), Threads, ParallelMemoryLimit);
+}
+
+bool TZipWriter::packedFits(const parallelpack::Packed& packed) const {
+    const parallelpack::Settings& settings = FPool->Used();
+    return settings.level == FPackLevel && settings.password == Password &&
+           settings.aes == (Encryption == TZipEncryption::zeAes256) &&
+           packed.storedByName == IsInNoCompressList(FZipHeader->filename());
 }
 
 void TZipWriter::endJob(const SavedSettings& saved) {
@@ -183,7 +202,8 @@ void TZipWriter::writeJob() {
     if (!FUpdateMode && !FDeleteMode && !MakeEmptyArchive &&
         std::none_of(FilesList.begin(), FilesList.end(), [](const std::string& f) { return f.back() != '/'; }))
         return;  // no archive is made for nothing
-    if (!FDeleteMode && Encryption == TZipEncryption::zeAes256 && !Password.empty() && !FilesList.empty())
+    if (!FDeleteMode && Encryption == TZipEncryption::zeAes256 && !Password.empty() && !FilesList.empty() &&
+        !usesWorkers())  // workers derive their entries' keys themselves
         FKeySupply = std::make_unique<aescipher::TKeySupply>(Password, FilesList.size(),
                                                              aescipher::TKeySupply::DefaultThreads());
 
@@ -206,12 +226,18 @@ void TZipWriter::writeJob() {
         bool stopNow = false;
         if (OnStartZipInfo) OnStartZipInfo(this, static_cast<int64_t>(FilesList.size()), FTotalBytes, FNewEndCentral, stopNow);
         if (stopNow) throw EUserCanceled(kUserCanceledZip);
+        FPool = makePool();
         for (size_t i = 0; i < FilesList.size(); ++i) {
             FZipHeader = CreateNewZipHeader();
-            if (AddFileToZip(FilesList[i])) addRecord(std::move(FZipHeader), FilesList[i], true);
+            std::unique_ptr<parallelpack::Packed> packed;
+            if (FPool) packed = FPool->Take(i, [this] { CheckForCancel(); });
+            Finally release([&] { if (packed) FPool->Release(*packed); });
+            if (AddFileToZip(FilesList[i], packed.get())) addRecord(std::move(FZipHeader), FilesList[i], true);
             FZipHeader.reset();
             std::string().swap(FilesList[i]);  // done with: the memory goes to the next entries' records
         }
+        if (FPool) FParallelPeak = FPool->PeakReserved();
+        FPool.reset();
     }
 
     writeCentralDirectory();
@@ -401,6 +427,7 @@ void TZipWriter::writeCentralDirectory() {
 }
 
 void TZipWriter::finishFailedJob() {
+    FPool.reset();  // the workers stop before anything of the job goes
     FCopyBuffer.reset();
     FDeflateBuffers.reset();
     FMaxCompressor.reset();
@@ -569,15 +596,24 @@ void TZipWriter::checkNameLength(const std::string& path, const std::string& fol
                         std::to_string(folder.size() + file.size()) + " bytes, and an entry's name holds at most 65535");
 }
 
-bool TZipWriter::AddFileToZip(const std::string& entry) {
+bool TZipWriter::AddFileToZip(const std::string& entry, const parallelpack::Packed* packed) {
     FFileBytesRead = 0;
     const bool isFolder = !entry.empty() && entry.back() == '/';
     Finally closeInput([this] { FInStream.reset(); });
     if (isFolder) describeFolder(entry);
+    else if (packed) describeFile(entry, packed->status);
     else if (!openFile(entry)) return false;
 
     const std::string path = OEMConvert ? platform::OemFilter(entry) : entry;
     if (!nameEntry(path, isFolder)) return false;
+    if (packed && !packedFits(*packed)) {
+        // A handler of OnStartZip changed what the entry is packed with: it is packed here.
+        packed = nullptr;
+        platform::FileStatus status;
+        if (!openInput(entry, status)) return false;
+        FInputStatus = status;
+        FFileReadLimit = status.size;
+    }
 
     TZipHeaderInfo& header = *FZipHeader;
     const bool encrypt = !isFolder && !Password.empty();
@@ -588,9 +624,10 @@ bool TZipWriter::AddFileToZip(const std::string& entry) {
         if (OnEndZip) OnEndZip(this, path, 0, 0, 0);
         return true;
     }
-    packEntry(encrypt);
+    if (packed) writePacked(*packed, encrypt);
+    else packEntry(encrypt);
     const uint64_t archiveSize = patchHeader(encrypt);
-    const bool changed = inputChanged();
+    const bool changed = packed ? packed->changed : inputChanged();
     FInStream.reset();
     if (changed && OnFileChanged) OnFileChanged(this, path);
     if (OnEndZip) OnEndZip(this, path, header.uncompressed_size, header.compressed_size, archiveSize);
@@ -620,15 +657,52 @@ bool TZipWriter::inputChanged() const {
 }
 
 bool TZipWriter::openFile(const std::string& path) {
-    TZipHeaderInfo& header = *FZipHeader;
     platform::FileStatus status;
     if (!openInput(path, status)) return false;
+    describeFile(path, status);
+    return true;
+}
+
+void TZipWriter::describeFile(const std::string& path, const platform::FileStatus& status) {
+    TZipHeaderInfo& header = *FZipHeader;
     FInputStatus = status;
     header.external_attributes = platform::AttributesOf(status, afterLastSlash(path));
     header.last_mod_datetime = platform::DosDateTimeOfFile(status.mtime);
     header.uncompressed_size = status.size;
     FFileReadLimit = status.size;
-    return true;
+}
+
+void TZipWriter::writePacked(const parallelpack::Packed& packed, bool encrypt) {
+    TZipHeaderInfo& header = *FZipHeader;
+    header.general_purpose_flag |= packed.flagBits;
+    header.internal_attributes = packed.internalAttributes;
+    header.compression_method = packed.method;
+    // The bytes go out in as many steps as the file took reads, each with the progress and the
+    // yield of its read, so that the bars and Cancel behave as when the entry is packed here.
+    const size_t total = packed.data.size();
+    const uint64_t input = packed.bytesRead;
+    const uint64_t steps = (input + kCopyChunk - 1) / kCopyChunk;
+    size_t written = 0;
+    for (uint64_t step = 1; step <= steps; ++step) {
+        const auto upTo = static_cast<size_t>(step == steps ? total : static_cast<uint64_t>(total) * step / steps);
+        writeRaw(packed.data.data() + written, upTo - written);
+        written = upTo;
+        const uint64_t read = std::min<uint64_t>(input, step * kCopyChunk);
+        FBytesDone += static_cast<double>(read - FFileBytesRead);
+        FFileBytesRead = read;
+        if (OnFilePercentDone)
+            OnFilePercentDone(this, CRate(static_cast<int64_t>(header.uncompressed_size), static_cast<int64_t>(read)));
+        if (OnTotalPercentDone) OnTotalPercentDone(this, writingPercent());
+        CheckForCancel();
+    }
+    if (written < total) {
+        writeRaw(packed.data.data() + written, total - written);
+        CheckForCancel();
+    }
+    FBytesWritten += total;
+    FCrc = ~packed.crc;
+    const uint64_t overhead = FAesEntry ? aescipher::kOverhead : encrypt ? kCryptHeadSize : 0;
+    header.compressed_size = total - overhead;
 }
 
 bool TZipWriter::nameEntry(const std::string& path, bool isFolder) {

@@ -15,6 +15,7 @@
 #include "zip/bufferedstream.h"
 #include "zip/deflate.h"
 #include "zip/maxdeflate.h"
+#include "zip/parallelpack.h"
 #include "zip/sortedzip.h"
 #include "zip/tradcipher.h"
 #include "zip/zipreader.h"
@@ -120,6 +121,14 @@ public:
     uint64_t MaximumLevelLimit = maxdeflate::kBufferLimit;
     // Files of at least this size get the 64-bit block in their local header (see kZip64ReserveFrom).
     uint64_t Zip64ReserveFrom = kZip64ReserveFrom;
+    // Above 1, files are packed this many at a time on worker threads (zip/parallelpack.h) while
+    // this thread writes them in their order, with the same bytes and events as one at a time.
+    // A host with its own OnEncrypt gets one at a time whenever there is a password.
+    unsigned Threads = 1;
+    // The bytes the workers may hold in all; a file too large for it is packed on this thread.
+    size_t ParallelMemoryLimit = parallelpack::kDefaultMemoryLimit;
+    // The most the workers held at once in the last job (0 when it had none).
+    size_t LastParallelPeak() const { return FParallelPeak; }
 
     TOnRecursingFile OnRecursingFile;
     TNoSuchFileEvent OnNoSuchFile;
@@ -203,7 +212,15 @@ private:
     void MoveTempFile();
     void ExpandFilesList();
     std::unique_ptr<TZipHeaderInfo> CreateNewZipHeader() const;
-    bool AddFileToZip(const std::string& entry);
+    // packed: the entry as a worker packed it, or null when it is packed here.
+    bool AddFileToZip(const std::string& entry, const parallelpack::Packed* packed = nullptr);
+    // Whether the job packs on worker threads, and their pool for the files of FilesList.
+    bool usesWorkers() const;
+    std::unique_ptr<parallelpack::Pool> makePool() const;
+    // Whether an entry packed by a worker is what this entry is to be after OnStartZip.
+    bool packedFits(const parallelpack::Packed& packed) const;
+    // The entry's data as a worker packed them, written with the progress and yields of packing.
+    void writePacked(const parallelpack::Packed& packed, bool encrypt);
     // The folder part of the stored name of a path (with "/" at its end when not empty).
     std::string StoredFolderPart(const std::string& path) const;
     // Lets the host's handlers run and raises EUserCanceled when a cancel was asked for.
@@ -231,6 +248,7 @@ private:
     // CRC and sizes (returns the archive's size after the entry).
     void describeFolder(const std::string& path);
     bool openFile(const std::string& path);
+    void describeFile(const std::string& path, const platform::FileStatus& status);
     bool nameEntry(const std::string& path, bool isFolder);
     void writeFirstHeader(bool isFolder, bool zip64);
     void packWithRetry(bool encrypt);
@@ -329,4 +347,6 @@ private:
     aescipher::TAesCipher FAesCipher;  // the keys of the AES entry being encrypted
     std::unique_ptr<aescipher::TKeySupply> FKeySupply;  // the keys of the AES entries to come, per job
     bool FAesEntry = false;            // the entry being written is an AES entry
+    std::unique_ptr<parallelpack::Pool> FPool;  // the workers of a job that has them
+    size_t FParallelPeak = 0;
 };

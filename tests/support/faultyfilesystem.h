@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -15,6 +16,7 @@
 
 namespace testsupport {
 
+// Safe to use from several threads at once (the writer's workers read through it).
 class FaultyFileSystem : public platform::PosixFileSystem {
 public:
     std::map<std::string, int> openErrors;         // path -> errno returned by open
@@ -36,6 +38,7 @@ public:
     std::function<void(const std::string& path, uint64_t done)> afterRead;
 
     int open(const std::string& path, int flags, unsigned mode) override {
+        std::lock_guard<std::recursive_mutex> lock(mutex_);
         opened.push_back(path);
         if (auto it = openErrors.find(path); it != openErrors.end()) return -it->second;
         int fd = PosixFileSystem::open(path, flags, mode);
@@ -43,12 +46,14 @@ public:
         return fd;
     }
     int close(int fd) override {
+        std::lock_guard<std::recursive_mutex> lock(mutex_);
         std::string path = files_.count(fd) ? files_[fd].path : std::string();
         files_.erase(fd);
         int r = PosixFileSystem::close(fd);
         return closeErrors.count(path) ? -EIO : r;
     }
     ssize_t read(int fd, void* buffer, size_t count) override {
+        std::lock_guard<std::recursive_mutex> lock(mutex_);
         File& f = files_[fd];
         if (auto it = readErrorAfter.find(f.path); it != readErrorAfter.end()) {
             if (f.done >= it->second) return -EIO;
@@ -60,6 +65,7 @@ public:
         return n;
     }
     ssize_t pwrite(int fd, const void* buffer, size_t count, int64_t offset) override {
+        std::lock_guard<std::recursive_mutex> lock(mutex_);
         if (writeBudget) {
             if (*writeBudget == 0) return -ENOSPC;
             count = std::min<uint64_t>(count, *writeBudget);  // a short write, then ENOSPC
@@ -74,6 +80,7 @@ public:
         return PosixFileSystem::pwrite(fd, buffer, count, offset - shift(fd));
     }
     ssize_t copyRange(int fdIn, int64_t offsetIn, int fdOut, int64_t offsetOut, size_t count) override {
+        std::lock_guard<std::recursive_mutex> lock(mutex_);
         if (writeBudget) {
             if (*writeBudget == 0) return -ENOSPC;
             count = std::min<uint64_t>(count, *writeBudget);
@@ -83,22 +90,27 @@ public:
         return n;
     }
     int64_t seek(int fd, int64_t offset, int whence) override {
+        std::lock_guard<std::recursive_mutex> lock(mutex_);
         int64_t r = PosixFileSystem::seek(fd, whence == SEEK_SET ? offset - shift(fd) : offset, whence);
         return r < 0 ? r : r + shift(fd);
     }
     int stat(const std::string& path, platform::FileStatus& status) override {
+        std::lock_guard<std::recursive_mutex> lock(mutex_);
         if (auto it = statErrors.find(path); it != statErrors.end()) return -it->second;
         return PosixFileSystem::stat(path, status);
     }
     int lstat(const std::string& path, platform::FileStatus& status) override {
+        std::lock_guard<std::recursive_mutex> lock(mutex_);
         if (auto it = statErrors.find(path); it != statErrors.end()) return -it->second;
         return PosixFileSystem::lstat(path, status);
     }
     int rename(const std::string& from, const std::string& to) override {
+        std::lock_guard<std::recursive_mutex> lock(mutex_);
         if (auto it = renameErrors.find(folderOf(from)); it != renameErrors.end()) return -it->second;
         return PosixFileSystem::rename(from, to);
     }
     int makeTemporary(std::string& pathTemplate) override {
+        std::lock_guard<std::recursive_mutex> lock(mutex_);
         if (auto it = temporaryErrors.find(folderOf(pathTemplate)); it != temporaryErrors.end() && !it->second.empty()) {
             int error = it->second.front();
             it->second.erase(it->second.begin());
@@ -107,10 +119,12 @@ public:
         return PosixFileSystem::makeTemporary(pathTemplate);
     }
     int mayWrite(const std::string& path) override {
+        std::lock_guard<std::recursive_mutex> lock(mutex_);
         if (auto it = writeErrors.find(path); it != writeErrors.end()) return -it->second;
         return PosixFileSystem::mayWrite(path);
     }
     int listDirectory(const std::string& path, std::vector<std::string>& names) override {
+        std::lock_guard<std::recursive_mutex> lock(mutex_);
         std::string key = path;
         while (key.size() > 1 && key.back() == '/') key.pop_back();
         if (auto it = listErrors.find(key); it != listErrors.end()) return -it->second;
@@ -137,6 +151,7 @@ private:
         return s == startOffset.end() ? 0 : s->second;
     }
     std::map<int, File> files_;
+    std::recursive_mutex mutex_;
 };
 
 }  // namespace testsupport

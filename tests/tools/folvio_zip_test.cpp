@@ -181,6 +181,9 @@ TEST(FolvioZip, ExitCodes) {
         {"existing.zip a.txt", 2, "existing.zip: Incomplete Zip File"},
         {"-d missing.zip '*.txt'", 7, "there is no archive missing.zip"},
         {"-P '' out.zip a.txt", 7, "empty password"},
+        {"--threads 0 out.zip a.txt", 7, "--threads needs a number from 1 to 64"},
+        {"--threads=x out.zip a.txt", 7, "--threads needs a number"},
+        {"--threads 65 out.zip a.txt", 7, "--threads needs a number"},
         {"partial.zip a.txt nothing.txt", 1, "nothing.txt: no such file"},
         {"fine.zip a.txt", 0, "1 entry written to fine.zip"},
         {"nofolder.zip a.txt nowhere/", 1, "left out nowhere/: no such folder"},
@@ -195,6 +198,20 @@ TEST(FolvioZip, ExitCodes) {
     EXPECT_FALSE(fs::exists(dir / "missing"));
     EXPECT_EQ(namesIn(dir / "partial.zip"), std::vector<std::string>{"a.txt"});
     EXPECT_EQ(namesIn(dir / "nofolder.zip"), std::vector<std::string>{"a.txt"});  // no entry for a folder not there
+}
+
+TEST(FolvioZip, AnyNumberOfThreadsWritesTheSameArchive) {
+    TempDir dir;
+    testsupport::makeAwkwardTree(dir / "DIR");
+    std::string bytes[3];
+    for (int i = 0; i < 3; ++i) {
+        const std::string name = "t" + std::to_string(i) + ".zip";
+        folvioZip(dir.path(), std::string("-9 -r -q --threads ") + "147"[i] + " " + name + " DIR");
+        bytes[i] = testsupport::readFile(dir / name);
+    }
+    EXPECT_FALSE(bytes[0].empty());
+    EXPECT_EQ(bytes[0], bytes[1]);
+    EXPECT_EQ(bytes[0], bytes[2]);
 }
 
 TEST(FolvioZip, FoldersThatCannotBeReadAreLeftOutAsUnreadableFilesAre) {
@@ -440,7 +457,7 @@ TEST(FolvioZip, HelpExplainsEveryOption) {
     EXPECT_EQ(r.exitCode, 0);
     for (const char* option : {"-r", "-0", "-9", "-D", "-j", "-x PATTERN", "-n PATTERN", "--root DIR", "-q", "255", "-u",
                                "-f", "--replace", "--no-wait", "-d ARCHIVE PATTERN", "-P PASSWORD", "seen by other users", "-e", "--max",
-                               "128 MiB", "nothing to pack", "nothing to remove", "empty ARCHIVE name", "--aes", "AES-256", "supports AES"})
+                               "128 MiB", "nothing to pack", "nothing to remove", "empty ARCHIVE name", "--aes", "AES-256", "supports AES", "--threads N"})
         EXPECT_NE(r.output.find(option), std::string::npos) << option;
 }
 
