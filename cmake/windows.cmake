@@ -62,12 +62,14 @@ add_library(folvio_zip STATIC
   zip/archivereader.cpp
   zip/bufferedstream.cpp
   zip/deflate.cpp
+  zip/entryreuse.cpp
   ${FOLVIO_MAXDEFLATE}
   zip/sortedzip.cpp
   zip/tradcipher.cpp
   zip/zipreader.cpp
   zip/ziprecords.cpp
   zip/zipdirectory.cpp
+  zip/zipreuse.cpp
   zip/zipupdate.cpp
   zip/zipwriter.cpp
 )

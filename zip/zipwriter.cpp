@@ -154,6 +154,7 @@ TZipWriter::SavedSettings TZipWriter::startJob() {
     FKernelCopy = true;
     FDroppedEntries = FArchiveKept = false;
     FRun = {};
+    FJobLevel = FPackLevel;
     return saved;
 }
 
@@ -163,6 +164,8 @@ void TZipWriter::endJob(const SavedSettings& saved) {
     KeepZipOpen = saved.keepZipOpen;
     SetSortMode(saved.sortMode);
     FKeySupply.reset();
+    FReuseReader.reset();
+    FReuseIndex.reset();
     FNameList.reset();
     FZipHeader.reset();
     FilesList.clear();
@@ -203,6 +206,7 @@ void TZipWriter::writeJob() {
     }
 
     if (!FDeleteMode && !FilesList.empty()) {
+        openReuseSource();
         bool stopNow = false;
         if (OnStartZipInfo) OnStartZipInfo(this, static_cast<int64_t>(FilesList.size()), FTotalBytes, FNewEndCentral, stopNow);
         if (stopNow) throw EUserCanceled(kUserCanceledZip);
@@ -285,6 +289,9 @@ void TZipWriter::commitJob() {
     bool closed = FOutStream->Close(FlushFilesOnClose || FUpdateMode);
     FOutStream.reset();
     if (!closed) throw ENotEnoughRoom();
+    // Every entry written at the job's level: a later job may take them over.
+    if (FEntriesCount == static_cast<int64_t>(FNewEndCentral.total_entries) && FPackLevel == FJobLevel && !FDeleteMode)
+        entryreuse::MarkArchive(FOutFileName, FPackLevel, MaximumLevelLimit);
     if (TestAfterWriting) testOutput();
     if (FUpdateMode) MoveTempFile();
 }
@@ -588,7 +595,7 @@ bool TZipWriter::AddFileToZip(const std::string& entry) {
         if (OnEndZip) OnEndZip(this, path, 0, 0, 0);
         return true;
     }
-    packEntry(encrypt);
+    if (!takeEarlierEntry(encrypt)) packEntry(encrypt);
     const uint64_t archiveSize = patchHeader(encrypt);
     const bool changed = inputChanged();
     FInStream.reset();

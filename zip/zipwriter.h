@@ -14,6 +14,7 @@
 #include "zip/aescipher.h"
 #include "zip/bufferedstream.h"
 #include "zip/deflate.h"
+#include "zip/entryreuse.h"
 #include "zip/maxdeflate.h"
 #include "zip/sortedzip.h"
 #include "zip/tradcipher.h"
@@ -67,6 +68,7 @@ public:
     using TDeleteEvent = std::function<void(TZipReader* Sender, const std::string& FName, bool& Skip)>;
     using TDisposeEvent = std::function<void(TZipReader* Sender, const std::string& FName, bool& Skip)>;
     using TZipComplete = std::function<void(TZipReader* Sender, int64_t FileCount)>;
+    using TReuseFaultEvent = std::function<void(TZipReader* Sender, const std::string& FName, const std::string& Detail)>;
 
     TZipWriter();
     ~TZipWriter() override;
@@ -120,6 +122,13 @@ public:
     uint64_t MaximumLevelLimit = maxdeflate::kBufferLimit;
     // Files of at least this size get the 64-bit block in their local header (see kZip64ReserveFrom).
     uint64_t Zip64ReserveFrom = kZip64ReserveFrom;
+    // An earlier archive of the same files (not the one being written): a file whose size, time
+    // and CRC equal those of its entry there, written at this job's level, method and cipher (and
+    // decrypting with Password), has that entry's data copied instead of packed anew, after they
+    // were inflated and their CRC checked. The archive comes out as a full job would write it.
+    // The level is known from the mark a job that wrote every entry of its archive leaves on the
+    // file (entryreuse::kLevelMarkName); without it only stored entries are taken.
+    std::string ReuseFrom;
 
     TOnRecursingFile OnRecursingFile;
     TNoSuchFileEvent OnNoSuchFile;
@@ -138,6 +147,9 @@ public:
     // A wildcard specification of FilesList found no file (folders do not count), or a pattern
     // of a delete job matched no entry; the text as it stands in FilesList.
     TNoSuchFileEvent OnNothingMatched;
+    // An entry of ReuseFrom that fits its file failed the check of its data (FName the file, which
+    // is packed anew), or ReuseFrom cannot be read (FName empty: every file is packed).
+    TReuseFaultEvent OnReuseFault;
 
 private:
     // Reads up to count bytes of the current file (never past the size it had when opened);
@@ -242,6 +254,12 @@ private:
     void packAes();
     // Writes bytes of the entry that the entry's cipher leaves alone.
     void writeRaw(const uint8_t* buffer, size_t count);
+    // Reads the directory of ReuseFrom for the job (zipreuse.cpp).
+    void openReuseSource();
+    // The file (its first local header written) read once for its CRC and, when its entry of
+    // ReuseFrom fits and holds its bytes, that entry's data copied; false: the file is to be packed,
+    // read again from its start.
+    bool takeEarlierEntry(bool encrypt);
 
     enum class InputKind { Regular, Gone, Refused };
     // Gone: nothing of that path, or a folder; Refused: there but not to be opened. Both are reported.
@@ -329,4 +347,7 @@ private:
     aescipher::TAesCipher FAesCipher;  // the keys of the AES entry being encrypted
     std::unique_ptr<aescipher::TKeySupply> FKeySupply;  // the keys of the AES entries to come, per job
     bool FAesEntry = false;            // the entry being written is an AES entry
+    std::shared_ptr<const entryreuse::TReuseIndex> FReuseIndex;  // ReuseFrom's directory, per job
+    std::unique_ptr<entryreuse::TReuseReader> FReuseReader;      // and this thread's reading of it
+    int FJobLevel = 0;  // the level the job started with: the archive is marked with it
 };
