@@ -604,6 +604,9 @@ int run(int argc, char** argv) {
     if (!o.quiet) {
         const char* const entries = count == 1 ? "entry" : "entries";
         if (o.remove) std::fprintf(stderr, "folvio-zip: %lld %s removed from %s\n", static_cast<long long>(count), entries, archive.c_str());
+        else if (o.sync)
+            std::fprintf(stderr, "folvio-zip: %lld %s written to %s, %lld of them taken over unchanged\n",
+                         static_cast<long long>(count), entries, archive.c_str(), static_cast<long long>(writer.EntriesReused()));
         else std::fprintf(stderr, "folvio-zip: %lld %s written to %s\n", static_cast<long long>(count), entries, archive.c_str());
     }
     return leftOut ? kExitWarning : kExitOk;

@@ -91,5 +91,6 @@ bool TZipWriter::takeEarlierEntry(bool encrypt) {
     header.internal_attributes = taken.internalAttributes;
     const uint64_t overhead = FAesEntry ? aescipher::kOverhead : encrypt ? TTraditionalCipher::HeaderSize : 0;
     header.compressed_size = entry->compressedSize - overhead;
+    ++FEntriesReused;
     return true;
 }

@@ -155,6 +155,7 @@ TZipWriter::SavedSettings TZipWriter::startJob() {
     FDroppedEntries = FArchiveKept = false;
     FRun = {};
     FJobLevel = FPackLevel;
+    FEntriesReused = 0;
     return saved;
 }
 

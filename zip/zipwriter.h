@@ -129,6 +129,8 @@ public:
     // The level is known from the mark a job that wrote every entry of its archive leaves on the
     // file (entryreuse::kLevelMarkName); without it only stored entries are taken.
     std::string ReuseFrom;
+    // The entries the last job took over from ReuseFrom.
+    int64_t EntriesReused() const { return FEntriesReused; }
 
     TOnRecursingFile OnRecursingFile;
     TNoSuchFileEvent OnNoSuchFile;
@@ -349,5 +351,6 @@ private:
     bool FAesEntry = false;            // the entry being written is an AES entry
     std::shared_ptr<const entryreuse::TReuseIndex> FReuseIndex;  // ReuseFrom's directory, per job
     std::unique_ptr<entryreuse::TReuseReader> FReuseReader;      // and this thread's reading of it
+    int64_t FEntriesReused = 0;
     int FJobLevel = 0;  // the level the job started with: the archive is marked with it
 };
