@@ -100,10 +100,21 @@ TReuseReader::TReuseReader(const TReuseIndex& index)
 }
 
 TVerdict TReuseReader::Check(const TArchiveEntry& entry, std::string_view password, uint32_t crc, std::string& detail) {
-    uint32_t got = 0xFFFFFFFF;
+    // The reader checks the stored CRC, which the caller found equal to the file's; an AES entry
+    // stores none, so its data's CRC is taken here.
+    if (!entry.IsAes() && entry.crc32 != crc) {
+        detail = "its CRC is not the file's";
+        return TVerdict::Damaged;
+    }
+    uint32_t got = ~crc;
     try {
-        reader_.Extract(entry, password,
-                        [&](const uint8_t* data, size_t length) { got = Update_CRC_buff(got, data, length); });
+        if (entry.IsAes()) {
+            got = 0xFFFFFFFF;
+            reader_.Extract(entry, password,
+                            [&](const uint8_t* data, size_t length) { got = Update_CRC_buff(got, data, length); });
+        } else {
+            reader_.Test(entry, password);
+        }
     } catch (const EArchiveFault& e) {
         detail = e.Detail();
         return e.Fault() == TEntryFault::Password || e.Fault() == TEntryFault::NoPassword ? TVerdict::OtherPassword

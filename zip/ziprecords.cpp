@@ -1,6 +1,9 @@
 #include "zip/ziprecords.h"
 
 #include <algorithm>
+#include <zlib.h>
+
+#include <algorithm>
 
 #include "platform/assert.h"
 #include "platform/codepage.h"
@@ -18,18 +21,6 @@ constexpr std::array<uint32_t, 256> makeCrcTable() {
     }
     return table;
 }
-
-// Slicing tables: kSlices[k][n] is the register contribution of byte n followed by k zero bytes.
-constexpr std::array<std::array<uint32_t, 256>, 8> makeSlices() {
-    std::array<std::array<uint32_t, 256>, 8> slices{};
-    slices[0] = makeCrcTable();
-    for (size_t k = 1; k < 8; ++k)
-        for (size_t n = 0; n < 256; ++n)
-            slices[k][n] = (slices[k - 1][n] >> 8) ^ slices[0][slices[k - 1][n] & 0xFF];
-    return slices;
-}
-
-constexpr auto kSlices = makeSlices();
 
 // A whole value stored in a 16-bit field of a record (0xFFFF when it does not fit), and one stored
 // in all of its 64 bits.
@@ -181,16 +172,13 @@ std::string WithoutExtraBlock(std::string_view extra, uint16_t id) {
 }
 
 uint32_t Update_CRC_buff(uint32_t crc, const uint8_t* buffer, size_t length) {
-    while (length >= 8) {
-        uint32_t lo = crc ^ (uint32_t{buffer[0]} | uint32_t{buffer[1]} << 8 | uint32_t{buffer[2]} << 16 |
-                             uint32_t{buffer[3]} << 24);
-        crc = kSlices[7][lo & 0xFF] ^ kSlices[6][(lo >> 8) & 0xFF] ^ kSlices[5][(lo >> 16) & 0xFF] ^
-              kSlices[4][lo >> 24] ^ kSlices[3][buffer[4]] ^ kSlices[2][buffer[5]] ^ kSlices[1][buffer[6]] ^
-              kSlices[0][buffer[7]];
-        buffer += 8;
-        length -= 8;
+    // zlib keeps the register inverted between calls; ours is the raw register.
+    while (length > 0) {
+        const auto step = static_cast<uInt>(std::min<size_t>(length, 1u << 30));
+        crc = ~static_cast<uint32_t>(::crc32(~crc, buffer, step));
+        buffer += step;
+        length -= step;
     }
-    while (length--) crc = UpdCRC(*buffer++, crc);
     return crc;
 }
 

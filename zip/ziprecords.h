@@ -81,7 +81,7 @@ extern const std::array<uint32_t, 256> CRC_32_TAB;
 // One CRC-32 step: the register after the byte.
 inline uint32_t UpdCRC(uint8_t octet, uint32_t crc) { return CRC_32_TAB[(crc ^ octet) & 0xFF] ^ (crc >> 8); }
 
-// The register after the bytes; the same as UpdCRC byte by byte, eight bytes a step.
+// The register after the bytes; the same as UpdCRC byte by byte, through zlib's crc32.
 uint32_t Update_CRC_buff(uint32_t crc, const uint8_t* buffer, size_t length);
 
 // One archive entry (local and central header fields, stored name, comment).
