@@ -190,6 +190,10 @@ TForm1::TForm1(const QStringList& arguments, QWidget* parent) : QMainWindow(pare
     VerifyArchives1->setObjectName("VerifyArchives1");
     VerifyArchives1->setCheckable(true);
     VerifyArchives1->setChecked(true);
+    Incremental1 = File1->addAction("Reuse Unchanged Files (faster runs)");
+    Incremental1->setObjectName("Incremental1");
+    Incremental1->setCheckable(true);
+    Incremental1->setChecked(true);
     File1->addSeparator();
     Exit1 = File1->addAction("Exit");
     Exit1->setObjectName("Exit1");
@@ -398,6 +402,7 @@ void TForm1::connectHandlers() {
     on(CheckBox4, &QCheckBox::toggled, &TForm1::CheckBox4Click);
     on(CheckBox5, &QCheckBox::toggled, &TForm1::CheckBox5Click);
     on(VerifyArchives1, &QAction::toggled, &TForm1::VerifyArchives1Click);
+    on(Incremental1, &QAction::toggled, &TForm1::Incremental1Click);
     on(Exit1, &QAction::triggered, &TForm1::Exit1Click);
     on(AutoStartTimer, &QTimer::timeout, &TForm1::AutoStartTimerTimer);
     Label6->installEventFilter(this);
@@ -583,6 +588,11 @@ void TForm1::VerifyArchives1Click() {
     KwReg1.Push("VerifyArchives", VerifyArchives1->isChecked() ? "1" : "0");
 }
 
+void TForm1::Incremental1Click() {
+    if (Loading) return;
+    KwReg1.Push("Incremental", Incremental1->isChecked() ? "1" : "0");
+}
+
 int TForm1::PackLevel() const { return CheckBox5->isChecked() ? maxdeflate::kLevel : 9; }
 
 // Start-up and closing.
@@ -611,6 +621,7 @@ void TForm1::FormShow() {
         CheckBox4->setChecked(KwReg1.Pop("AutoName") == "1");
         CheckBox5->setChecked(KwReg1.Pop("PackLevel") == kMaximumPackLevel);
         VerifyArchives1->setChecked(KwReg1.Pop("VerifyArchives") != "0");
+        Incremental1->setChecked(KwReg1.Pop("Incremental") != "0");
     });
     Loading = false;
     if (AutoStart) AutoStartTimer->start();
@@ -677,7 +688,8 @@ backup::RunEnd TForm1::backupRun() {
     // The cipher is the stored choice; none stored (settings of before the choice) is the traditional one.
     const bool aes = KwReg1.Pop("Encryption") == kEncryptionAes;
     const backup::RunEnd end = BackupRun.Execute({Destination(), CheckBox1->isChecked(), CheckBox4->isChecked(),
-                                                  PackLevel(), VerifyArchives1->isChecked(), aes, StoredThreads()});
+                                                  PackLevel(), VerifyArchives1->isChecked(), aes,
+                                                  Incremental1->isChecked(), StoredThreads()});
     if (end != backup::RunEnd::Completed) return end;
     if (KwReg1.Pop("AutoShutdown") == "1" && Form3) {
         Form3->SecondsLeft = 60;

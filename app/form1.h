@@ -123,6 +123,8 @@ public:
     QMenu* File1;
     // "Verify Archives After Writing": "VerifyArchives" ("1"/"0"; on unless "0" is stored).
     QAction* VerifyArchives1;
+    // "Reuse Unchanged Files (faster runs)": "Incremental" ("1"/"0"; on unless "0" is stored).
+    QAction* Incremental1;
     QAction* Exit1;
     QTimer* AutoStartTimer;
 
@@ -141,6 +143,7 @@ public:
     void FormCloseQuery(bool& CanClose);
     void Exit1Click();
     void VerifyArchives1Click();
+    void Incremental1Click();
     void Panel4Resize();
     void Label6Click();
     void SpeedButton1Click();

@@ -16,6 +16,10 @@ std::string PlainArchiveName(const std::string& folder);
 // that name do not count. The result is a file name without its folder.
 std::string DatedArchiveName(const std::string& folder, const std::string& destination, const std::string& today);
 
+// The newest of the dated archives of the folder in destination (the latest date, then the
+// highest number; "" when there is none): the earlier archive a new dated one can take entries from.
+std::string NewestDatedArchive(const std::string& folder, const std::string& destination);
+
 // name ("docs.zip") when taken does not hold it, else the first of "docs_02.zip", "docs_03.zip",
 // ... that taken does not hold: a later folder of a run whose plain name is already one of the
 // run's archives.

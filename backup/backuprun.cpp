@@ -82,6 +82,11 @@ Run::Run(TZipWriter& writer, Host& host) : Today(TodayText), writer_(writer), ho
         leftOut_.push_back(FName);
         host_.Report(FName + " changed while it was packed");
     };
+    // Such a file is packed anew; the earlier archive is the one to look at.
+    writer_.OnReuseFault = [this](TZipReader*, const std::string& FName, const std::string& Detail) {
+        host_.Report(FName.empty() ? "the earlier archive is not used: " + Detail
+                                   : "the earlier entry of " + FName + " is damaged (" + Detail + "); packed anew");
+    };
 }
 
 RunEnd Run::Execute(const Options& options) {
@@ -98,6 +103,8 @@ RunEnd Run::Execute(const Options& options) {
     verifyArchives_ = options.verifyArchives;
     aes_ = options.aes;
     threads_ = options.threads == 0 ? parallelpack::DefaultThreads() : std::min(options.threads, 64u);
+    incremental_ = options.incremental;
+    datedNames_ = options.datedNames;
     // Without a destination the archives would land wherever the process happens to be.
     const std::string destination = options.destination;
     if (destination.empty()) throw std::runtime_error("Please choose a destination folder with \"Browse ...\" first");
@@ -208,6 +215,7 @@ FolderResult Run::packFolder(int index, const std::string& folder, const std::st
     writer_.Threads = threads_;
     // The test is part of the writer's job (and of its progress): a failed one removes the new archive.
     writer_.TestAfterWriting = verifyArchives_;
+    writer_.ReuseFrom = earlierArchive(folder, destination, archivePath);
     try {
         writer_.Zip();
     } catch (const ETestFailed& e) {
@@ -219,6 +227,14 @@ FolderResult Run::packFolder(int index, const std::string& folder, const std::st
                                    -error);
     temporary.path.clear();
     return FolderResult{index, folder, archivePath, std::move(leftOut_)};
+}
+
+std::string Run::earlierArchive(const std::string& folder, const std::string& destination,
+                                const std::string& archivePath) const {
+    if (!incremental_) return std::string();
+    if (!datedNames_) return replacedArchive_ ? archivePath : std::string();
+    const std::string newest = NewestDatedArchive(folder, destination);
+    return newest.empty() ? std::string() : withSlash(destination) + newest;
 }
 
 }  // namespace backup

@@ -32,6 +32,9 @@ struct Options {
     // of the run (ETestFailed naming the archive and the entry) and the earlier archive stays
     bool verifyArchives = true;
     bool aes = false;          // with a password: AES-256 entries; else the traditional ZIP cipher
+    // take the entries of unchanged files over from the folder's earlier archive (the one of the
+    // same name, or with dated names the newest dated one) instead of packing them again
+    bool incremental = true;
     unsigned threads = 0;      // files packed at a time; 0: one per processor online (at most 16)
 };
 
@@ -115,10 +118,14 @@ private:
     int packLevel_ = 9;  // the run's level, taken from its options when it starts
     bool verifyArchives_ = true;  // the run's test after writing, from its options
     bool aes_ = false;   // the run's cipher, taken from its options when it starts
+    bool incremental_ = true;  // the run's reuse of earlier archives, from its options
+    bool datedNames_ = false;  // and its naming
     unsigned threads_ = 1;  // the writer's threads, from the run's options
     std::vector<FolderResult> results_;
     // The archive the folder being packed will replace; the writer leaves it out should the folder hold it.
     std::optional<platform::FileStatus> replacedArchive_;
+    // The earlier archive of the folder its new archive takes unchanged entries from ("": none).
+    std::string earlierArchive(const std::string& folder, const std::string& destination, const std::string& archivePath) const;
     // Files the writer has left out of the archive being written.
     std::vector<std::string> leftOut_;
 };

@@ -68,6 +68,7 @@ add_library(folvio_zip STATIC
   zip/archivereader.cpp
   zip/bufferedstream.cpp
   zip/deflate.cpp
+  zip/entryreuse.cpp
   ${FOLVIO_MAXDEFLATE}
   zip/maxdeflate_common.cpp
   zip/sortedzip.cpp
@@ -75,6 +76,7 @@ add_library(folvio_zip STATIC
   zip/zipreader.cpp
   zip/ziprecords.cpp
   zip/zipdirectory.cpp
+  zip/zipreuse.cpp
   zip/zipupdate.cpp
   zip/parallelpack.cpp
   zip/zipwriter.cpp

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace platform {
@@ -159,5 +160,17 @@ int PosixFileSystem::lock(int fd, bool wait) {
 }
 
 int PosixFileSystem::mayWrite(const std::string& path) { return ::access(path.c_str(), W_OK) < 0 ? failure() : 0; }
+
+int PosixFileSystem::getMark(const std::string& path, const std::string& name, std::string& value) {
+    char text[256];  // marks are short; a longer one is not ours
+    const ssize_t n = ::getxattr(path.c_str(), name.c_str(), text, sizeof text);
+    if (n < 0) return errno == ERANGE ? -ENODATA : failure();
+    value.assign(text, static_cast<size_t>(n));
+    return 0;
+}
+
+int PosixFileSystem::setMark(const std::string& path, const std::string& name, const std::string& value) {
+    return ::setxattr(path.c_str(), name.c_str(), value.data(), value.size(), 0) < 0 ? failure() : 0;
+}
 
 }  // namespace platform

@@ -65,6 +65,11 @@ public:
     virtual int lock(int fd, bool wait) = 0;
     // Whether the calling user may write the file (access W_OK, links followed): 0 or a negated errno.
     virtual int mayWrite(const std::string& path) = 0;
+    // A short named text kept with the file, outside its bytes (an extended attribute in the
+    // "user." space; links followed): 0, or a negated errno (-ENODATA: no such mark, -ENOTSUP:
+    // the file system keeps none). Windows keeps none.
+    virtual int getMark(const std::string& path, const std::string& name, std::string& value) = 0;
+    virtual int setMark(const std::string& path, const std::string& name, const std::string& value) = 0;
 };
 
 class PosixFileSystem : public FileSystem {
@@ -87,6 +92,8 @@ public:
     int makeTemporary(std::string& pathTemplate) override;
     int lock(int fd, bool wait) override;
     int mayWrite(const std::string& path) override;
+    int getMark(const std::string& path, const std::string& name, std::string& value) override;
+    int setMark(const std::string& path, const std::string& name, const std::string& value) override;
 };
 
 // The file system in use.

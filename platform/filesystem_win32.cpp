@@ -285,6 +285,11 @@ int PosixFileSystem::mayWrite(const std::string& path) {
     return attributes & FILE_ATTRIBUTE_READONLY && !(attributes & FILE_ATTRIBUTE_DIRECTORY) ? -EACCES : 0;
 }
 
+// No marks: every archive counts as one of an unknown level.
+int PosixFileSystem::getMark(const std::string&, const std::string&, std::string&) { return -ENOTSUP; }
+
+int PosixFileSystem::setMark(const std::string&, const std::string&, const std::string&) { return -ENOTSUP; }
+
 int PosixFileSystem::stat(const std::string& path, FileStatus& status) { return statPath(path, status, false); }
 
 int PosixFileSystem::lstat(const std::string& path, FileStatus& status) { return statPath(path, status, true); }

@@ -1,11 +1,13 @@
 // folvio-zip: packs files and folders into a ZIP archive, updates one or removes entries from it.
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <exception>
 #include <fcntl.h>
 #include <map>
+#include <stdexcept>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -17,6 +19,7 @@
 
 #include "buildinfo.h"
 #include "platform/arguments.h"
+#include "platform/filelock.h"
 #include "platform/filesystem.h"
 #include "platform/interrupt.h"
 #include "platform/leftout.h"
@@ -96,6 +99,17 @@ Options:
               entry and what is wrong with it, the new archive is removed and an
               existing one stays as it was (exit code 3). Entries carried over
               under another password than -P's get the checks that need none
+  --sync      write ARCHIVE anew as a full run would, in a full run's order, but
+              take over the entries of the existing ARCHIVE whose files are
+              unchanged instead of packing them again: every file is still read
+              for its CRC, and an entry is taken only when its file's size, time
+              and CRC, the level, the method and the password are the same and
+              its data inflate to the file's bytes (a damaged entry is named and
+              its file packed anew). Entries of files that are gone are dropped.
+              Unencrypted, the result is byte for byte what a full run writes.
+              The level is known from a mark (an extended attribute) folvio-zip
+              leaves on an archive it wrote whole; without it only stored
+              entries are taken over. Not with -d
   -q          quiet: no progress bar and no summary
   --no-wait   fail at once when another process is writing ARCHIVE (by default
               the job waits until that one has put its archive in place)
@@ -147,6 +161,7 @@ struct Options {
     bool version = false;
     bool noWait = false;
     unsigned threads = parallelpack::DefaultThreads();
+    bool sync = false;
     std::string root;
     bool hasRoot = false;
     std::vector<std::string> exclude, noCompress, positional;
@@ -180,6 +195,8 @@ Options parse(int argc, char** argv, bool& help) {
             o.version = true;
         } else if (arg == "--no-wait") {
             o.noWait = true;
+        } else if (arg == "--sync") {
+            o.sync = true;
         } else if (arg == "--replace") {
             o.action = TZipAction::zaReplace;
         } else if (arg == "--threads" || arg.rfind("--threads=", 0) == 0) {
@@ -366,6 +383,52 @@ private:
     int shown_ = -1;
 };
 
+// The existing archive of --sync, written anew under a hidden name beside it that takes its place
+// in one step; locked meanwhile, so that other jobs on it wait.
+class SyncTarget {
+public:
+    static constexpr const char* kStem = ".folvio-zip-";
+
+    ~SyncTarget() {
+        if (!temporary_.empty()) platform::DeleteFile(temporary_);
+    }
+    void begin(TZipWriter& writer, const std::string& archive, bool noWait) {
+        if (const int error = platform::fileSystem().mayWrite(archive); error < 0)
+            throw std::runtime_error("The archive \"" + archive + "\" cannot be updated: " + platform::errorText(error));
+        if (const int error = lock_.Acquire(archive, !noWait); error == -EWOULDBLOCK)
+            throw std::runtime_error("The archive \"" + archive + "\" is being written by another process; try again later");
+        if (platform::fileSystem().stat(archive, status_) != 0)
+            throw std::runtime_error("The archive \"" + archive + "\" vanished");
+        archive_ = archive;
+        const size_t slash = archive.rfind('/');
+        const std::string folder = slash == std::string::npos ? "./" : archive.substr(0, slash + 1);
+        platform::RemoveStaleTemporaries(folder, kStem);
+        temporary_ = platform::CreateTemporaryFile(folder, platform::TemporaryPrefix(kStem));
+        platform::DeleteFile(temporary_);  // the writer makes it anew; its random part keeps the name free
+        writer.SetZipName(temporary_);
+        writer.ReuseFrom = archive;
+        // Should the folder packed hold the archive, the old one is not packed into the new one.
+        writer.OnStartZip = [this](TZipReader*, const std::string& name, TZipHeaderInfo& header, bool& skip) {
+            if (platform::IsSameFile(name, header.uncompressed_size, status_)) skip = true;
+        };
+    }
+    // Puts the new archive, with the old one's permissions, in the old one's place.
+    void commit() {
+        if (temporary_.empty()) return;
+        if (platform::FileExists(temporary_)) {
+            TBufferedFileStream(temporary_, TFileMode::fmOpenRead).SetPermissions(status_.mode);
+            if (const int error = platform::fileSystem().rename(temporary_, archive_); error < 0)
+                throw std::runtime_error("Cannot put the archive \"" + archive_ + "\" in place. " + platform::errorText(error));
+        }
+        temporary_.clear();
+    }
+
+private:
+    platform::FileLock lock_;
+    platform::FileStatus status_;
+    std::string archive_, temporary_;
+};
+
 int run(int argc, char** argv) {
     bool help = false;
     Options o;
@@ -389,6 +452,7 @@ int run(int argc, char** argv) {
         if (o.askPassword && !o.remove) o.password = askPassword(), o.hasPassword = true;
         if (o.hasPassword && o.password.empty()) throw UsageError("an empty password encrypts nothing");
         if (o.aes && !o.remove && !o.hasPassword) throw UsageError("--aes needs a password (-P or -e)");
+        if (o.sync && o.remove) throw UsageError("--sync and -d do not go together");
     } catch (const UsageError& e) {
         std::fprintf(stderr, "folvio-zip: %s\nTry 'folvio-zip --help'.\n", e.what());
         return kExitUsage;
@@ -424,6 +488,15 @@ int run(int argc, char** argv) {
         ~Wipe() { aescipher::WipeText(text); }
     } wipePassword{writer.Password};
     bool existed = platform::FileExists(archive);
+    SyncTarget sync;
+    if (o.sync && existed) {
+        try {
+            sync.begin(writer, archive, o.noWait);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "folvio-zip: %s\n", e.what());
+            return kExitFailed;
+        }
+    }
 
     bool leftOut = false;
     // Specifications (or patterns) that led to nothing; a folder is never one of them, even empty.
@@ -470,6 +543,12 @@ int run(int argc, char** argv) {
         std::fprintf(stderr, "folvio-zip: %s changed while it was packed\n", name.c_str());
         leftOut = true;
     };
+    writer.OnReuseFault = [&](TZipReader*, const std::string& name, const std::string& detail) {
+        bar.clear();
+        if (name.empty()) std::fprintf(stderr, "folvio-zip: the earlier archive is not used: %s\n", detail.c_str());
+        else std::fprintf(stderr, "folvio-zip: the entry of %s in the earlier archive is damaged (%s); packed anew\n",
+                          name.c_str(), detail.c_str());
+    };
     writer.OnNoSuchFile = [&](TZipReader*, const std::string& name) {
         bar.clear();
         std::fprintf(stderr, "folvio-zip: left out %s: no such file\n", name.c_str());
@@ -491,6 +570,7 @@ int run(int argc, char** argv) {
     int64_t count;
     try {
         count = o.remove ? writer.DeleteEntries() : writer.Zip();
+        sync.commit();
     } catch (const EUserCanceled&) {
         bar.clear();
         std::fputs(cancelled, stderr);
@@ -534,6 +614,9 @@ int run(int argc, char** argv) {
     if (!o.quiet) {
         const char* const entries = count == 1 ? "entry" : "entries";
         if (o.remove) std::fprintf(stderr, "folvio-zip: %lld %s removed from %s\n", static_cast<long long>(count), entries, archive.c_str());
+        else if (o.sync)
+            std::fprintf(stderr, "folvio-zip: %lld %s written to %s, %lld of them taken over unchanged\n",
+                         static_cast<long long>(count), entries, archive.c_str(), static_cast<long long>(writer.EntriesReused()));
         else std::fprintf(stderr, "folvio-zip: %lld %s written to %s\n", static_cast<long long>(count), entries, archive.c_str());
     }
     return leftOut ? kExitWarning : kExitOk;

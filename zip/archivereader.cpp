@@ -88,6 +88,12 @@ TArchiveReader::TArchiveReader(TStream& stream)
     readDirectory();
 }
 
+TArchiveReader::TArchiveReader(TStream& stream, const TArchiveReader& directory)
+    : in_(stream), size_(directory.size_), centralOffset_(directory.centralOffset_), input_(new uint8_t[ChunkSize]),
+      output_(new uint8_t[ChunkSize]), inflater_(new Inflater) {
+    if (!inflater_->ready) throw EZipError("The decompressor cannot be set up");
+}
+
 TArchiveReader::~TArchiveReader() = default;
 
 void TArchiveReader::readAt(uint64_t at, void* buffer, size_t count, const char* what) {
@@ -161,6 +167,7 @@ void TArchiveReader::readDirectory() {
         entry.crc32 = get32(h + 16);
         entry.compressedSize = get32(h + 20);
         entry.uncompressedSize = get32(h + 24);
+        entry.internalAttributes = get16(h + 36);
         entry.externalAttributes = get32(h + 38);
         entry.localHeaderOffset = get32(h + 42);
         const uint16_t diskStart = get16(h + 34);
@@ -268,6 +275,11 @@ uint64_t TArchiveReader::locateData(const TArchiveEntry& entry, bool& wideDescri
     if (entry.localHeaderOffset < centralOffset_ && dataStart + entry.compressedSize > centralOffset_)
         throw EArchiveFault(name, TEntryFault::Data, "its data run into the central directory");
     return dataStart;
+}
+
+uint64_t TArchiveReader::DataOffset(const TArchiveEntry& entry) {
+    bool wideDescriptor = false;
+    return locateData(entry, wideDescriptor);
 }
 
 void TArchiveReader::CheckHeaders(const TArchiveEntry& entry) {

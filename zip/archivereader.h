@@ -26,6 +26,7 @@ struct TArchiveEntry {
     uint64_t compressedSize = 0;
     uint64_t uncompressedSize = 0;
     uint64_t localHeaderOffset = 0;
+    uint16_t internalAttributes = 0;  // bit 0: text
     uint32_t externalAttributes = 0;
     bool zip64 = false;  // a size or the offset came from the ZIP64 extra field
     // Of an AES entry (method 99), its 0x9901 block: vendor version (1 or 2, 0 without a block),
@@ -101,6 +102,9 @@ public:
     // Raises EIncompleteZip, naming what was found wrong, for a directory it cannot read. The
     // entries take no more memory than the directory's bytes.
     explicit TArchiveReader(TStream& stream);
+    // Reads entries of a directory another reader of the same archive has read, through a stream
+    // of its own (one per thread): its own Entries() stay empty.
+    TArchiveReader(TStream& stream, const TArchiveReader& directory);
     ~TArchiveReader();
     TArchiveReader(const TArchiveReader&) = delete;
     TArchiveReader& operator=(const TArchiveReader&) = delete;
@@ -108,6 +112,7 @@ public:
     const std::vector<TArchiveEntry>& Entries() const { return entries_; }
     // The archive's bytes: what Extract of every entry reads at most, for progress.
     uint64_t ArchiveSize() const { return size_; }
+    uint64_t CentralOffset() const { return centralOffset_; }
 
     // Reads the entry's data, checks them and hands the plain bytes to sink (when set) as they
     // come; password opens an encrypted entry. Raises EArchiveFault for anything wrong, after
@@ -117,6 +122,9 @@ public:
     // The checks that need no password: the method, the local header against the central one,
     // the data inside the archive and the data descriptor; raises EArchiveFault.
     void CheckHeaders(const TArchiveEntry& entry);
+    // Where the entry's data (an encryption header included) begin, its method and local header
+    // checked; raises EArchiveFault.
+    uint64_t DataOffset(const TArchiveEntry& entry);
 
     // Runs after each chunk with the archive bytes it took; may raise to stop (a cancel).
     std::function<void(uint64_t bytes)> OnChunk;

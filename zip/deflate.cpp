@@ -72,6 +72,12 @@ constexpr std::array<LevelParams, 10> kLevelTable = {{
     {32, 258, 258, 4096, true, kFlagDeflateMaximum},
 }};
 
+}  // namespace
+
+uint16_t DeflateFlagBits(int level) { return kLevelTable[static_cast<size_t>(std::clamp(level, 1, 9))].flag_bits; }
+
+namespace {
+
 constexpr uint8_t kExtraLBits[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
                                      2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
 constexpr uint8_t kExtraDBits[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,

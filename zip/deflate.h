@@ -62,6 +62,9 @@ struct TDeflateEntryFields {
     uint16_t& compression_method;    // 8 on entry; set to 0 on the stored fallback
 };
 
+// The general-purpose flag bits a Deflate call at that level (clamped into 1..9) or-s into its entry.
+uint16_t DeflateFlagBits(int level);
+
 // Per-writer state: the per-call scratch (trees, heap, staging buffer) so that a call allocates nothing.
 class TDeflater {
 public:

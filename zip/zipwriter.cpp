@@ -155,11 +155,14 @@ TZipWriter::SavedSettings TZipWriter::startJob() {
     FDroppedEntries = FArchiveKept = false;
     FRun = {};
     FParallelPeak = 0;
+    FJobLevel = FPackLevel;
+    FEntriesReused = 0;
     return saved;
 }
 
 bool TZipWriter::usesWorkers() const {
-    return Threads > 1 && !FDeleteMode && !(OnEncrypt && !Password.empty());
+    // A job that takes entries over from an earlier archive reads and checks them on this thread.
+    return Threads > 1 && !FDeleteMode && !(OnEncrypt && !Password.empty()) && ReuseFrom.empty();
 }
 
 std::unique_ptr<parallelpack::Pool> TZipWriter::makePool() const {
@@ -182,6 +185,8 @@ void TZipWriter::endJob(const SavedSettings& saved) {
     KeepZipOpen = saved.keepZipOpen;
     SetSortMode(saved.sortMode);
     FKeySupply.reset();
+    FReuseReader.reset();
+    FReuseIndex.reset();
     FNameList.reset();
     FZipHeader.reset();
     FilesList.clear();
@@ -223,6 +228,7 @@ void TZipWriter::writeJob() {
     }
 
     if (!FDeleteMode && !FilesList.empty()) {
+        openReuseSource();
         bool stopNow = false;
         if (OnStartZipInfo) OnStartZipInfo(this, static_cast<int64_t>(FilesList.size()), FTotalBytes, FNewEndCentral, stopNow);
         if (stopNow) throw EUserCanceled(kUserCanceledZip);
@@ -311,6 +317,9 @@ void TZipWriter::commitJob() {
     bool closed = FOutStream->Close(FlushFilesOnClose || FUpdateMode);
     FOutStream.reset();
     if (!closed) throw ENotEnoughRoom();
+    // Every entry written at the job's level: a later job may take them over.
+    if (FEntriesCount == static_cast<int64_t>(FNewEndCentral.total_entries) && FPackLevel == FJobLevel && !FDeleteMode)
+        entryreuse::MarkArchive(FOutFileName, FPackLevel, MaximumLevelLimit);
     if (TestAfterWriting) testOutput();
     if (FUpdateMode) MoveTempFile();
 }
@@ -625,7 +634,7 @@ bool TZipWriter::AddFileToZip(const std::string& entry, const parallelpack::Pack
         return true;
     }
     if (packed) writePacked(*packed, encrypt);
-    else packEntry(encrypt);
+    else if (!takeEarlierEntry(encrypt)) packEntry(encrypt);
     const uint64_t archiveSize = patchHeader(encrypt);
     const bool changed = packed ? packed->changed : inputChanged();
     FInStream.reset();

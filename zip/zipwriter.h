@@ -14,6 +14,7 @@
 #include "zip/aescipher.h"
 #include "zip/bufferedstream.h"
 #include "zip/deflate.h"
+#include "zip/entryreuse.h"
 #include "zip/maxdeflate.h"
 #include "zip/parallelpack.h"
 #include "zip/sortedzip.h"
@@ -68,6 +69,7 @@ public:
     using TDeleteEvent = std::function<void(TZipReader* Sender, const std::string& FName, bool& Skip)>;
     using TDisposeEvent = std::function<void(TZipReader* Sender, const std::string& FName, bool& Skip)>;
     using TZipComplete = std::function<void(TZipReader* Sender, int64_t FileCount)>;
+    using TReuseFaultEvent = std::function<void(TZipReader* Sender, const std::string& FName, const std::string& Detail)>;
 
     TZipWriter();
     ~TZipWriter() override;
@@ -129,6 +131,15 @@ public:
     size_t ParallelMemoryLimit = parallelpack::kDefaultMemoryLimit;
     // The most the workers held at once in the last job (0 when it had none).
     size_t LastParallelPeak() const { return FParallelPeak; }
+    // An earlier archive of the same files (not the one being written): a file whose size, time
+    // and CRC equal those of its entry there, written at this job's level, method and cipher (and
+    // decrypting with Password), has that entry's data copied instead of packed anew, after they
+    // were inflated and their CRC checked. The archive comes out as a full job would write it.
+    // The level is known from the mark a job that wrote every entry of its archive leaves on the
+    // file (entryreuse::kLevelMarkName); without it only stored entries are taken.
+    std::string ReuseFrom;
+    // The entries the last job took over from ReuseFrom.
+    int64_t EntriesReused() const { return FEntriesReused; }
 
     TOnRecursingFile OnRecursingFile;
     TNoSuchFileEvent OnNoSuchFile;
@@ -147,6 +158,9 @@ public:
     // A wildcard specification of FilesList found no file (folders do not count), or a pattern
     // of a delete job matched no entry; the text as it stands in FilesList.
     TNoSuchFileEvent OnNothingMatched;
+    // An entry of ReuseFrom that fits its file failed the check of its data (FName the file, which
+    // is packed anew), or ReuseFrom cannot be read (FName empty: every file is packed).
+    TReuseFaultEvent OnReuseFault;
 
 private:
     // Reads up to count bytes of the current file (never past the size it had when opened);
@@ -260,6 +274,12 @@ private:
     void packAes();
     // Writes bytes of the entry that the entry's cipher leaves alone.
     void writeRaw(const uint8_t* buffer, size_t count);
+    // Reads the directory of ReuseFrom for the job (zipreuse.cpp).
+    void openReuseSource();
+    // The file (its first local header written) read once for its CRC and, when its entry of
+    // ReuseFrom fits and holds its bytes, that entry's data copied; false: the file is to be packed,
+    // read again from its start.
+    bool takeEarlierEntry(bool encrypt);
 
     enum class InputKind { Regular, Gone, Refused };
     // Gone: nothing of that path, or a folder; Refused: there but not to be opened. Both are reported.
@@ -349,4 +369,8 @@ private:
     bool FAesEntry = false;            // the entry being written is an AES entry
     std::unique_ptr<parallelpack::Pool> FPool;  // the workers of a job that has them
     size_t FParallelPeak = 0;
+    std::shared_ptr<const entryreuse::TReuseIndex> FReuseIndex;  // ReuseFrom's directory, per job
+    std::unique_ptr<entryreuse::TReuseReader> FReuseReader;      // and this thread's reading of it
+    int64_t FEntriesReused = 0;
+    int FJobLevel = 0;  // the level the job started with: the archive is marked with it
 };

@@ -163,6 +163,32 @@ TEST_F(BackupRunTest, MaximumCompressionPacksEveryFolderSmaller) {
     }
 }
 
+// "Incremental" "1" (the default) has the second run take the unchanged file over from the
+// earlier archive, of the same name or the newest dated one; "0" packs everything again.
+TEST_F(BackupRunTest, TheIncrementalOptionTakesUnchangedFilesOverOnlyWhenOn) {
+    const struct {
+        const char* incremental;
+        const char* autoName;
+        const char* second;
+        int64_t reused;
+    } cases[] = {{"1", "0", "a.zip", 1}, {"1", "1", "2005_03_17_a_02.zip", 1}, {"0", "0", "a.zip", 0}, {"0", "1", "2005_03_17_a_02.zip", 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string("Incremental ") + c.incremental + ", AutoName " + c.autoName);
+        restart();
+        fs::remove_all(dest);
+        fs::create_directories(dest);
+        showWith({folder("A", "first")}, {{"Incremental", c.incremental}, {"AutoName", c.autoName}});
+        run();
+        writeFile(src / "A/file.txt", "second");
+        form().SetItemChecked(0, true);
+        run();
+        EXPECT_TRUE(boxes.asked.empty());
+        EXPECT_EQ(form().ZipWriter1.EntriesReused(), c.reused);
+        EXPECT_EQ(apptest::zipEntries(dest / c.second), entriesWith("second"));
+        expectIdle();
+    }
+}
+
 TEST_F(BackupRunTest, AFileThatCannotBePackedIsLeftOutAndNamedOnStderrWithTheReason) {
     const std::string a = folder("A", "first");
     ASSERT_EQ(::mkfifo((src / "A/pipe").c_str(), 0600), 0);

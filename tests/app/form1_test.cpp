@@ -63,13 +63,17 @@ TEST_F(MainWindowTest, EveryControlHasItsNameAndCaption) {
         EXPECT_NE(form().findChild<QObject*>(name), nullptr) << name;
     EXPECT_EQ(form().windowTitle(), "Marvane Folvio 2.0");
     EXPECT_EQ(form().File1->title(), "File");
-    ASSERT_EQ(form().File1->actions().size(), 3);
+    ASSERT_EQ(form().File1->actions().size(), 4);
     EXPECT_EQ(form().File1->actions()[0], form().VerifyArchives1);
-    EXPECT_TRUE(form().File1->actions()[1]->isSeparator());
-    EXPECT_EQ(form().File1->actions()[2], form().Exit1);
+    EXPECT_EQ(form().File1->actions()[1], form().Incremental1);
+    EXPECT_TRUE(form().File1->actions()[2]->isSeparator());
+    EXPECT_EQ(form().File1->actions()[3], form().Exit1);
     EXPECT_EQ(form().VerifyArchives1->text(), "Verify Archives After Writing");
-    EXPECT_TRUE(form().VerifyArchives1->isCheckable());
-    EXPECT_TRUE(form().VerifyArchives1->isChecked()) << "on by default";
+    EXPECT_EQ(form().Incremental1->text(), "Reuse Unchanged Files (faster runs)");
+    for (QAction* option : {form().VerifyArchives1, form().Incremental1}) {
+        EXPECT_TRUE(option->isCheckable()) << option->objectName().toStdString();
+        EXPECT_TRUE(option->isChecked()) << option->objectName().toStdString() << " is on by default";
+    }
     EXPECT_EQ(form().Exit1->text(), "Exit");
     EXPECT_FALSE(form().windowIcon().isNull());
     EXPECT_EQ(form().AutoStartTimer->interval(), 500);
@@ -237,19 +241,25 @@ TEST_F(MainWindowTest, EachOptionStoresItsOwnTexts) {
         c.box->click();
         EXPECT_EQ(pop(c.name), c.off) << c.name;
     }
-    // The menu's option: on unless "0" is stored, stored as "1" or "0".
-    EXPECT_TRUE(form().VerifyArchives1->isChecked());
-    form().VerifyArchives1->trigger();
-    EXPECT_EQ(pop("VerifyArchives"), "0");
-    form().VerifyArchives1->trigger();
-    EXPECT_EQ(pop("VerifyArchives"), "1");
-    for (const char* stored : {"0", "1", "yes"}) {
-        restart();
-        writeFile(listFile(), "");
-        form().KwReg1.Push("VerifyArchives", stored);
-        show();
-        EXPECT_EQ(form().VerifyArchives1->isChecked(), std::string(stored) != "0") << stored;
-        EXPECT_EQ(pop("VerifyArchives"), stored) << "loading rewrites nothing";
+    // The menu's options: on unless "0" is stored, stored as "1" or "0".
+    const struct {
+        QAction* TForm1::*action;
+        const char* name;
+    } options[] = {{&TForm1::VerifyArchives1, "VerifyArchives"}, {&TForm1::Incremental1, "Incremental"}};
+    for (const auto& o : options) {
+        EXPECT_TRUE((form().*o.action)->isChecked()) << o.name;
+        (form().*o.action)->trigger();
+        EXPECT_EQ(pop(o.name), "0");
+        (form().*o.action)->trigger();
+        EXPECT_EQ(pop(o.name), "1");
+        for (const char* stored : {"0", "1", "yes"}) {
+            restart();
+            writeFile(listFile(), "");
+            form().KwReg1.Push(o.name, stored);
+            show();
+            EXPECT_EQ((form().*o.action)->isChecked(), std::string(stored) != "0") << o.name << " " << stored;
+            EXPECT_EQ(pop(o.name), stored) << o.name << ": loading rewrites nothing";
+        }
     }
     restart();
     writeFile(listFile(), "");

@@ -62,6 +62,30 @@ TEST(ArchiveNames, DatedNameTakesTheFirstFreeNumber) {
     EXPECT_EQ(DatedArchiveName("/", dest, "2005_03_18"), "2005_03_18_root.zip");
 }
 
+TEST(ArchiveNames, NewestDatedArchiveIsTheLatestDateThenTheHighestNumber) {
+    const struct {
+        const char* name;
+        std::vector<std::string> files;
+        const char* newest;
+    } cases[] = {
+        {"none", {"docs.zip", "2005_03_17_other.zip"}, ""},
+        {"later date wins over a higher number", {"2005_03_17_docs_09.zip", "2005_03_18_docs.zip"}, "2005_03_18_docs.zip"},
+        {"numbers compare as numbers", {"2005_03_17_docs_99.zip", "2005_03_17_docs_100.zip", "2005_03_17_docs.zip"},
+         "2005_03_17_docs_100.zip"},
+        {"other forms do not count", {"2005_03_17_docs.zip", "2005_03_19_docs_x.zip", "2005_3_20_docs.zip", ".2005_03_21_docs.zip"},
+         "2005_03_17_docs.zip"},
+    };
+    for (const auto& c : cases) {
+        testsupport::TempDir dir;
+        for (const std::string& f : c.files) testsupport::writeFile(dir / f, "x");
+        EXPECT_EQ(NewestDatedArchive("/data/Docs/", dir.slashed()), c.newest) << c.name;
+    }
+    testsupport::TempDir dir;
+    std::filesystem::create_directories(dir / "2005_03_18_docs.zip");
+    testsupport::writeFile(dir / "2005_03_17_docs.zip", "x");
+    EXPECT_EQ(NewestDatedArchive("/data/Docs/", dir.slashed()), "2005_03_17_docs.zip") << "a folder is no archive";
+}
+
 TEST(ArchiveNames, FreeNameTakesTheFirstNumberNotTaken) {
     struct Case {
         const char* name;

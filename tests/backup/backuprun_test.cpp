@@ -669,6 +669,75 @@ TEST_F(BackupRunTest, AnArchiveInsideItsOwnFolderIsNotPackedIntoItsSuccessor) {
     }
 }
 
+TEST_F(BackupRunTest, IncrementalRunsWriteTheArchivesOfFullRunsAndKeepDatedVersions) {
+    const struct {
+        const char* name;
+        bool dated, incremental, deleteFirst;
+        int64_t reused;  // by the second run: file.txt changed, sub/inner.txt did not
+    } cases[] = {
+        {"plain names", false, true, false, 1},
+        {"dated names", true, true, false, 1},
+        {"plain names, incremental off", false, false, false, 0},
+        {"dated names, incremental off", true, false, false, 0},
+        {"the deletion step takes the earlier archive", false, true, true, 0},
+    };
+    for (const auto& c : cases) {
+        fresh();
+        const std::string docs = folder("Docs", "first");
+        list({docs});
+        backup::Options o = options(false, c.dated);
+        o.incremental = c.incremental;
+        ASSERT_EQ(run.Execute(o), RunEnd::Completed) << c.name;
+        const fs::path first = dest / (c.dated ? "2005_03_17_docs.zip" : "docs.zip");
+        const std::string firstBytes = readFile(first);
+
+        writeFile(src / "Docs/file.txt", "second");
+        list({docs});
+        o.deleteFirst = c.deleteFirst;
+        if (c.deleteFirst) host.answers = {Answer::Yes};
+        ASSERT_EQ(run.Execute(o), RunEnd::Completed) << c.name;
+        EXPECT_EQ(writer.EntriesReused(), c.reused) << c.name;
+        const fs::path second = dest / (c.dated ? "2005_03_17_docs_02.zip" : "docs.zip");
+        EXPECT_EQ(testsupport::zipEntries(second), entriesWith("second")) << c.name;
+        if (c.dated) {
+            EXPECT_EQ(readFile(first), firstBytes) << c.name << ": the earlier version stays";
+        }
+
+        // The same as a full run of the folder as it is now writes.
+        const std::string incremental = readFile(second);
+        fresh();
+        list({docs});
+        o.deleteFirst = false;
+        o.incremental = false;
+        ASSERT_EQ(run.Execute(o), RunEnd::Completed) << c.name;
+        EXPECT_EQ(readFile(dest / (c.dated ? "2005_03_17_docs.zip" : "docs.zip")), incremental) << c.name;
+        fs::remove_all(src / "Docs");
+    }
+}
+
+TEST_F(BackupRunTest, CancelInAnIncrementalRunKeepsTheEarlierArchive) {
+    testsupport::writeBytes(src / "A/big.bin", testsupport::randomBytes(300000, 9));
+    const std::string a = (src / "A").string() + "/";
+    list({a});
+    ASSERT_EQ(run.Execute(options()), RunEnd::Completed);
+    const std::string earlier = readFile(dest / "a.zip");
+    writeFile(src / "A/new.txt", "new");
+    list({a});
+    duringArchive("a.zip", [&] { run.Cancel(); });
+    EXPECT_EQ(errorOf([&] { run.Execute(options()); }), "User Aborted Operation");
+    EXPECT_EQ(destNames(), Lines{"a.zip"}) << "no temporary file stays";
+    EXPECT_EQ(readFile(dest / "a.zip"), earlier);
+}
+
+TEST_F(BackupRunTest, ADamagedEarlierArchiveIsReportedAndEveryFilePacked) {
+    list({folder("Docs")});
+    writeFile(dest / "docs.zip", "not an archive");
+    EXPECT_EQ(run.Execute(options()), RunEnd::Completed);
+    EXPECT_EQ(testsupport::zipEntries(dest / "docs.zip"), entriesWith("data"));
+    ASSERT_EQ(host.reports.size(), 1u);
+    EXPECT_EQ(host.reports[0].rfind("the earlier archive is not used: ", 0), 0u) << host.reports[0];
+}
+
 TEST_F(BackupRunTest, ARunCannotBeEnteredFromInsideItself) {
     list({folder("A"), folder("B")});
     bool refused = false;

@@ -457,8 +457,53 @@ TEST(FolvioZip, HelpExplainsEveryOption) {
     EXPECT_EQ(r.exitCode, 0);
     for (const char* option : {"-r", "-0", "-9", "-D", "-j", "-x PATTERN", "-n PATTERN", "--root DIR", "-q", "255", "-u",
                                "-f", "--replace", "--no-wait", "-d ARCHIVE PATTERN", "-P PASSWORD", "seen by other users", "-e", "--max",
-                               "128 MiB", "nothing to pack", "nothing to remove", "empty ARCHIVE name", "--aes", "AES-256", "supports AES", "--threads N"})
+                               "128 MiB", "nothing to pack", "nothing to remove", "empty ARCHIVE name", "--aes", "AES-256", "supports AES", "--threads N", "--sync"})
         EXPECT_NE(r.output.find(option), std::string::npos) << option;
+}
+
+TEST(FolvioZip, SyncWritesWhatAFullRunWritesAndRepacksADamagedEntry) {
+    TempDir dir;
+    std::string text;
+    for (int i = 0; text.size() < 60000; ++i) text += "line " + std::to_string(i % 331) + " of a file that stays\n";
+    testsupport::writeFile(dir / "DIR/a.txt", "first");
+    testsupport::writeFile(dir / "DIR/sub/b.txt", text);
+    testsupport::writeFile(dir / "DIR/c.txt", "gone soon");
+    ASSERT_EQ(folvioZip(dir.path(), "-9 -q --root DIR out.zip DIR").exitCode, 0);
+    fs::permissions(dir / "out.zip", fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read,
+                    fs::perm_options::replace);
+    testsupport::writeFile(dir / "DIR/a.txt", "second");
+    fs::remove(dir / "DIR/c.txt");
+    testsupport::writeFile(dir / "DIR/d.txt", "added");
+
+    CommandResult r = folvioZip(dir.path(), "-9 --sync --root DIR out.zip DIR");
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_NE(r.output.find("1 of them taken over unchanged"), std::string::npos) << r.output;
+    ASSERT_EQ(folvioZip(dir.path(), "-9 -q --root DIR full.zip DIR").exitCode, 0);
+    EXPECT_TRUE(testsupport::readBytes(dir / "out.zip") == testsupport::readBytes(dir / "full.zip"));
+    EXPECT_EQ(fs::status(dir / "out.zip").permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    size_t names = 0;
+    for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir.path())) ++names;
+    EXPECT_EQ(names, 3u) << "no hidden archive stays";
+
+    // A byte of b.txt's data flipped (the archive's time put back): that entry is packed anew and named.
+    r = testsupport::runCommand("/usr/bin/python3 -c 'import sys,zipfile,struct; z=zipfile.ZipFile(sys.argv[1]); "
+                                "i=z.getinfo(\"sub/b.txt\"); f=open(sys.argv[1],\"rb\"); f.seek(i.header_offset+26); "
+                                "n,e=struct.unpack(\"<HH\",f.read(4)); print(i.header_offset+30+n+e+i.compress_size//2)' " +
+                                shellQuote((dir / "out.zip").string()));
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    const auto time = fs::last_write_time(dir / "out.zip");
+    std::vector<uint8_t> bytes = testsupport::readBytes(dir / "out.zip");
+    bytes.at(std::stoul(r.output)) ^= 0x10;
+    testsupport::writeBytes(dir / "out.zip", bytes);
+    fs::last_write_time(dir / "out.zip", time);
+    r = folvioZip(dir.path(), "-9 --sync --root DIR out.zip DIR");
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_NE(r.output.find("DIR/sub/b.txt in the earlier archive is damaged"), std::string::npos) << r.output;
+    EXPECT_TRUE(testsupport::readBytes(dir / "out.zip") == testsupport::readBytes(dir / "full.zip"));
+    EXPECT_EQ(testsupport::runCommand("unzip -tqq " + shellQuote((dir / "out.zip").string())).exitCode, 0);
+
+    EXPECT_EQ(folvioZip(dir.path(), "--sync -d out.zip a.txt").exitCode, 7);
 }
 
 TEST(FolvioZip, DeleteRemovesExactlyTheMatchingEntries) {
