@@ -9,6 +9,7 @@
 #include "zip/aescipher.h"
 #include "zip/bufferedstream.h"
 #include "zip/deflate.h"
+#include "zip/entryreuse.h"
 #include "zip/maxdeflate.h"
 #include "zip/tradcipher.h"
 #include "zip/ziprecords.h"
@@ -86,6 +87,7 @@ struct Pool::Worker {
     std::unique_ptr<TDeflateBuffers> buffers;
     std::unique_ptr<maxdeflate::Compressor> maximum;
     std::unique_ptr<uint8_t[]> chunk;
+    std::unique_ptr<entryreuse::TReuseReader> earlier;  // its reading of the earlier archive
 };
 
 unsigned DefaultThreads() { return std::clamp(std::thread::hardware_concurrency(), 1u, 16u); }
@@ -223,7 +225,46 @@ std::unique_ptr<Packed> Pool::open(size_t index, const std::string& path, Worker
     return packed;
 }
 
+bool Pool::takeOver(TBufferedFileStream& stream, Packed& packed, const std::string& path, Worker& worker) {
+    const TArchiveEntry* entry = settings_.reusable ? settings_.reusable(path, packed.status) : nullptr;
+    if (!entry) return false;
+    // The file is read once for its CRC; the entry's data are inflated and checked against it.
+    if (!worker.chunk) worker.chunk = std::make_unique<uint8_t[]>(kReadChunk);
+    std::vector<uint8_t> none;
+    Input input(stream, packed.status.size, none, stop_);
+    while (input.file_read(worker.chunk.get(), kReadChunk) != 0) {
+    }
+    if (input.read() == entry->uncompressedSize && (entry->IsAes() || input.crc() == entry->crc32)) {
+        if (!worker.earlier) {
+            worker.earlier = std::make_unique<entryreuse::TReuseReader>(*settings_.reuse);
+            worker.earlier->OnChunk = [this] {
+                if (stop_.load(std::memory_order_relaxed)) throw Stopped();
+            };
+        }
+        std::string detail;
+        const entryreuse::TVerdict verdict = worker.earlier->Check(*entry, settings_.password, input.crc(), detail);
+        if (verdict == entryreuse::TVerdict::Holds) {
+            packed.reused = entry;
+            packed.bytesRead = input.read();
+            packed.crc = input.crc();
+            platform::FileStatus now;
+            packed.changed = packed.bytesRead != packed.status.size || !stream.Status(now) ||
+                             now.size != packed.status.size || now.mtime != packed.status.mtime ||
+                             now.mtimeNsec != packed.status.mtimeNsec;
+            return true;
+        }
+        if (verdict == entryreuse::TVerdict::Damaged) packed.reuseFault = detail;
+    }
+    if (stream.Seek(0, TSeekOrigin::soBeginning) != 0) throw Stopped();  // the writer tries it itself
+    return false;
+}
+
 void Pool::pack(TBufferedFileStream& stream, Packed& packed, const std::string& path, Worker& worker) {
+    packed.storedByName = std::any_of(settings_.noCompress.begin(), settings_.noCompress.end(),
+                                      [name = fileNameOf(path, settings_.oemConvert)](const std::string& pattern) {
+                                          return IsMatch(pattern, name);
+                                      });
+    if (settings_.reuse && takeOver(stream, packed, path, worker)) return;
     const uint64_t size = packed.status.size;
     const bool aes = !settings_.password.empty() && settings_.aes;
     std::vector<uint8_t>& out = packed.data;
@@ -231,11 +272,6 @@ void Pool::pack(TBufferedFileStream& stream, Packed& packed, const std::string& 
     // Room for the salt and verifier, or the encryption header, made once the CRC is known.
     out.resize(settings_.password.empty() ? 0 : aes ? aescipher::kHeaderSize : TTraditionalCipher::HeaderSize);
     Input input(stream, size, out, stop_);
-
-    packed.storedByName = std::any_of(settings_.noCompress.begin(), settings_.noCompress.end(),
-                                      [name = fileNameOf(path, settings_.oemConvert)](const std::string& pattern) {
-                                          return IsMatch(pattern, name);
-                                      });
     if (settings_.level == 0 || packed.storedByName) {
         if (!worker.chunk) worker.chunk = std::make_unique<uint8_t[]>(kReadChunk);
         for (uint16_t n; (n = input.file_read(worker.chunk.get(), kReadChunk)) != 0;) input.zfwrite(worker.chunk.get(), 1, n);

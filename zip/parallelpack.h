@@ -27,6 +27,10 @@
 #include "platform/filesystem.h"
 
 class TBufferedFileStream;
+struct TArchiveEntry;
+namespace entryreuse {
+class TReuseIndex;
+}
 
 namespace parallelpack {
 
@@ -38,6 +42,10 @@ struct Settings {
     bool aes = false;                      // with a password: AES-256, else the traditional cipher
     bool oemConvert = false;               // names filtered to the OEM code page, as the writer does
     std::vector<std::string> noCompress;   // file name patterns stored without compression
+    // An earlier archive whose entries may be taken over, and the entry there that fits a file
+    // as it was opened (null: none); called from the workers at once, so it must change nothing.
+    std::shared_ptr<const entryreuse::TReuseIndex> reuse;
+    std::function<const TArchiveEntry*(const std::string& path, const platform::FileStatus& status)> reusable;
 };
 
 // One entry packed by a worker: the file as opened, what was read of it and the entry's bytes as
@@ -53,6 +61,11 @@ struct Packed {
     uint16_t method = 0;            // the real method (an AES entry names its own in the headers)
     std::vector<uint8_t> data;
     size_t reserved = 0;            // the share of the memory limit the entry holds
+    // The entry of the earlier archive whose data were checked against the file: they are
+    // copied instead of data (null: the file was packed). A fault found there, for the writer
+    // to report: the file was then packed.
+    const TArchiveEntry* reused = nullptr;
+    std::string reuseFault;
 };
 
 // The largest share one entry may take at each kind of level; larger files go to the writer.
@@ -100,6 +113,8 @@ private:
     std::unique_ptr<Packed> open(size_t index, const std::string& path, Worker& worker);
     void pack(TBufferedFileStream& stream, Packed& packed, const std::string& path, Worker& worker);
     void finish(size_t index, std::unique_ptr<Packed> packed);
+    // The entry of the earlier archive taken for the file when it fits and its data hold.
+    bool takeOver(TBufferedFileStream& stream, Packed& packed, const std::string& path, Worker& worker);
 
     const std::vector<std::string>& files_;
     Settings settings_;

@@ -1,6 +1,8 @@
 // The writer's side of taking entries over from an earlier archive (ReuseFrom).
 #include "zip/zipwriter.h"
 
+#include "platform/codepage.h"
+#include "platform/dostime.h"
 #include "zip/archivereader.h"
 #include "zip/ziperrors.h"
 
@@ -23,14 +25,7 @@ bool TZipWriter::takeEarlierEntry(bool encrypt) {
     const TArchiveEntry* entry = FReuseIndex->Find(header.StoredName());
     // A host's own cipher makes data no decryption here can check.
     if (!entry || (encrypt && !FAesEntry && OnEncrypt)) return false;
-    entryreuse::TWanted wanted;
-    wanted.size = FFileReadLimit;
-    wanted.dosDateTime = header.last_mod_datetime;
-    wanted.flags = header.general_purpose_flag;
-    wanted.store = FPackLevel == 0 || IsInNoCompressList(header.filename());
-    wanted.cipher = !encrypt ? entryreuse::TCipher::None
-                    : FAesEntry ? entryreuse::TCipher::Aes256
-                                : entryreuse::TCipher::Traditional;
+    const entryreuse::TWanted wanted = wantedFor(header, FFileReadLimit, encrypt, FAesEntry);
     if (!FReuseIndex->Fits(*entry, wanted)) return false;
     // Data that would need the 64-bit block the local header was written without are packed anew,
     // as a full job then writes the entry once more with it.
@@ -67,6 +62,52 @@ bool TZipWriter::takeEarlierEntry(bool encrypt) {
         return false;
     }
 
+    copyEarlierEntry(*entry, wanted, encrypt);
+    return true;
+}
+
+entryreuse::TWanted TZipWriter::wantedFor(const TZipHeaderInfo& header, uint64_t size, bool encrypt, bool aes) const {
+    entryreuse::TWanted wanted;
+    wanted.size = size;
+    wanted.dosDateTime = header.last_mod_datetime;
+    wanted.flags = header.general_purpose_flag;
+    wanted.store = FPackLevel == 0 || IsInNoCompressList(header.filename());
+    wanted.cipher = !encrypt ? entryreuse::TCipher::None : aes ? entryreuse::TCipher::Aes256 : entryreuse::TCipher::Traditional;
+    return wanted;
+}
+
+const TArchiveEntry* TZipWriter::reusableFor(const std::string& file, const platform::FileStatus& status) const {
+    // The header a full job gives the file, as far as it is known before its data are read.
+    std::unique_ptr<TZipHeaderInfo> header = CreateNewZipHeader();
+    const std::string path = OEMConvert ? platform::OemFilter(file) : file;
+    const size_t slash = path.rfind('/');
+    header->Setfilename(slash == std::string::npos ? path : path.substr(slash + 1));
+    if (FStorePaths) header->Setdirectory(StoredFolderPart(path));
+    header->last_mod_datetime = platform::DosDateTimeOfFile(status.mtime);
+    const TArchiveEntry* entry = FReuseIndex->Find(header->StoredName());
+    if (!entry || entry->compressedSize >= kZip64Mark32 || entry->uncompressedSize >= kZip64Mark32) return nullptr;
+    const bool encrypt = !Password.empty();
+    const entryreuse::TWanted wanted =
+        wantedFor(*header, status.size, encrypt, encrypt && Encryption == TZipEncryption::zeAes256);
+    return FReuseIndex->Fits(*entry, wanted) ? entry : nullptr;
+}
+
+bool TZipWriter::takePackedEarlierEntry(const parallelpack::Packed& packed, bool encrypt) {
+    TZipHeaderInfo& header = *FZipHeader;
+    const TArchiveEntry* entry = FReuseIndex->Find(header.StoredName());
+    const entryreuse::TWanted wanted = wantedFor(header, FFileReadLimit, encrypt, FAesEntry);
+    // A handler of OnStartZip may have made it another entry.
+    if (entry != packed.reused || !FReuseIndex->Fits(*entry, wanted)) return false;
+    if (!FReuseReader) FReuseReader = std::make_unique<entryreuse::TReuseReader>(*FReuseIndex);
+    reportReads(packed.bytesRead);
+    FCrc = ~packed.crc;
+    copyEarlierEntry(*entry, wanted, encrypt);
+    return true;
+}
+
+void TZipWriter::copyEarlierEntry(const TArchiveEntry& earlier, const entryreuse::TWanted& wanted, bool encrypt) {
+    TZipHeaderInfo& header = *FZipHeader;
+    const TArchiveEntry* entry = &earlier;
     // The entry's data as they are, its encryption header included, then the fields the
     // compressor would have set; patchHeader completes the headers as after packing.
     TBufferedFileStream& source = FReuseReader->SeekData(*entry);
@@ -92,5 +133,4 @@ bool TZipWriter::takeEarlierEntry(bool encrypt) {
     const uint64_t overhead = FAesEntry ? aescipher::kOverhead : encrypt ? TTraditionalCipher::HeaderSize : 0;
     header.compressed_size = entry->compressedSize - overhead;
     ++FEntriesReused;
-    return true;
 }

@@ -161,14 +161,17 @@ TZipWriter::SavedSettings TZipWriter::startJob() {
 }
 
 bool TZipWriter::usesWorkers() const {
-    // A job that takes entries over from an earlier archive reads and checks them on this thread.
-    return Threads > 1 && !FDeleteMode && !(OnEncrypt && !Password.empty()) && ReuseFrom.empty();
+    return Threads > 1 && !FDeleteMode && !(OnEncrypt && !Password.empty());
 }
 
 std::unique_ptr<parallelpack::Pool> TZipWriter::makePool() const {
     if (!usesWorkers() || FilesList.empty()) return nullptr;
     parallelpack::Settings settings{FPackLevel, MaximumLevelLimit, Password, Encryption == TZipEncryption::zeAes256,
-                                    OEMConvert, NoCompressList};
+                                    OEMConvert, NoCompressList, FReuseIndex, nullptr};
+    if (FReuseIndex)
+        settings.reusable = [this](const std::string& path, const platform::FileStatus& status) {
+            return reusableFor(path, status);
+        };
     return std::make_unique<parallelpack::Pool>(FilesList, std::move(settings), Threads, ParallelMemoryLimit);
 }
 
@@ -633,8 +636,17 @@ bool TZipWriter::AddFileToZip(const std::string& entry, const parallelpack::Pack
         if (OnEndZip) OnEndZip(this, path, 0, 0, 0);
         return true;
     }
-    if (packed) writePacked(*packed, encrypt);
-    else if (!takeEarlierEntry(encrypt)) packEntry(encrypt);
+    if (packed && !packed->reuseFault.empty() && OnReuseFault) OnReuseFault(this, entry, packed->reuseFault);
+    if (packed && packed->reused && !takePackedEarlierEntry(*packed, encrypt)) {
+        // Not the entry it was checked for: the file is taken here as when there are no workers.
+        packed = nullptr;
+        platform::FileStatus status;
+        if (!openInput(entry, status)) return false;
+        FInputStatus = status;
+        FFileReadLimit = status.size;
+    }
+    if (packed && !packed->reused) writePacked(*packed, encrypt);
+    else if (!packed && !takeEarlierEntry(encrypt)) packEntry(encrypt);
     const uint64_t archiveSize = patchHeader(encrypt);
     const bool changed = packed ? packed->changed : inputChanged();
     FInStream.reset();
@@ -679,6 +691,18 @@ void TZipWriter::describeFile(const std::string& path, const platform::FileStatu
     header.last_mod_datetime = platform::DosDateTimeOfFile(status.mtime);
     header.uncompressed_size = status.size;
     FFileReadLimit = status.size;
+}
+
+void TZipWriter::reportReads(uint64_t bytes) {
+    for (uint64_t read = 0; read < bytes;) {
+        read = std::min<uint64_t>(bytes, read + kCopyChunk);
+        FBytesDone += static_cast<double>(read - FFileBytesRead);
+        FFileBytesRead = read;
+        if (OnFilePercentDone)
+            OnFilePercentDone(this, CRate(static_cast<int64_t>(FZipHeader->uncompressed_size), static_cast<int64_t>(read)));
+        if (OnTotalPercentDone) OnTotalPercentDone(this, writingPercent());
+        CheckForCancel();
+    }
 }
 
 void TZipWriter::writePacked(const parallelpack::Packed& packed, bool encrypt) {

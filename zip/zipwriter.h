@@ -280,6 +280,15 @@ private:
     // ReuseFrom fits and holds its bytes, that entry's data copied; false: the file is to be packed,
     // read again from its start.
     bool takeEarlierEntry(bool encrypt);
+    // What a full job writes for the file of header (of that size), as far as the data do not decide it.
+    entryreuse::TWanted wantedFor(const TZipHeaderInfo& header, uint64_t size, bool encrypt, bool aes) const;
+    // The entry of ReuseFrom that fits a file as opened (null: none); the workers call it at once.
+    const TArchiveEntry* reusableFor(const std::string& file, const platform::FileStatus& status) const;
+    // The entry a worker checked, copied when it still fits the entry after OnStartZip.
+    bool takePackedEarlierEntry(const parallelpack::Packed& packed, bool encrypt);
+    void copyEarlierEntry(const TArchiveEntry& entry, const entryreuse::TWanted& wanted, bool encrypt);
+    // The progress events and yields of reading that many bytes of the current file.
+    void reportReads(uint64_t bytes);
 
     enum class InputKind { Regular, Gone, Refused };
     // Gone: nothing of that path, or a folder; Refused: there but not to be opened. Both are reported.

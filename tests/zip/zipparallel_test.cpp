@@ -133,6 +133,44 @@ TEST(ParallelPack, UpdatesAndFreshensAreTheSameBytes) {
     EXPECT_TRUE(results[0] == results[1]);
 }
 
+TEST(ParallelPack, EntriesTakenOverFromAnEarlierArchiveAreCheckedByTheWorkers) {
+    TempDir dir;
+    const fs::path tree = dir.path() / "tree", earlier = dir.path() / "earlier.zip";
+    makeTree(tree);
+    pack(tree, earlier, {9, 3});
+    // A byte of one entry's data flipped, the archive's time kept: its mark still holds.
+    {
+        const auto time = fs::last_write_time(earlier);
+        TBufferedFileStream stream(earlier.string(), TFileMode::fmOpenRead);
+        TArchiveReader reader(stream);
+        uint64_t at = 0;
+        for (const TArchiveEntry& e : reader.Entries())
+            if (e.name == "big/text.txt") at = reader.DataOffset(e) + 100;
+        ASSERT_NE(at, 0u);
+        Bytes bytes = testsupport::readBytes(earlier);
+        bytes[at] ^= 0x40;
+        testsupport::writeBytes(earlier, bytes);
+        fs::last_write_time(earlier, time);
+    }
+    testsupport::writeFile(tree / "d1/sub/t1.txt", "changed since\n");
+    const Bytes full = pack(tree, dir.path() / "full.zip", {9, 1});
+    for (unsigned threads : {1u, 3u}) {
+        SCOPED_TRACE(std::to_string(threads) + " threads");
+        const fs::path archive = dir.path() / "synced.zip";
+        fs::remove(archive);
+        TZipWriter w;
+        setUp(w, tree, archive, {9, threads});
+        w.ReuseFrom = earlier.string();
+        std::vector<std::string> faults;
+        w.OnReuseFault = [&](TZipReader*, const std::string& name, const std::string&) { faults.push_back(name); };
+        w.Zip();
+        EXPECT_TRUE(testsupport::readBytes(archive) == full);
+        EXPECT_GT(w.EntriesReused(), 100);
+        ASSERT_EQ(faults.size(), 1u);
+        EXPECT_NE(faults[0].find("big/text.txt"), std::string::npos) << faults[0];
+    }
+}
+
 // What an archive says of its entries, without their data (which the random headers change).
 std::vector<std::string> directoryOf(const fs::path& archive, const std::string& password) {
     TBufferedFileStream stream(archive.string(), TFileMode::fmOpenRead);
