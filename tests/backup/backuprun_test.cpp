@@ -196,6 +196,24 @@ TEST_F(BackupRunTest, ThePackLevelOfTheOptionsPacksEveryFolder) {
     EXPECT_TRUE(testsupport::zipEntries(dest / "b.zip") == entriesWith(text + "b"));
 }
 
+// The options' threads reach the writer (0: all cores, at most 64 whatever is asked); the
+// archives are the same bytes whatever the number.
+TEST_F(BackupRunTest, TheThreadsOfTheOptionsPackAndChangeNoByte) {
+    std::vector<unsigned> threads;
+    writer.OnStartZipInfo = [&](TZipReader*, int, double, TEndCentral&, bool&) { threads.push_back(writer.Threads); };
+    std::vector<std::string> archives;
+    for (unsigned asked : {1u, 0u, 3u, 100u}) {
+        list({folder("A", std::string(300000, 'a') + "end")});
+        backup::Options o = options();
+        o.threads = asked;
+        o.incremental = false;
+        EXPECT_EQ(run.Execute(o), RunEnd::Completed);
+        archives.push_back(testsupport::readFile(dest / "a.zip"));
+    }
+    EXPECT_EQ(threads, (std::vector<unsigned>{1, parallelpack::DefaultThreads(), 3, 64}));
+    for (const std::string& archive : archives) EXPECT_TRUE(archive == archives[0]);
+}
+
 TEST_F(BackupRunTest, NothingCheckedDoesNothingAndAsksNothing) {
     list({folder("A")});
     host.items[0].checked = false;
