@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The backup run: times the program itself, started as a scheduler starts it (no display, so the
 # offscreen platform; -autostartclose; the corpus as the one listed folder; a private registry and
-# program folder), against `folvio-zip -9 --root CORPUS` on the same folder, side by side in one
-# run (alternating, page cache warm). Both write the same entries at level 9. The program's time
+# program folder), against `folvio-zip -9 -T --root CORPUS` on the same folder, side by side in one
+# run (alternating, page cache warm). Both write the same entries at level 9, with the same
+# threads (all cores), and test the archive after writing it. The program's time
 # includes its start-up and the half second the auto-start waits by design; the ratio is printed
 # with and without that half second. Both archives are tested afterwards.
 # Usage: bench/run-pack.sh [RUNS]   (default 5)
@@ -39,7 +40,8 @@ run() {
 program=(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM MARVANE_REGISTRY_DIR="$out/registry"
   MARVANE_PROGRAM_DIR="$out/program" XDG_CONFIG_HOME="$out/config" HOME="$out/home" FOLVIO_NO_SHUTDOWN=1
   "$root/build/bin/folvio" -autostartclose)
-peer=("$root/build/bin/folvio-zip" -9 -q --root "$corpus" "$out/peer.zip" "$corpus")
+# The program tests each archive after writing it (Verify Archives After Writing, on by default): the peer too.
+peer=("$root/build/bin/folvio-zip" -9 -T -q --root "$corpus" "$out/peer.zip" "$corpus")
 
 best_p=999999 best_z=999999 peak_p=0 peak_z=0
 for i in $(seq "$runs"); do
